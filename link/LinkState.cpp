@@ -1,0 +1,6 @@
+#include "link/LinkState.h"
+
+#include "link/LinkDevices.h"
+
+TLinkState LinkState;
+TLinkDevices LinkDevices;

@@ -1,0 +1,126 @@
+#include "link/Primitives.h"
+
+#include "app/Messages.h"
+#include "link/LinkDevices.h"
+#include "link/LinkState.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+namespace {
+
+constexpr uint16_t StatusOffset = 1;
+constexpr uint16_t ControlOffset = 2;
+constexpr uint8_t StrobeBit = 0x01;
+constexpr uint8_t ErrorLineBit = 0x08;
+constexpr uint8_t BusyLineBit = 0x80;
+
+LinkSleep::Sleeper& installedSleeper() {
+    static LinkSleep::Sleeper sleeper;
+    return sleeper;
+}
+
+// A port that is not wired reads as an absent ISA port: all lines high.
+uint8_t readPort(uint16_t address) {
+    return LinkDevices.PortIO1 ? LinkDevices.PortIO1->GetPortByte(address) : 0xFF;
+}
+
+void writePort(uint16_t address, uint8_t value) {
+    if (LinkDevices.PortIO1)
+        LinkDevices.PortIO1->SetPortByte(address, value);
+}
+
+void setLed(IndicatorAccess* led, bool on) {
+    if (led)
+        led->SetOn(on);
+}
+
+} // namespace
+
+bool RequireInterface() {
+    if (LinkState.SerialConnected || LinkState.ParallelConnected)
+        return true;
+    Messages::warningBox(
+        QStringLiteral("Selecione Uma interface de comunicação (Serial ou Paralela)"));
+    return false;
+}
+
+void SendBytes(const uint8_t* data, int count) {
+    // An empty block starts no transmission, so nothing would ever report the
+    // transmitter empty again: setting TxPending here would stall the sender.
+    if (data == nullptr || count <= 0)
+        return;
+    LinkState.TxPending = true;
+    if (LinkState.SerialConnected) {
+        if (LinkDevices.ComPort1)
+            LinkDevices.ComPort1->Write(data, count);
+        return;
+    }
+    for (int i = 0; i < count; ++i)
+        ParallelWriteByte(data[i]);
+}
+
+int ParallelWriteByte(uint8_t value) {
+    const uint16_t base = LinkState.LptBasePort;
+    const uint16_t control = base + ControlOffset;
+    uint8_t c = readPort(control);
+    writePort(control, c & ~StrobeBit);
+    writePort(base, value);
+    c = readPort(control);
+    writePort(control, c | StrobeBit);
+    writePort(control, c & ~StrobeBit);
+    LinkSleep::Sleep(2);
+    return 0;
+}
+
+void PollParallelFault() {
+    const uint8_t s = readPort(LinkState.LptBasePort + StatusOffset);
+    LinkState.PrinterFault = (s & ErrorLineBit) == 0;
+}
+
+void PollParallelBusy() {
+    const uint8_t s = readPort(LinkState.LptBasePort + StatusOffset);
+    const bool watchBusy = LinkDevices.VerificaBusyChecked && LinkDevices.VerificaBusyChecked();
+    if (!watchBusy) {
+        setLed(LinkDevices.ComLed3, false);
+        return;
+    }
+    LinkState.PrinterBusy = (s & BusyLineBit) == 0;
+    setLed(LinkDevices.ComLed3, LinkState.PrinterBusy);
+}
+
+void Timer1Timer() {
+    PollParallelBusy();
+    PollParallelFault();
+    if (LinkState.PrinterFault) {
+        LinkState.FaultBlinkPhase = !LinkState.FaultBlinkPhase;
+        setLed(LinkDevices.ComLed5, LinkState.FaultBlinkPhase);
+    } else {
+        setLed(LinkDevices.ComLed5, false);
+    }
+}
+
+namespace LinkSleep {
+
+// The pause ends at a deadline taken once on the monotonic clock, so a sleep
+// cut short by a signal resumes towards the same instant instead of adding a
+// fresh full pause, and a change of the wall clock cannot stretch or skip it.
+void Sleep(int ms) {
+    if (const Sleeper& sleeper = installedSleeper()) {
+        sleeper(ms);
+        return;
+    }
+    if (ms <= 0)
+        return;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < deadline)
+        std::this_thread::sleep_until(deadline);
+}
+
+Sleeper setSleeper(Sleeper sleeper) {
+    return std::exchange(installedSleeper(), std::move(sleeper));
+}
+
+} // namespace LinkSleep
