@@ -1,0 +1,87 @@
+// The only file that uses the kernel's ppdev ioctls.
+#include "link/portio/PpdevParallelPort.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString failure(const char* step, const QString& path, int err) {
+    return QStringLiteral("%1 %2: %3")
+        .arg(QLatin1String(step), path, QString::fromLocal8Bit(std::strerror(err)));
+}
+
+} // namespace
+
+std::unique_ptr<PpdevParallelPort> PpdevParallelPort::open(const QString& path, QString* error) {
+    const QByteArray native = path.toLocal8Bit();
+    const int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        *error = failure("open", path, errno);
+        return nullptr;
+    }
+    auto fail = [&](const char* step, int err) {
+        ::close(fd);
+        *error = failure(step, path, err);
+        return nullptr;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return fail("open", errno);
+    if (!S_ISCHR(st.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("open %1: not a parallel port device").arg(path);
+        return nullptr;
+    }
+    // Exclusive: no other program may drive the lines while we strobe bytes.
+    if (::ioctl(fd, PPEXCL) != 0)
+        return fail("claim", errno);
+    if (::ioctl(fd, PPCLAIM) != 0)
+        return fail("claim", errno);
+    return std::unique_ptr<PpdevParallelPort>(new PpdevParallelPort(fd));
+}
+
+PpdevParallelPort::~PpdevParallelPort() {
+    ::ioctl(fd_, PPRELEASE);
+    ::close(fd_);
+}
+
+uint8_t PpdevParallelPort::read(Register reg) {
+    unsigned long request = PPRDATA;
+    switch (reg) {
+    case Register::Data:
+        request = PPRDATA;
+        break;
+    case Register::Status:
+        request = PPRSTATUS;
+        break;
+    case Register::Control:
+        request = PPRCONTROL;
+        break;
+    }
+    unsigned char value = 0xFF;
+    if (::ioctl(fd_, request, &value) != 0)
+        return 0xFF;
+    return value;
+}
+
+void PpdevParallelPort::write(Register reg, uint8_t value) {
+    unsigned char byte = value;
+    switch (reg) {
+    case Register::Data:
+        ::ioctl(fd_, PPWDATA, &byte);
+        break;
+    case Register::Control:
+        ::ioctl(fd_, PPWCONTROL, &byte);
+        break;
+    case Register::Status:
+        // The status register is input lines only; a write reaches nothing.
+        break;
+    }
+}
