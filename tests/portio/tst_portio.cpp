@@ -1,0 +1,230 @@
+#include "link/portio/LptMap.h"
+#include "link/portio/PortIO.h"
+#include "link/portio/VirtualParallelPort.h"
+
+#include <QTemporaryFile>
+#include <QTest>
+
+using Reg = ParallelPortBackend::Register;
+using Access = VirtualParallelPort::Access;
+
+class PortIOTest : public QObject {
+    Q_OBJECT
+
+    std::shared_ptr<VirtualParallelPort> lpt1, lpt2;
+    int provided = 0;
+
+    void attachBoth() {
+        LptMap::map(QStringLiteral("LPT1"), QStringLiteral("virtual"));
+        LptMap::map(QStringLiteral("LPT2"), QStringLiteral("virtual"));
+    }
+
+private slots:
+    void init() {
+        lpt1 = std::make_shared<VirtualParallelPort>();
+        lpt2 = std::make_shared<VirtualParallelPort>();
+        provided = 0;
+        LptMap::setVirtualPortProvider([this](const QString& name) {
+            ++provided;
+            return name == QLatin1String("LPT1") ? lpt1 : lpt2;
+        });
+    }
+    void cleanup() {
+        LptMap::setVirtualPortProvider({});
+        LptMap::reset();
+    }
+
+    void lptNamesMapToDevices() {
+        QCOMPARE(LptMap::device(QStringLiteral("LPT1")), QStringLiteral("/dev/parport0"));
+        QCOMPARE(LptMap::device(QStringLiteral("LPT2")), QStringLiteral("/dev/parport1"));
+        QCOMPARE(LptMap::device(QStringLiteral("LPT3")), QString());
+        LptMap::map(QStringLiteral("LPT2"), QStringLiteral("/dev/parport3"));
+        QCOMPARE(LptMap::device(QStringLiteral("LPT2")), QStringLiteral("/dev/parport3"));
+        LptMap::reset();
+        QCOMPARE(LptMap::device(QStringLiteral("LPT2")), QStringLiteral("/dev/parport1"));
+    }
+
+    void openDriverReportsWhatFailed_data() {
+        QTest::addColumn<QString>("lpt1Device");
+        QTest::addColumn<QString>("lpt2Device");
+        QTest::addColumn<bool>("provider");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<QString>("lastError");
+        const QString missing0 = QStringLiteral("/nonexistent/parport0");
+        const QString missing1 = QStringLiteral("/nonexistent/parport1");
+        QTest::newRow("no devices") << missing0 << missing1 << true << false
+                                    << "open /nonexistent/parport0: No such file or directory; "
+                                       "open /nonexistent/parport1: No such file or directory";
+        QTest::newRow("not a parallel port") << "/dev/null" << missing1 << true << false
+                                             << "claim /dev/null: Inappropriate ioctl for "
+                                                "device; open /nonexistent/parport1: No such "
+                                                "file or directory";
+        QTest::newRow("virtual without printer")
+            << "virtual"
+            << "virtual" << false << false
+            << "LPT1: the virtual printer is not running; LPT2: the virtual printer is not "
+               "running";
+        QTest::newRow("one port is enough") << "virtual" << missing1 << true << true
+                                            << "open /nonexistent/parport1: No such file or "
+                                               "directory";
+        QTest::newRow("both open") << "virtual"
+                                   << "virtual" << true << true << QString();
+        QTest::newRow("no device assigned")
+            << ""
+            << "virtual" << true << true << "LPT1: no device is assigned";
+    }
+    void openDriverReportsWhatFailed() {
+        QFETCH(QString, lpt1Device);
+        QFETCH(QString, lpt2Device);
+        QFETCH(bool, provider);
+        QFETCH(bool, active);
+        QFETCH(QString, lastError);
+        LptMap::map(QStringLiteral("LPT1"), lpt1Device);
+        LptMap::map(QStringLiteral("LPT2"), lpt2Device);
+        if (!provider)
+            LptMap::setVirtualPortProvider({});
+        TPortIO portIO;
+        portIO.OpenDriver();
+        QCOMPARE(portIO.ActiveHW(), active);
+        QCOMPARE(portIO.LastError(), lastError);
+    }
+
+    void openDriverRefusesAFileThatIsNoDevice() {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        LptMap::map(QStringLiteral("LPT1"), file.fileName());
+        LptMap::map(QStringLiteral("LPT2"), QStringLiteral("virtual"));
+        TPortIO portIO;
+        portIO.OpenDriver();
+        QCOMPARE(portIO.LastError(),
+                 QStringLiteral("open %1: not a parallel port device").arg(file.fileName()));
+        QVERIFY(!portIO.HasPort(0x378));
+        QVERIFY(portIO.HasPort(0x27A));
+    }
+
+    void openAndCloseFollowTheLifecycle() {
+        attachBoth();
+        TPortIO portIO;
+        QCOMPARE(portIO.CloseDriver(), false);
+
+        portIO.OpenDriver();
+        QVERIFY(portIO.ActiveHW());
+        portIO.OpenDriver(); // already active: nothing is opened again
+        QCOMPARE(provided, 2);
+        QCOMPARE(lpt1.use_count(), 2);
+
+        QCOMPARE(portIO.CloseDriver(), true);
+        QVERIFY(!portIO.ActiveHW());
+        QCOMPARE(lpt1.use_count(), 1);
+        QCOMPARE(portIO.GetPortByte(0x379), quint8(0xFF));
+        QCOMPARE(portIO.CloseDriver(), false);
+    }
+
+    void destructionReleasesAnOpenPort() {
+        attachBoth();
+        {
+            TPortIO portIO;
+            portIO.OpenDriver();
+            QCOMPARE(lpt2.use_count(), 2);
+        }
+        QCOMPARE(lpt2.use_count(), 1);
+    }
+
+    void addressesDecodeToPortAndRegister_data() {
+        QTest::addColumn<quint16>("address");
+        QTest::addColumn<int>("lpt"); // 0 = no port
+        QTest::addColumn<int>("reg");
+        QTest::newRow("0x378 data") << quint16(0x378) << 1 << int(Reg::Data);
+        QTest::newRow("0x379 status") << quint16(0x379) << 1 << int(Reg::Status);
+        QTest::newRow("0x37A control") << quint16(0x37A) << 1 << int(Reg::Control);
+        QTest::newRow("0x278 data") << quint16(0x278) << 2 << int(Reg::Data);
+        QTest::newRow("0x279 status") << quint16(0x279) << 2 << int(Reg::Status);
+        QTest::newRow("0x27A control") << quint16(0x27A) << 2 << int(Reg::Control);
+        QTest::newRow("0x377 below") << quint16(0x377) << 0 << 0;
+        QTest::newRow("0x37B above") << quint16(0x37B) << 0 << 0;
+        QTest::newRow("0x3BC other base") << quint16(0x3BC) << 0 << 0;
+    }
+    void addressesDecodeToPortAndRegister() {
+        QFETCH(quint16, address);
+        QFETCH(int, lpt);
+        QFETCH(int, reg);
+        attachBoth();
+        TPortIO portIO;
+        portIO.OpenDriver();
+        lpt1->setStatus(0x5A);
+        lpt2->setStatus(0x5A);
+
+        portIO.SetPortByte(address, 0x42);
+        const uint8_t read = portIO.GetPortByte(address);
+
+        const auto r = static_cast<Reg>(reg);
+        const uint8_t expectedRead = lpt == 0 ? 0xFF : r == Reg::Status ? 0x5A : 0x42;
+        QCOMPARE(read, expectedRead);
+        const QList<Access> expected{{r, true, 0x42}, {r, false, expectedRead}};
+        QCOMPARE(lpt1->accesses(), lpt == 1 ? expected : QList<Access>());
+        QCOMPARE(lpt2->accesses(), lpt == 2 ? expected : QList<Access>());
+        QCOMPARE(portIO.HasPort(address), lpt != 0);
+    }
+
+    void portListsRunInOrder() {
+        attachBoth();
+        TPortIO portIO;
+        portIO.OpenDriver();
+        lpt1->setStatus(0x87);
+
+        TPortControlRec control[] = {{0x378, 0x31, true}, {0x379, 0, false}, {0x378, 0, false}};
+        portIO.PortControl(control);
+        QCOMPARE(control[1].Value, quint8(0x87));
+        QCOMPARE(control[2].Value, quint8(0x31));
+
+        // Wide accesses reach consecutive byte ports, lowest byte first; the
+        // fourth byte of 0x378 is no port and reads 0xFF.
+        TPortCommandRec command[] = {
+            {0x278, 0x0000A5C3, TPortWidth::Word, true},
+            {0x378, 0, TPortWidth::Word, false},
+            {0x378, 0, TPortWidth::DWord, false},
+        };
+        portIO.PortCommand(command);
+        QCOMPARE(lpt2->read(Reg::Data), quint8(0xC3));
+        QCOMPARE(lpt2->status(), VirtualParallelPort::ReadyStatus);
+        QCOMPARE(command[1].Value, quint32(0x8731));
+        QCOMPARE(command[2].Value, quint32(0xFF008731));
+    }
+
+    void virtualPortReportsEachStrobedByteOnce() {
+        VirtualParallelPort port;
+        QByteArray seen;
+        port.setStrobeHandler([&](uint8_t b) {
+            seen.append(char(b));
+            port.setBusy(true); // the printer may answer from inside the handler
+        });
+        port.write(Reg::Data, 'a');
+        port.write(Reg::Control, 0x0C);
+        port.write(Reg::Control, 0x0D); // asserted
+        port.write(Reg::Control, 0x0D); // still asserted: no second byte
+        port.write(Reg::Control, 0x0C);
+        port.write(Reg::Data, 'b');
+        port.write(Reg::Control, 0x0D);
+        QCOMPARE(seen, QByteArray("ab"));
+        QCOMPARE(port.status() & VirtualParallelPort::NotBusyLine, 0);
+
+        port.setRecording(false);
+        port.write(Reg::Data, 'c');
+        QCOMPARE(port.accesses().size(), 7);
+    }
+
+    void statusLinesSetTheirBitsOnly() {
+        VirtualParallelPort port;
+        port.setStatus(0x07);
+        port.setFault(false);
+        port.setBusy(false);
+        QCOMPARE(port.read(Reg::Status), quint8(0x8F));
+        port.setFault(true);
+        QCOMPARE(port.read(Reg::Status), quint8(0x87));
+        port.setBusy(true);
+        QCOMPARE(port.read(Reg::Status), quint8(0x07));
+    }
+};
+
+QTEST_GUILESS_MAIN(PortIOTest)
+#include "tst_portio.moc"
