@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <utility>
+
 namespace PortMap {
 
 namespace {
@@ -10,11 +12,19 @@ QHash<QString, QString>& mappings() {
     static QHash<QString, QString> table;
     return table;
 }
+VirtualLineProvider& provider() {
+    static VirtualLineProvider current;
+    return current;
+}
 } // namespace
 
-void map(const QString& portName, const QString& device) { mappings().insert(portName, device); }
+void map(const QString& portName, const QString& device) {
+    mappings().insert(portName, device);
+}
 
-void reset() { mappings().clear(); }
+void reset() {
+    mappings().clear();
+}
 
 QString device(const QString& portName) {
     if (auto it = mappings().constFind(portName); it != mappings().constEnd())
@@ -27,6 +37,14 @@ QString device(const QString& portName) {
     if (n > 96)
         return {};
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+}
+
+VirtualLineProvider setVirtualLineProvider(VirtualLineProvider next) {
+    return std::exchange(provider(), std::move(next));
+}
+
+std::shared_ptr<VirtualLine> virtualLine(const QString& portName) {
+    return provider() ? provider()(portName) : nullptr;
 }
 
 } // namespace PortMap
