@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+// The printer takes text in the Windows ANSI code page, one byte per
+// character. The table lives here so the bytes do not depend on which codecs
+// the Qt build carries.
+namespace Windows1252 {
+
+// A character the code page cannot hold becomes '?', as Windows converts it;
+// a surrogate pair is one character and gives one '?'.
+QByteArray encode(QStringView text);
+QString decode(QByteArrayView bytes);
+
+} // namespace Windows1252
