@@ -1,0 +1,484 @@
+// The virtual printer through its byte interface: what the program sends must
+// land on the paper, in the replies and on the lines as a real printer would.
+#include "sim/VirtualPrinter.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+QByteArray esc(std::initializer_list<int> bytes) {
+    QByteArray out(1, '\x1b');
+    for (int b : bytes)
+        out += static_cast<char>(b);
+    return out;
+}
+
+// One line of paper as a short readable string.
+QString describe(const PaperLine& line) {
+    switch (line.kind) {
+    case PaperLine::Kind::Text:
+        return line.text();
+    case PaperLine::Kind::Authentication:
+        return QStringLiteral("{%1}%2").arg(line.note, line.text());
+    case PaperLine::Kind::Image:
+        return QStringLiteral("<%1 dots>").arg(line.dots.size());
+    case PaperLine::Kind::Marker:
+        return QStringLiteral("[%1]").arg(line.note);
+    }
+    return {};
+}
+
+QStringList describe(const PaperRoll& paper) {
+    QStringList out;
+    for (const PaperLine& line : paper.lines())
+        out << describe(line);
+    return out;
+}
+
+// Feeds the bytes and lets the printer print everything it can.
+void printAll(VirtualPrinter& printer, const QByteArray& bytes) {
+    printer.receive(bytes);
+    printer.advance(600000);
+}
+
+QStringList repeated(const QString& text, int times) {
+    QStringList out;
+    for (int i = 0; i < times; ++i)
+        out << text;
+    return out;
+}
+
+} // namespace
+
+class TestVirtualPrinter : public QObject {
+    Q_OBJECT
+private slots:
+    void commandLandsOnPaper_data();
+    void commandLandsOnPaper();
+    void printModesBecomeRuns();
+    void userCharacterPrintsInText();
+    void bitImageRowHasItsDots_data();
+    void bitImageRowHasItsDots();
+    void dialectDecidesWhatEscVMeans_data();
+    void dialectDecidesWhatEscVMeans();
+    void queriesAnswerWithTheirLengths_data();
+    void queriesAnswerWithTheirLengths();
+    void statusReportsTheSensors();
+    void settingsAreVisibleState();
+    void fullBufferDropsReadyUntilHalfEmpty();
+    void fullBufferLosesBytesNotTheParser();
+    void paperOutRaisesErrorAndStopsPrinting();
+    void offlineIsNotReadyAndFaulty();
+    void printSpeedPacesTheLines();
+    void drawerOpensAndCloses();
+    void resetKeepsDownloadedCharacters();
+    void unknownSequencesAreLogged();
+};
+
+void TestVirtualPrinter::commandLandsOnPaper_data() {
+    QTest::addColumn<bool>("compatible");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("paper");
+
+    const QString x40(40, 'x'), x48(48, 'x'), x60(60, 'x');
+    QTest::newRow("line feed prints the line")
+        << false << QByteArray("ABC\n") << QStringList{"ABC"};
+    QTest::newRow("carriage return is ignored")
+        << false << QByteArray("AB\r\nCD\r\n") << QStringList{"AB", "CD"};
+    QTest::newRow("line feed on an empty line feeds a blank")
+        << false << QByteArray("\n\n") << QStringList{"", ""};
+    QTest::newRow("wrap at 40") << false << esc({'P', '0'}) + QByteArray(45, 'x') + '\n'
+                                << QStringList{x40, "xxxxx"};
+    QTest::newRow("wrap at 48") << false << QByteArray(53, 'x') + '\n' << QStringList{x48, "xxxxx"};
+    QTest::newRow("wrap at 60") << false << esc({'P', '2'}) + QByteArray(65, 'x') + '\n'
+                                << QStringList{x60, "xxxxx"};
+    QTest::newRow("a full line and its line feed print one line")
+        << false << QByteArray(48, 'x') + '\n'
+        << QStringList{x48};
+    QTest::newRow("expanded characters take two columns")
+        << false << esc({'W', '0'}) + QByteArray(30, 'x') + '\n'
+        << QStringList{QString(24, 'x'), QString(6, 'x')};
+    QTest::newRow("Windows-1252 text") << false << QByteArray("\xA2\xA5+ Pago \x80\xE7\xE3o\n")
+                                       << QStringList{QStringLiteral("¢¥+ Pago €ção")};
+    QTest::newRow("tab to the next eighth column")
+        << false << QByteArray("ab\tc\n") << QStringList{"ab      c"};
+    QTest::newRow("stray control bytes are ignored") << false
+                                                     << QByteArray("a\x01\x00"
+                                                                   "b\n",
+                                                                   5)
+                                                     << QStringList{"ab"};
+    QTest::newRow("line feed command, normal: text and two blanks")
+        << false << QByteArray("A") + esc({'a', 3}) << QStringList{"A", "", ""};
+    QTest::newRow("line feed command, compatible")
+        << true << esc({'f', 1, 2}) << QStringList{"", ""};
+    QTest::newRow("line feed of zero feeds nothing") << false << esc({'a', 0}) << QStringList{};
+    QTest::newRow("form feed to the page boundary")
+        << false << esc({'d', 5}) + "A\nB\n\f"
+        << QStringList{"A", "B", "", "", "", "[Fim de página]"};
+    QTest::newRow("form feed at the boundary feeds nothing")
+        << false << esc({'d', 2}) + "A\nB\n\f" << QStringList{"A", "B", "[Fim de página]"};
+    QTest::newRow("page size out of range is ignored")
+        << false << esc({'d', 40}) + esc({'d', 3}) + esc({'d', 0}) + "A\f"
+        << QStringList{"A", "", "", "[Fim de página]"};
+    QTest::newRow("authentication names its device")
+        << false << esc({'c', 2}) + "Pago 01/01/2001\n"
+        << QStringList{QStringLiteral("{Título e Documento}Pago 01/01/2001")};
+    QTest::newRow("empty authentication")
+        << false << esc({'c', 0, '\n'}) << QStringList{QStringLiteral("{Título}")};
+    QTest::newRow("authentication without its line feed ends after 40 characters")
+        << false << esc({'c', 1}) + QByteArray(45, 'a') + '\n'
+        << QStringList{QStringLiteral("{Título e Fita Detalhe}") + QString(40, 'a'), "aaaaa"};
+    QTest::newRow("drawer, normal")
+        << false << esc({'p', 0, 10, 10}) << QStringList{"[Gaveta aberta]"};
+    QTest::newRow("drawer, compatible")
+        << true << esc({'v', 100}) << QStringList{"[Gaveta aberta]"};
+    QTest::newRow("normal drawer in the compatible dialect prints its parameters")
+        << true << esc({'p', 0, 10, 10}) << QStringList{"", ""};
+    QTest::newRow("reset drops unprinted text and marks the roll")
+        << false << QByteArray("lost") + esc({'@'}) + "B\n"
+        << QStringList{"[Reset]", "B"};
+    QTest::newRow("dump mode prints every byte in hexadecimal and text")
+        << false << esc({'x'}) + "AB" + esc({'@'}) + "\n\xE7" + "CDE"
+        << QStringList{"[Modo dump]", QStringLiteral("41 42 1B 40 0A E7 43 44  AB.@.çCD"),
+                       QStringLiteral("45") + QString(23, ' ') + QStringLiteral("E")};
+    QTest::newRow("unknown sequence then text") << false << esc({'Z'}) + "ok\n"
+                                                << QStringList{"ok"};
+    QTest::newRow("escape after escape starts the command again")
+        << false << esc({0x1B, 'M'}) + "ok\n"
+        << QStringList{"ok"};
+}
+
+void TestVirtualPrinter::commandLandsOnPaper() {
+    QFETCH(bool, compatible);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, paper);
+    const auto model = compatible ? PrinterModel::Compatible : PrinterModel::KorvexaDual;
+
+    VirtualPrinter whole(model);
+    printAll(whole, bytes);
+    QCOMPARE(describe(whole.paper()), paper);
+    QCOMPARE(whole.bufferFill(), 0);
+
+    // The line delivers one byte at a time; the result must not depend on it.
+    VirtualPrinter trickled(model);
+    for (char c : bytes) {
+        trickled.receive(QByteArray(1, c));
+        trickled.advance(10);
+    }
+    trickled.advance(600000);
+    QCOMPARE(describe(trickled.paper()), paper);
+}
+
+void TestVirtualPrinter::printModesBecomeRuns() {
+    VirtualPrinter printer;
+    printAll(printer, esc({'E'}) + "a" + esc({'W', '0'}) + "b" + esc({'W', '1'}) + "c" +
+                          esc({'M'}) + "d" + esc({'W', 1}) + "e\n");
+    QCOMPARE(printer.paper().lines().size(), 1);
+    const QList<TextRun> expected{{"a", {false, true}},
+                                  {"b", {true, false}},
+                                  {"c", {true, true}},
+                                  {"d", {false, false}},
+                                  {"e", {true, true}}};
+    QCOMPARE(printer.paper().lines()[0].runs(), expected);
+}
+
+void TestVirtualPrinter::userCharacterPrintsInText() {
+    VirtualPrinter printer;
+    const GlyphColumns glyph{0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0xFF};
+    QByteArray download = esc({'#', 0xB3});
+    for (uint8_t c : glyph)
+        download += static_cast<char>(c);
+    printAll(printer,
+             download + "x\xB3y\xB4\n" + esc({'#', 0xA0, 1, 2, 3, 4, 5, 6, 7, 8, 9}) + "ok\n");
+
+    QCOMPARE(describe(printer.paper()), (QStringList{QStringLiteral("x\uFFFCy´"), "ok"}));
+    const PaperLine& line = printer.paper().lines()[0];
+    QVERIFY(line.cells[1].userDefined);
+    QCOMPARE(line.cells[1].code, uint8_t(0xB3));
+    QCOMPARE(line.cells[1].columns, glyph);
+    QVERIFY(!line.cells[3].userDefined); // 0xB4 was never downloaded
+
+    // A new download changes what prints next, not what is on the paper.
+    printAll(printer, esc({'#', 0xB3, 0, 0, 0, 0, 0, 0, 0, 0, 0}) + "\xB3\n");
+    QCOMPARE(printer.paper().lines()[0].cells[1].columns, glyph);
+    QCOMPARE(printer.paper().lines()[2].cells[0].columns, GlyphColumns{});
+}
+
+void TestVirtualPrinter::bitImageRowHasItsDots_data() {
+    QTest::addColumn<int>("density");
+    QTest::addColumn<QByteArray>("columns");
+    QTest::addColumn<QByteArray>("dots");
+
+    QTest::newRow("single density draws each column twice")
+        << 0 << QByteArray("\x01\x80\xFF\x00\x5A", 5)
+        << QByteArray("\x01\x01\x80\x80\xFF\xFF\x00\x00\x5A\x5A", 10);
+    QTest::newRow("double density draws each column once")
+        << 1 << QByteArray("\x01\x80\xFF\x00\x5A", 5) << QByteArray("\x01\x80\xFF\x00\x5A", 5);
+    QTest::newRow("single density is clipped at the head's width")
+        << 0 << QByteArray(300, '\x0F') << QByteArray(PaperRoll::HeadDots, '\x0F');
+    QTest::newRow("double density is clipped at the head's width")
+        << 1 << QByteArray(600, '\xF0') << QByteArray(PaperRoll::HeadDots, '\xF0');
+}
+
+void TestVirtualPrinter::bitImageRowHasItsDots() {
+    QFETCH(int, density);
+    QFETCH(QByteArray, columns);
+    QFETCH(QByteArray, dots);
+    VirtualPrinter printer;
+    printAll(printer,
+             QByteArray("before") +
+                 esc({'*', density, int(columns.size() & 0xFF), int(columns.size() >> 8)}) +
+                 columns + "after\n");
+    QCOMPARE(describe(printer.paper()),
+             (QStringList{"before", QStringLiteral("<%1 dots>").arg(dots.size()), "after"}));
+    QCOMPARE(printer.paper().lines()[1].dots, dots);
+}
+
+void TestVirtualPrinter::dialectDecidesWhatEscVMeans_data() {
+    QTest::addColumn<bool>("compatible");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("replyLength");
+    QTest::addColumn<int>("drawerOpenings");
+    QTest::addColumn<QStringList>("paper");
+
+    QTest::newRow("normal: ESC v asks for the status") << false << esc({'v'}) + "d\n"
+                                                       << 9 << 0 << QStringList{"d"};
+    QTest::newRow("compatible: ESC v 100 opens the drawer")
+        << true << esc({'v', 100}) + "d\n"
+        << 0 << 1 << QStringList{"[Gaveta aberta]", "d"};
+    QTest::newRow("compatible: ESC V asks for the status") << true << esc({'V'}) + "d\n"
+                                                           << 9 << 0 << QStringList{"d"};
+    QTest::newRow("normal: ESC V is unknown") << false << esc({'V'}) + "d\n"
+                                              << 0 << 0 << QStringList{"d"};
+}
+
+void TestVirtualPrinter::dialectDecidesWhatEscVMeans() {
+    QFETCH(bool, compatible);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, replyLength);
+    QFETCH(int, drawerOpenings);
+    QFETCH(QStringList, paper);
+
+    // The model is switched on a running printer, as the window's switch does.
+    VirtualPrinter printer(compatible ? PrinterModel::KorvexaDual : PrinterModel::Compatible);
+    printer.setModel(compatible ? PrinterModel::Compatible : PrinterModel::KorvexaDual);
+    QSignalSpy replies(&printer, &VirtualPrinter::replied);
+    printAll(printer, bytes);
+    QByteArray replied;
+    for (const auto& args : replies)
+        replied += args.at(0).toByteArray();
+    QCOMPARE(replied.size(), replyLength);
+    QCOMPARE(printer.drawerOpenings(), drawerOpenings);
+    QCOMPARE(describe(printer.paper()), paper);
+}
+
+void TestVirtualPrinter::queriesAnswerWithTheirLengths_data() {
+    QTest::addColumn<bool>("compatible");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("model, compatible")
+        << true << esc({'I', '1'}) << QByteArray("\x06Korvex BM  40/48");
+    QTest::newRow("model, Korvexa Dual")
+        << false << esc({'I', '1'}) << QByteArray("\x06Korvexa Dual  60");
+    QTest::newRow("firmware") << false << esc({'I', '0'})
+                              << QByteArray("\x06"
+                                            "Firmware 1.00 VP");
+    QTest::newRow("status, normal") << false << esc({'v'}) << QByteArray("\x06PLF110VN");
+    QTest::newRow("status, compatible") << true << esc({'V'}) << QByteArray("\x06PLF110VN");
+    QTest::newRow("unknown selector has no reply") << false << esc({'I', '2'}) << QByteArray();
+}
+
+void TestVirtualPrinter::queriesAnswerWithTheirLengths() {
+    QFETCH(bool, compatible);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    VirtualPrinter printer(compatible ? PrinterModel::Compatible : PrinterModel::KorvexaDual);
+    QSignalSpy replies(&printer, &VirtualPrinter::replied);
+    printer.receive(request);
+    QCOMPARE(replies.size(), reply.isEmpty() ? 0 : 1);
+    if (!reply.isEmpty())
+        QCOMPARE(replies[0].at(0).toByteArray(), reply);
+    QCOMPARE(printer.bufferFill(), 0);
+}
+
+void TestVirtualPrinter::statusReportsTheSensors() {
+    VirtualPrinter printer;
+    printer.setLinesPerSecond(1);
+    printer.receive(esc({'8'}) + esc({'y', 0}) + esc({'~', 1}) + "queued\n" +
+                    esc({'p', 0, 10, 10}));
+    QCOMPARE(printer.statusReply(), QByteArray("\x06PLF001DN"));
+    printer.advance(1000);
+    QCOMPARE(printer.statusReply(), QByteArray("\x06PLA001VN"));
+    printer.setPaperOut(true);
+    printer.setOffline(true);
+    printer.receive(esc({'x'}));
+    QCOMPARE(printer.statusReply(), QByteArray("\x06SFA001DD"));
+    // A queried status reply never carries a zero byte, so none is cut short.
+    QVERIFY(!printer.statusReply().contains('\0'));
+}
+
+void TestVirtualPrinter::settingsAreVisibleState() {
+    VirtualPrinter printer;
+    printer.receive(esc({'8'}) + esc({'y', 0}) + esc({'~', 1}) + esc({'P', '0'}) + esc({'d', 12}) +
+                    esc({'W', '1'}));
+    QVERIFY(!printer.paperSensor());
+    QVERIFY(!printer.keyboard());
+    QCOMPARE(printer.rtsSignalling(), 1);
+    QCOMPARE(printer.columnsPerLine(), 40);
+    QCOMPARE(printer.pageLines(), 12);
+    QCOMPARE(printer.style(), (PrintStyle{true, true}));
+    printer.receive(esc({'9'}) + esc({'y', 1}) + esc({'~', 0}));
+    QVERIFY(printer.paperSensor());
+    QVERIFY(printer.keyboard());
+    QCOMPARE(printer.rtsSignalling(), 0);
+    printer.receive(esc({'@'}));
+    QCOMPARE(printer.columnsPerLine(), VirtualPrinter::DefaultColumns);
+    QCOMPARE(printer.pageLines(), VirtualPrinter::DefaultPageLines);
+    QCOMPARE(printer.style(), PrintStyle{});
+}
+
+void TestVirtualPrinter::fullBufferDropsReadyUntilHalfEmpty() {
+    VirtualPrinter printer;
+    printer.setBufferSize(1024);
+    printer.setLinesPerSecond(10);
+    QSignalSpy changes(&printer, &VirtualPrinter::stateChanged);
+    QVERIFY(printer.ready());
+    const QByteArray line = QByteArray(39, 'x') + '\n'; // 40 bytes, one printed line
+    for (int i = 0; i < 22; ++i)
+        printer.receive(line);
+    QCOMPARE(printer.bufferFill(), 880);
+    QVERIFY(printer.ready());
+    printer.receive(line);
+    QCOMPARE(printer.bufferFill(), 920);
+    QVERIFY(!printer.ready());
+    QCOMPARE(printer.parallelStatus() & 0x80, 0); // busy
+    QVERIFY(!printer.fault());
+
+    printer.advance(1000); // ten lines printed, 520 bytes left: still above half
+    QCOMPARE(printer.bufferFill(), 520);
+    QVERIFY(!printer.ready());
+    changes.clear();
+    printer.advance(100);
+    QCOMPARE(printer.bufferFill(), 480);
+    QVERIFY(printer.ready());
+    QCOMPARE(printer.parallelStatus() & 0x80, 0x80);
+    QVERIFY(!changes.isEmpty());
+}
+
+void TestVirtualPrinter::fullBufferLosesBytesNotTheParser() {
+    VirtualPrinter printer;
+    printer.setBufferSize(1024);
+    printer.setOffline(true);
+    printer.receive(QByteArray(2000, 'y'));
+    QCOMPARE(printer.bufferFill(), 1024);
+    QCOMPARE(printer.lostBytes(), 976);
+    printer.setOffline(false);
+    printer.advance(600000);
+    QCOMPARE(printer.bufferFill(), 16); // the last, unfinished line
+    printAll(printer, "\nend\n");
+    const QStringList paper = describe(printer.paper());
+    QCOMPARE(paper.mid(0, 21), repeated(QString(48, 'y'), 21));
+    QCOMPARE(paper.mid(21), (QStringList{QString(16, 'y'), "end"}));
+}
+
+void TestVirtualPrinter::paperOutRaisesErrorAndStopsPrinting() {
+    VirtualPrinter printer;
+    printer.setPaperOut(true);
+    QVERIFY(printer.fault());
+    QCOMPARE(printer.parallelStatus() & 0x08, 0); // error line low
+    QCOMPARE(printer.parallelStatus() & 0x20, 0x20);
+    printer.receive("one\ntwo\n");
+    printer.advance(60000);
+    QVERIFY(printer.paper().lines().isEmpty());
+    QVERIFY(printer.ready()); // the buffer still has room
+    printer.setPaperOut(false);
+    QCOMPARE(printer.parallelStatus() & 0x08, 0x08);
+    printer.advance(60000);
+    QCOMPARE(describe(printer.paper()), (QStringList{"one", "two"}));
+}
+
+void TestVirtualPrinter::offlineIsNotReadyAndFaulty() {
+    VirtualPrinter printer;
+    QCOMPARE(printer.parallelStatus() & 0x98, 0x98);
+    printer.setOffline(true);
+    QVERIFY(!printer.ready());
+    QVERIFY(printer.fault());
+    QCOMPARE(printer.parallelStatus() & 0x98, 0);
+    printer.receive("held\n");
+    printer.advance(60000);
+    QVERIFY(printer.paper().lines().isEmpty());
+    // Queries are still answered: the host can learn why nothing prints.
+    QSignalSpy replies(&printer, &VirtualPrinter::replied);
+    printer.receive(esc({'v'}));
+    QCOMPARE(replies.size(), 1);
+    QCOMPARE(replies[0].at(0).toByteArray(), QByteArray("\x06PFF110DN"));
+    printer.setOffline(false);
+    printer.advance(60000);
+    QCOMPARE(describe(printer.paper()), QStringList{"held"});
+}
+
+void TestVirtualPrinter::printSpeedPacesTheLines() {
+    VirtualPrinter printer;
+    printer.setLinesPerSecond(4);
+    printer.receive("1\n2\n3\n4\n5\n");
+    printer.advance(249);
+    QCOMPARE(printer.paper().lines().size(), 0);
+    printer.advance(1);
+    QCOMPARE(printer.paper().lines().size(), 1);
+    printer.advance(500);
+    QCOMPARE(printer.paper().lines().size(), 3);
+    printer.advance(10000);
+    QCOMPARE(printer.paper().lines().size(), 5);
+    // Idle time is not saved up for the next job.
+    printer.receive("6\n");
+    printer.advance(100);
+    QCOMPARE(printer.paper().lines().size(), 5);
+}
+
+void TestVirtualPrinter::drawerOpensAndCloses() {
+    VirtualPrinter printer;
+    printer.receive(esc({'p', 0, 10, 10}));
+    printer.advance(1);
+    QVERIFY(printer.drawerOpen());
+    QCOMPARE(printer.drawerOpenings(), 1);
+    printer.advance(VirtualPrinter::DrawerOpenMs);
+    QVERIFY(!printer.drawerOpen());
+    printer.receive(esc({'p', 0, 10, 10}));
+    printer.advance(1);
+    QCOMPARE(printer.drawerOpenings(), 2);
+}
+
+void TestVirtualPrinter::resetKeepsDownloadedCharacters() {
+    VirtualPrinter printer;
+    printer.receive(esc({'#', 0xB0, 1, 1, 1, 1, 1, 1, 1, 1, 1}) + esc({'x'}));
+    QVERIFY(printer.dumpMode());
+    printer.receive(esc({'@'})); // printed in dump mode, not obeyed
+    QVERIFY(printer.dumpMode());
+    printer.powerReset();
+    QVERIFY(!printer.dumpMode());
+    QVERIFY(!printer.userCharacter(0xB0));
+    QCOMPARE(printer.bufferFill(), 0);
+
+    printer.receive(esc({'#', 0xB0, 1, 1, 1, 1, 1, 1, 1, 1, 1}) + esc({'@'}));
+    QVERIFY(printer.userCharacter(0xB0));
+}
+
+void TestVirtualPrinter::unknownSequencesAreLogged() {
+    VirtualPrinter printer;
+    QStringList warnings;
+    connect(&printer, &VirtualPrinter::logged, this, [&](const PrinterLogEntry& entry) {
+        if (entry.kind == PrinterLogEntry::Kind::Warning)
+            warnings << entry.text;
+    });
+    printer.receive(esc({'Z'}) + esc({'W', '7'}) + esc({'f', 2, 3}));
+    QCOMPARE(warnings, (QStringList{QStringLiteral("Sequência desconhecida ESC Z ignorada"),
+                                    QStringLiteral("ESC W com variante inválida 0x37"),
+                                    QStringLiteral("Sequência desconhecida ESC f ignorada"),
+                                    QStringLiteral("Caractere de controle 0x02 ignorado"),
+                                    QStringLiteral("Caractere de controle 0x03 ignorado")}));
+}
+
+QTEST_GUILESS_MAIN(TestVirtualPrinter)
+#include "tst_virtualprinter.moc"
