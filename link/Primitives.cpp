@@ -36,6 +36,36 @@ void setLed(IndicatorAccess* led, bool on) {
         led->SetOn(on);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Sleeps on the calling thread until the monotonic clock reaches deadline; a
+// sleep cut short resumes towards the same instant, and a change of the wall
+// clock can neither stretch nor skip it.
+void sleepUntil(Clock::time_point deadline) {
+    while (Clock::now() < deadline)
+        std::this_thread::sleep_until(deadline);
+}
+
+// Each parallel byte owns a 2 ms slot on the monotonic clock, and its pause
+// ends with its slot. While bytes come back to back, a slot starts where the
+// previous one ended, so each sleep's wake-up latency is taken out of the
+// next pause instead of adding up over a block: n bytes take 2n ms, not
+// 2n ms plus n wake-ups. A byte that comes later than SlotCredit after its
+// slot began (the first byte of a block, a slow caller) starts a fresh slot
+// at its strobe, so bytes are never rushed out to catch up.
+void pauseAfterParallelByte() {
+    constexpr auto Slot = std::chrono::milliseconds(2);
+    constexpr auto SlotCredit = std::chrono::microseconds(500);
+    static Clock::time_point slotEnd;
+    if (installedSleeper()) {
+        installedSleeper()(2);
+        return;
+    }
+    const auto now = Clock::now();
+    slotEnd = now - slotEnd <= SlotCredit ? slotEnd + Slot : now + Slot;
+    sleepUntil(slotEnd);
+}
+
 } // namespace
 
 bool RequireInterface() {
@@ -70,7 +100,7 @@ int ParallelWriteByte(uint8_t value) {
     c = readPort(control);
     writePort(control, c | StrobeBit);
     writePort(control, c & ~StrobeBit);
-    LinkSleep::Sleep(2);
+    pauseAfterParallelByte();
     return 0;
 }
 
@@ -103,9 +133,6 @@ void Timer1Timer() {
 
 namespace LinkSleep {
 
-// The pause ends at a deadline taken once on the monotonic clock, so a sleep
-// cut short by a signal resumes towards the same instant instead of adding a
-// fresh full pause, and a change of the wall clock cannot stretch or skip it.
 void Sleep(int ms) {
     if (const Sleeper& sleeper = installedSleeper()) {
         sleeper(ms);
@@ -113,10 +140,7 @@ void Sleep(int ms) {
     }
     if (ms <= 0)
         return;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < deadline)
-        std::this_thread::sleep_until(deadline);
+    sleepUntil(Clock::now() + std::chrono::milliseconds(ms));
 }
 
 Sleeper setSleeper(Sleeper sleeper) {
