@@ -51,14 +51,11 @@ QByteArray drawerCommand(bool compatibleMode) {
 }
 
 QByteArray printModeCommand(int modeIndex, int variantIndex) {
-    switch (choice(modeIndex, {'M', 'W', 'E'})) {
-    case 'M':
+    if (modeIndex == 0)
         return escape({'M'});
-    case 'W':
+    if (modeIndex == 1)
         return escape({'W', choice(variantIndex, {'0', '1'})});
-    default:
-        return escape({'E'});
-    }
+    return escape({'E'});
 }
 
 QByteArray rtsSignallingCommand(int optionIndex) {

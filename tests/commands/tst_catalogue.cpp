@@ -150,6 +150,12 @@ private slots:
         QTest::newRow("firmware") << Commands::firmwareRequest() << "1b 49 30";
         for (const CatalogueRow& row : catalogue())
             QTest::newRow(row.name) << row.bytes << QString::fromLatin1(row.hex);
+        // A list index outside the dialog's list selects its last item.
+        QTest::newRow("rts, no option") << Commands::rtsSignallingCommand(-1) << "1b 7e 01";
+        QTest::newRow("authentication, index 3")
+            << Commands::authenticationCommand(3, u"") << "1b 63 02 0a";
+        QTest::newRow("print mode, index 3") << Commands::printModeCommand(3, 0) << "1b 45";
+        QTest::newRow("keyboard, no option") << Commands::keyboardCommand(-1) << "1b 79 00";
     }
     void buildersGiveTheCataloguesBytes() {
         QFETCH(QByteArray, bytes);
