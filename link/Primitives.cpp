@@ -49,10 +49,11 @@ void sleepUntil(Clock::time_point deadline) {
 // Each parallel byte owns a 2 ms slot on the monotonic clock, and its pause
 // ends with its slot. While bytes come back to back, a slot starts where the
 // previous one ended, so each sleep's wake-up latency is taken out of the
-// next pause instead of adding up over a block: n bytes take 2n ms, not
-// 2n ms plus n wake-ups. A byte that comes later than SlotCredit after its
-// slot began (the first byte of a block, a slow caller) starts a fresh slot
-// at its strobe, so bytes are never rushed out to catch up.
+// next pause instead of adding up: a stream of n bytes takes 2n ms, not 2n ms
+// plus n wake-ups. A byte strobed more than SlotCredit after its slot began
+// (after an idle spell, or when the thread was held up) opens a fresh slot at
+// its strobe, so bytes are never rushed out to catch up and no pause is
+// shorter than 2 ms less SlotCredit.
 void pauseAfterParallelByte() {
     constexpr auto Slot = std::chrono::milliseconds(2);
     constexpr auto SlotCredit = std::chrono::microseconds(500);

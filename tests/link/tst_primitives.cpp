@@ -262,6 +262,21 @@ private slots:
         QCOMPARE(pauses, QList<int>{2});
     }
 
+    // Back-to-back blocks form one stream: a block that follows at once may
+    // start in the slot the previous byte's late wake-up left, but from an idle
+    // start the stream never goes out faster than 2 ms per byte.
+    void parallelStreamTakesAtLeastTwoMillisecondsPerByte() {
+        LinkSleep::setSleeper({});
+        LinkState.ParallelConnected = true;
+        const QByteArray block(20, 'x');
+        LinkSleep::Sleep(1); // idle long enough for the first byte to open a fresh slot
+        const auto start = std::chrono::steady_clock::now();
+        for (int round = 0; round < 3; ++round)
+            SendBytes(reinterpret_cast<const uint8_t*>(block.constData()), int(block.size()));
+        QVERIFY(std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(120));
+        QCOMPARE(strobed1, block.repeated(3));
+    }
+
     void realPauseLastsAtLeastItsLength() {
         LinkSleep::setSleeper({});
         for (int ms : {1, 2, 5}) {
