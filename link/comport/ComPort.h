@@ -299,6 +299,17 @@ private:
     friend class TComBuffer;
     friend class TComThread;
 
+    // The hand-over between the event thread and the GUI thread; a fresh one
+    // for each time the port is open.
+    struct HandOver {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::function<void()> work;
+        quint64 id = 0;
+        quint64 finished = 0;
+        bool abandon = false;
+    };
+
     bool applying() const { return connected_ && updateCount_ == 0; }
     void settingChanged(void (TCustomComPort::*apply)());
     void CallEvent(TComEvent event);
@@ -315,7 +326,7 @@ private:
     // Called on the event thread: hands a batch to the GUI thread and waits.
     void DispatchComMsg(TComEvents events);
     void handOver(const std::function<void()>& work);
-    void runHandOver(quint64 id);
+    void runHandOver(const std::shared_ptr<HandOver>& h, quint64 id);
     void stopThread();
 
     QString port_ = QStringLiteral("COM1");
@@ -341,15 +352,6 @@ private:
     std::unique_ptr<TComThread> thread_;
     std::vector<TComLink*> links_;
 
-    // The hand-over between the event thread and the GUI thread.
-    struct HandOver {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::function<void()> work;
-        quint64 id = 0;
-        quint64 finished = 0;
-        bool abandon = false;
-    };
     std::shared_ptr<HandOver> handOver_;
 };
 

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "link/comport/SerialLine.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+// The serial line on a Linux tty device, through termios and the tty ioctls.
+// Kept apart from the component so that every kernel call of the port lives
+// in one file.
+class TtyLine : public SerialLine {
+public:
+    // Opens a tty for the port's exclusive use. Anything that is not a tty
+    // is refused, so a mapping to a regular file never writes into it.
+    static std::unique_ptr<SerialLine> open(const QString& device, int& winError);
+    ~TtyLine() override;
+
+    int SetupComm(int inputSize, int outputSize) override;
+    int SetCommState(const TDCB& dcb) override;
+    int SetCommTimeouts(const TCommTimeouts& timeouts) override;
+    int Write(const char* data, int count, int& written) override;
+    int Read(char* data, int count, int& read) override;
+    int Purge(bool output, bool input) override;
+    int ModemStatus(TComSignals& lines) override;
+    int InputWaiting(int& count) override;
+    int ClearError(TComErrors& errors, int& inputCount) override;
+    int ReadWaiting(char* data, int count, int& read) override;
+    TComEvents WaitEvents(TComEvents mask) override;
+    void CancelWait() override;
+
+private:
+    TtyLine(int fd, int wakeFd);
+
+    enum Feature {
+        ModemLines = 1,
+        Counters = 2,
+        LineStatus = 4,
+        QueueCounts = 8,
+        ModemControl = 16
+    };
+    bool has(Feature f) const { return (features_.load() & f) != 0; }
+    // Switches a feature off when the driver does not offer it; true then.
+    bool unsupported(Feature f, int err);
+    int outputQueue(int& count);
+    bool transmitterEmpty();
+    int readSome(char* data, int count, int& got);
+    void wake();
+    void hangUp();
+    // Looks at what poll() cannot report; caller holds sampleMutex_.
+    TComEvents sampleLocked();
+    void setModemLine(int bit, bool on);
+
+    const int fd_;
+    const int wakeFd_;
+    std::atomic<int> features_{ModemLines | Counters | LineStatus | QueueCounts | ModemControl};
+    std::atomic<bool> hungUp_{false};
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> txArmed_{false};
+    std::atomic<int64_t> byteTimeNs_{1041667};
+    std::atomic<int> inputSize_{1024};
+    std::atomic<bool> discardNull_{false};
+    TCommTimeouts timeouts_;
+    bool rtsToggle_ = false;
+
+    std::mutex sampleMutex_;
+    TComErrors errors_;
+    bool hangUpReported_ = false;
+    int lastModem_ = 0;
+    int lastInput_ = 0;
+    struct Counts {
+        int cts = 0, dsr = 0, rng = 0, dcd = 0, frame = 0, overrun = 0, parity = 0, brk = 0,
+            bufOverrun = 0;
+    } lastCounts_;
+};
+
+// Bit rates through termios2, which takes any rate; kept in its own file
+// because the kernel's termios header cannot live beside the C library's.
+namespace TtyBaud {
+// 0 or errno.
+int setRate(int fd, int baud);
+int getRate(int fd, int& baud);
+} // namespace TtyBaud

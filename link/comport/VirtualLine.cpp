@@ -1,0 +1,544 @@
+#include "link/comport/VirtualLine.h"
+
+#include "link/comport/SerialLine.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+using Clock = VirtualLine::Clock;
+
+// While bytes are on their way, the far end hears of them at least this often.
+constexpr auto deliveryStep = std::chrono::milliseconds(5);
+// While flow control holds a write, a far end on the writing thread gets
+// this often a chance to let its own time pass.
+constexpr auto heldStep = std::chrono::milliseconds(10);
+
+// Runs a handler on the context's thread: at once when that is this thread,
+// otherwise queued to it.
+template <typename Handler> void callOn(QObject* context, Handler handler) {
+    if (!context)
+        return;
+    if (context->thread() == QThread::currentThread())
+        handler();
+    else
+        QMetaObject::invokeMethod(context, std::move(handler), Qt::QueuedConnection);
+}
+} // namespace
+
+// The port's side of a virtual line.
+class VirtualPortEnd : public SerialLine {
+public:
+    explicit VirtualPortEnd(std::shared_ptr<VirtualLine> line) : line_(std::move(line)) {}
+    ~VirtualPortEnd() override;
+
+    int SetupComm(int inputSize, int outputSize) override;
+    int SetCommState(const TDCB& dcb) override;
+    int SetCommTimeouts(const TCommTimeouts& timeouts) override;
+    int Write(const char* data, int count, int& written) override;
+    int Read(char* data, int count, int& read) override;
+    int Purge(bool output, bool input) override;
+    int ModemStatus(TComSignals& lines) override;
+    int InputWaiting(int& count) override;
+    int ClearError(TComErrors& errors, int& inputCount) override;
+    int ReadWaiting(char* data, int count, int& read) override;
+    TComEvents WaitEvents(TComEvents mask) override;
+    void CancelWait() override;
+
+private:
+    int takeInputLocked(char* data, int count);
+    std::shared_ptr<VirtualLine> line_;
+};
+
+std::shared_ptr<VirtualLine> VirtualLine::create() {
+    return std::shared_ptr<VirtualLine>(new VirtualLine());
+}
+
+VirtualLine::~VirtualLine() = default;
+
+// ---------------------------------------------------------------------------
+// Far end
+
+void VirtualLine::setReceiver(QObject* context, ArrivalHandler handler) {
+    std::lock_guard lock(mutex_);
+    receiver_.context = context;
+    receiver_.set = context && handler;
+    onArrival_ = std::move(handler);
+}
+
+QByteArray VirtualLine::takeArrived() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(collected_, QByteArray());
+}
+
+void VirtualLine::setOpenHandler(QObject* context, OpenHandler handler) {
+    std::lock_guard lock(mutex_);
+    openTarget_.context = context;
+    openTarget_.set = context && handler;
+    onOpen_ = std::move(handler);
+}
+
+void VirtualLine::send(const QByteArray& bytes) {
+    std::lock_guard lock(mutex_);
+    if (!open_ || hungUp_ || bytes.isEmpty())
+        return;
+    QByteArray incoming = bytes;
+    if (dcb_.Flags & TDCB::fNull)
+        incoming.removeIf([](char c) { return c == '\0'; });
+    if (incoming.isEmpty())
+        return;
+    const int before = int(input_.size());
+    const int room = std::max(0, inputSize_ - before);
+    TComEvents events{evRxChar};
+    if (incoming.size() > room) {
+        errors_.Include(ceRxOver);
+        events.Include(evError);
+        incoming.truncate(room);
+    }
+    input_.append(incoming);
+    if (incoming.contains(dcb_.EvtChar))
+        events.Include(evRxFlag);
+    const int full = inputSize_ * 8 / 10;
+    if (before < full && int(input_.size()) >= full)
+        events.Include(evRx80Full);
+    raiseLocked(events);
+}
+
+void VirtualLine::setCTS(bool on) {
+    std::lock_guard lock(mutex_);
+    if (cts_ == on)
+        return;
+    const auto now = Clock::now();
+    // Bytes that left before the change count as sent; a held block starts
+    // again from the moment CTS comes back.
+    advanceLocked(now);
+    cts_ = on;
+    if (on)
+        txCursor_ = std::max(txCursor_, now);
+    raiseLocked({evCTS});
+    changed_.notify_all();
+}
+
+void VirtualLine::setDSR(bool on) {
+    std::lock_guard lock(mutex_);
+    if (dsr_ != on) {
+        dsr_ = on;
+        raiseLocked({evDSR});
+    }
+}
+
+void VirtualLine::setRLSD(bool on) {
+    std::lock_guard lock(mutex_);
+    if (rlsd_ != on) {
+        rlsd_ = on;
+        raiseLocked({evRLSD});
+    }
+}
+
+void VirtualLine::ring() {
+    std::lock_guard lock(mutex_);
+    raiseLocked({evRing});
+}
+
+bool VirtualLine::cts() const {
+    std::lock_guard lock(mutex_);
+    return cts_;
+}
+bool VirtualLine::dsr() const {
+    std::lock_guard lock(mutex_);
+    return dsr_;
+}
+bool VirtualLine::rlsd() const {
+    std::lock_guard lock(mutex_);
+    return rlsd_;
+}
+bool VirtualLine::isOpen() const {
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+bool VirtualLine::dtr() const {
+    std::lock_guard lock(mutex_);
+    return open_ && dcb_.DtrControl() != dtrDisable;
+}
+bool VirtualLine::rts() const {
+    std::lock_guard lock(mutex_);
+    const TRTSFlowControl rts = dcb_.RtsControl();
+    return open_ && (rts == rtsEnable || rts == rtsHandshake || (rts == rtsToggle && txBusy_));
+}
+TDCB VirtualLine::dcb() const {
+    std::lock_guard lock(mutex_);
+    return dcb_;
+}
+TCommTimeouts VirtualLine::timeouts() const {
+    std::lock_guard lock(mutex_);
+    return timeouts_;
+}
+
+std::chrono::nanoseconds VirtualLine::byteTime() const {
+    std::lock_guard lock(mutex_);
+    return std::chrono::nanoseconds(10'000'000'000LL / std::max<uint32_t>(dcb_.BaudRate, 1));
+}
+
+void VirtualLine::raiseErrors(TComErrors errors) {
+    std::lock_guard lock(mutex_);
+    if (!open_ || hungUp_ || errors.Empty())
+        return;
+    errors_ |= errors;
+    TComEvents events{evError};
+    if (errors.Contains(ceBreak))
+        events.Include(evBreak);
+    raiseLocked(events);
+}
+
+void VirtualLine::failWrites(int winError) {
+    std::lock_guard lock(mutex_);
+    writeFault_ = winError;
+}
+
+void VirtualLine::failReads(int winError) {
+    std::lock_guard lock(mutex_);
+    readFault_ = winError;
+}
+
+void VirtualLine::unplug() {
+    std::lock_guard lock(mutex_);
+    plugged_ = false;
+    if (open_ && !hungUp_) {
+        errors_.Include(ceIO);
+        raiseLocked({evError});
+        hungUp_ = true;
+        txBusy_ = false;
+    }
+    changed_.notify_all();
+}
+
+void VirtualLine::plugIn() {
+    std::lock_guard lock(mutex_);
+    plugged_ = true;
+}
+
+bool VirtualLine::pluggedIn() const {
+    std::lock_guard lock(mutex_);
+    return plugged_;
+}
+
+// ---------------------------------------------------------------------------
+// The line's clock
+
+void VirtualLine::raiseLocked(TComEvents events) {
+    if (!open_ || hungUp_)
+        return;
+    events_ |= events;
+    changed_.notify_all();
+}
+
+void VirtualLine::advanceLocked(Clock::time_point now) {
+    if (!txBusy_)
+        return;
+    const bool held = (dcb_.Flags & TDCB::fOutxCtsFlow) && !cts_;
+    if (held)
+        return;
+    const auto perByte =
+        std::chrono::nanoseconds(10'000'000'000LL / std::max<uint32_t>(dcb_.BaudRate, 1));
+    if (now <= txCursor_)
+        return;
+    const int remaining = int(txBlock_.size()) - txSent_;
+    const int departed = int(std::min<int64_t>(remaining, (now - txCursor_) / perByte));
+    if (departed > 0) {
+        arrived_.append(txBlock_.constData() + txSent_, departed);
+        txSent_ += departed;
+        txCursor_ += departed * perByte;
+    }
+    if (txSent_ == int(txBlock_.size())) {
+        txBusy_ = false;
+        raiseLocked({evTxEmpty});
+    }
+}
+
+void VirtualLine::deliverArrivals(bool idleTick) {
+    QByteArray chunk;
+    QPointer<QObject> context;
+    ArrivalHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        if (!receiver_.set || !receiver_.context) {
+            collected_.append(arrived_);
+            arrived_.clear();
+            return;
+        }
+        chunk = std::exchange(arrived_, QByteArray());
+        context = receiver_.context;
+        handler = onArrival_;
+    }
+    if (chunk.isEmpty() && !idleTick)
+        return;
+    if (idleTick && context && context->thread() != QThread::currentThread())
+        return;
+    callOn(context.data(), [handler, chunk] { handler(chunk); });
+}
+
+void VirtualLine::notifyOpen(bool open) {
+    QPointer<QObject> context;
+    OpenHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        if (!openTarget_.set)
+            return;
+        context = openTarget_.context;
+        handler = onOpen_;
+    }
+    callOn(context.data(), [handler, open] { handler(open); });
+}
+
+std::unique_ptr<SerialLine> VirtualLine::openPort(int& winError) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!plugged_) {
+            winError = WinError::FileNotFound;
+            return nullptr;
+        }
+        if (open_) {
+            winError = WinError::AccessDenied;
+            return nullptr;
+        }
+        open_ = true;
+        hungUp_ = false;
+        cancelWait_ = false;
+        events_ = {};
+        errors_ = {};
+        input_.clear();
+        arrived_.clear();
+        txBusy_ = false;
+        dcb_ = TDCB();
+        dcb_.BaudRate = 9600;
+        dcb_.Flags = TDCB::fBinary;
+    }
+    notifyOpen(true);
+    return std::make_unique<VirtualPortEnd>(shared_from_this());
+}
+
+// ---------------------------------------------------------------------------
+// Port end
+
+VirtualPortEnd::~VirtualPortEnd() {
+    {
+        std::lock_guard lock(line_->mutex_);
+        line_->open_ = false;
+        line_->hungUp_ = false;
+        line_->txBusy_ = false;
+        line_->txBlock_.clear();
+        line_->input_.clear();
+        line_->events_ = {};
+        line_->cancelWait_ = false;
+    }
+    line_->notifyOpen(false);
+}
+
+int VirtualPortEnd::SetupComm(int inputSize, int) {
+    std::lock_guard lock(line_->mutex_);
+    if (line_->hungUp_)
+        return WinError::IoDevice;
+    line_->inputSize_ = std::max(inputSize, 1);
+    return 0;
+}
+
+int VirtualPortEnd::SetCommState(const TDCB& dcb) {
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 ||
+        dcb.StopBits > 2)
+        return WinError::InvalidParameter;
+    std::lock_guard lock(line_->mutex_);
+    if (line_->hungUp_)
+        return WinError::IoDevice;
+    const auto now = Clock::now();
+    line_->advanceLocked(now);
+    const bool wasHeld = (line_->dcb_.Flags & TDCB::fOutxCtsFlow) && !line_->cts_;
+    line_->dcb_ = dcb;
+    const bool held = (dcb.Flags & TDCB::fOutxCtsFlow) && !line_->cts_;
+    if (wasHeld && !held)
+        line_->txCursor_ = std::max(line_->txCursor_, now);
+    line_->changed_.notify_all();
+    return 0;
+}
+
+int VirtualPortEnd::SetCommTimeouts(const TCommTimeouts& timeouts) {
+    std::lock_guard lock(line_->mutex_);
+    line_->timeouts_ = timeouts;
+    return 0;
+}
+
+int VirtualPortEnd::Write(const char* data, int count, int& written) {
+    written = 0;
+    VirtualLine& l = *line_;
+    std::unique_lock lock(l.mutex_);
+    if (l.hungUp_ || !l.plugged_)
+        return WinError::IoDevice;
+    if (l.writeFault_)
+        return l.writeFault_;
+    if (count == 0)
+        return 0;
+    const auto start = Clock::now();
+    const auto deadline = TransferDeadlines::ForWrite(l.timeouts_, count, start).Total();
+    l.txBlock_ = QByteArray(data, count);
+    l.txSent_ = 0;
+    l.txBusy_ = true;
+    l.txCursor_ = start;
+    auto lastHeldTick = start;
+    for (;;) {
+        const auto now = Clock::now();
+        l.advanceLocked(now);
+        if (l.hungUp_) {
+            l.txBlock_.clear();
+            return WinError::IoDevice;
+        }
+        if (!l.txBusy_)
+            break;
+        if (now >= deadline) {
+            // The write time-out drops what has not left, as a real port
+            // purges its output; the transmitter is then idle.
+            l.txBusy_ = false;
+            l.raiseLocked({evTxEmpty});
+            break;
+        }
+        const bool held = (l.dcb_.Flags & TDCB::fOutxCtsFlow) && !l.cts_;
+        const bool receiver = l.receiver_.set;
+        const bool receiverHere = receiver && l.receiver_.context &&
+                                  l.receiver_.context->thread() == QThread::currentThread();
+        if (receiver && !l.arrived_.isEmpty()) {
+            lock.unlock();
+            l.deliverArrivals(false);
+            lock.lock();
+            continue;
+        }
+        if (held && receiverHere && now - lastHeldTick >= heldStep) {
+            lastHeldTick = now;
+            lock.unlock();
+            l.deliverArrivals(true);
+            lock.lock();
+            continue;
+        }
+        auto next =
+            held ? Clock::time_point::max()
+                 : l.txCursor_ + (int64_t(l.txBlock_.size()) - l.txSent_) *
+                                     std::chrono::nanoseconds(10'000'000'000LL / l.dcb_.BaudRate);
+        if (receiver && !held)
+            next = std::min(next, now + deliveryStep);
+        if (held && receiverHere)
+            next = std::min(next, now + heldStep);
+        next = std::min(next, deadline);
+        if (next == Clock::time_point::max())
+            l.changed_.wait(lock);
+        else
+            l.changed_.wait_until(lock, next);
+    }
+    written = l.txSent_;
+    l.txBlock_.clear();
+    lock.unlock();
+    l.deliverArrivals(false);
+    return 0;
+}
+
+int VirtualPortEnd::takeInputLocked(char* data, int count) {
+    const int n = std::min(count, int(line_->input_.size()));
+    std::copy_n(line_->input_.constData(), n, data);
+    line_->input_.remove(0, n);
+    return n;
+}
+
+int VirtualPortEnd::Read(char* data, int count, int& read) {
+    read = 0;
+    VirtualLine& l = *line_;
+    std::unique_lock lock(l.mutex_);
+    if (l.hungUp_ || !l.plugged_)
+        return WinError::IoDevice;
+    if (l.readFault_)
+        return l.readFault_;
+    const auto start = Clock::now();
+    const auto deadlines = TransferDeadlines::ForRead(l.timeouts_, count, start);
+    auto last = start;
+    for (;;) {
+        const int got = takeInputLocked(data + read, count - read);
+        if (got > 0) {
+            read += got;
+            last = Clock::now();
+        }
+        if (read == count || l.hungUp_)
+            break;
+        const auto until = deadlines.ReadUntil(read, last);
+        if (until <= Clock::now())
+            break;
+        if (until == Clock::time_point::max())
+            l.changed_.wait(lock);
+        else
+            l.changed_.wait_until(lock, until);
+    }
+    return 0;
+}
+
+int VirtualPortEnd::ReadWaiting(char* data, int count, int& read) {
+    std::lock_guard lock(line_->mutex_);
+    if (line_->hungUp_)
+        return WinError::IoDevice;
+    read = takeInputLocked(data, count);
+    return 0;
+}
+
+int VirtualPortEnd::Purge(bool output, bool input) {
+    std::lock_guard lock(line_->mutex_);
+    if (output && line_->txBusy_) {
+        line_->txBusy_ = false;
+        line_->txBlock_.clear();
+    }
+    if (input)
+        line_->input_.clear();
+    return 0;
+}
+
+int VirtualPortEnd::ModemStatus(TComSignals& lines) {
+    std::lock_guard lock(line_->mutex_);
+    lines = {};
+    if (line_->hungUp_)
+        return WinError::IoDevice;
+    if (line_->cts_)
+        lines.Include(csCTS);
+    if (line_->dsr_)
+        lines.Include(csDSR);
+    if (line_->rlsd_)
+        lines.Include(csRLSD);
+    return 0;
+}
+
+int VirtualPortEnd::InputWaiting(int& count) {
+    std::lock_guard lock(line_->mutex_);
+    count = line_->hungUp_ ? 0 : int(line_->input_.size());
+    return 0;
+}
+
+int VirtualPortEnd::ClearError(TComErrors& errors, int& inputCount) {
+    std::lock_guard lock(line_->mutex_);
+    errors = std::exchange(line_->errors_, TComErrors());
+    inputCount = line_->hungUp_ ? 0 : int(line_->input_.size());
+    return 0;
+}
+
+TComEvents VirtualPortEnd::WaitEvents(TComEvents mask) {
+    std::unique_lock lock(line_->mutex_);
+    for (;;) {
+        if (std::exchange(line_->cancelWait_, false))
+            return {};
+        // Events outside the mask are not kept, as the port asked not to
+        // hear of them.
+        const TComEvents events = std::exchange(line_->events_, TComEvents()) & mask;
+        if (!events.Empty())
+            return events;
+        line_->changed_.wait(lock);
+    }
+}
+
+void VirtualPortEnd::CancelWait() {
+    std::lock_guard lock(line_->mutex_);
+    line_->cancelWait_ = true;
+    line_->changed_.notify_all();
+}
