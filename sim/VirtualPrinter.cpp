@@ -748,6 +748,10 @@ void VirtualPrinter::clearPaper() {
     changed();
 }
 
+void VirtualPrinter::logEvent(const QString& text) {
+    note(PrinterLogEntry::Kind::Command, text);
+}
+
 std::optional<GlyphColumns> VirtualPrinter::userCharacter(uint8_t code) const {
     if (code < FirstUserChar || code > FirstUserChar + 15)
         return std::nullopt;

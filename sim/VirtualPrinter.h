@@ -96,6 +96,8 @@ public:
     // downloaded characters back to power-on.
     void powerReset();
     void clearPaper();
+    // Puts an event of the printer's surroundings (a port opened) in the log.
+    void logEvent(const QString& text);
 
     // What the commands have set.
     bool drawerOpen() const { return drawerOpen_; }

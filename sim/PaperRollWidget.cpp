@@ -1,0 +1,73 @@
+#include "sim/PaperRollWidget.h"
+
+#include "sim/PaperRenderer.h"
+#include "sim/VirtualPrinter.h"
+
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+
+PaperRollWidget::PaperRollWidget(VirtualPrinter* printer, QWidget* parent)
+    : QAbstractScrollArea(parent), printer_(printer) {
+    setObjectName(QStringLiteral("PaperRoll"));
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setMinimumWidth(PaperRenderer::paperWidth(scale_) + verticalScrollBar()->sizeHint().width() +
+                    2 * frameWidth());
+    viewport()->setBackgroundRole(QPalette::Dark);
+    connect(printer_, &VirtualPrinter::paperChanged, this, &PaperRollWidget::paperChanged);
+    paperChanged();
+}
+
+QSize PaperRollWidget::sizeHint() const {
+    return {minimumWidth(), 520};
+}
+
+void PaperRollWidget::paperChanged() {
+    const QList<PaperLine>& lines = printer_->paper().lines();
+    QScrollBar* bar = verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    // Lines torn off the top, or a cleared roll, move every line: start over.
+    if (printer_->paper().tornOff() != tornOff_ || tops_.size() > lines.size() + 1 ||
+        tops_.isEmpty()) {
+        tornOff_ = printer_->paper().tornOff();
+        tops_ = {PaperRenderer::MarginDots * scale_};
+    }
+    for (qsizetype i = tops_.size() - 1; i < lines.size(); ++i)
+        tops_.append(tops_.last() + PaperRenderer::lineHeight(lines[i], scale_));
+    updateScrollBar();
+    if (following)
+        bar->setValue(bar->maximum());
+    viewport()->update();
+}
+
+void PaperRollWidget::updateScrollBar() {
+    const int total = static_cast<int>(tops_.last() + PaperRenderer::MarginDots * scale_);
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(viewport()->height());
+    bar->setSingleStep(PaperRenderer::TextLineDots);
+    bar->setRange(0, std::max(0, total - viewport()->height()));
+}
+
+void PaperRollWidget::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBar();
+}
+
+void PaperRollWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const int offset = verticalScrollBar()->value();
+    const int paperWidth = PaperRenderer::paperWidth(scale_);
+    const qreal x = std::max(0, (viewport()->width() - paperWidth) / 2);
+    painter.fillRect(viewport()->rect(), palette().dark());
+    const qreal bottom = std::min<qreal>(
+        viewport()->height(), tops_.last() + PaperRenderer::MarginDots * scale_ - offset);
+    PaperRenderer::paintBackground(painter, QRectF(x, 0, paperWidth, bottom));
+    painter.translate(x, -offset);
+    const QList<PaperLine>& lines = printer_->paper().lines();
+    auto first = std::upper_bound(tops_.cbegin(), tops_.cend() - 1, qreal(offset));
+    qsizetype i = std::max<qsizetype>(0, (first - tops_.cbegin()) - 1);
+    for (; i < lines.size() && tops_[i] < offset + viewport()->height(); ++i)
+        PaperRenderer::paintLine(painter, lines[i], tops_[i], scale_);
+}
