@@ -4,6 +4,8 @@
 
 #include <QTemporaryFile>
 #include <QTest>
+#include <atomic>
+#include <thread>
 
 using Reg = ParallelPortBackend::Register;
 using Access = VirtualParallelPort::Access;
@@ -211,6 +213,31 @@ private slots:
         port.setRecording(false);
         port.write(Reg::Data, 'c');
         QCOMPARE(port.accesses().size(), 7);
+    }
+
+    // The printer emulation drives the lines from its own thread while the GUI
+    // thread strobes bytes (run under the tsan preset to check the locking).
+    void statusLinesMayChangeWhileBytesAreStrobed() {
+        VirtualParallelPort port;
+        port.setRecording(false);
+        int strobes = 0;
+        port.setStrobeHandler([&](uint8_t) { ++strobes; });
+        std::atomic<bool> stop{false};
+        std::thread printer([&] {
+            for (bool on = true; !stop; on = !on) {
+                port.setBusy(on);
+                port.setFault(!on);
+            }
+        });
+        for (int i = 0; i < 2000; ++i) {
+            port.write(Reg::Data, uint8_t(i));
+            port.write(Reg::Control, 0x01);
+            port.write(Reg::Control, 0x00);
+            QCOMPARE(port.read(Reg::Status) & 0x57, 0x57);
+        }
+        stop = true;
+        printer.join();
+        QCOMPARE(strobes, 2000);
     }
 
     void statusLinesSetTheirBitsOnly() {
