@@ -1,24 +1,48 @@
+#include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/Forms.h"
+#include "app/LinkWiring.h"
 #include "app/MessageBoxes.h"
+#include "app/Messages.h"
 #include "link/comport/PortMap.h"
+#include "link/portio/LptMap.h"
 
-#include <QApplication>
-#include <QMainWindow>
+#include <QTimer>
+#include <cstdio>
+#include <exception>
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tellumo"));
+    TApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(TELLUMO_VERSION));
 
     const CommandLineOptions options = parseCommandLine(QApplication::arguments());
     for (auto it = options.comDevices.cbegin(); it != options.comDevices.cend(); ++it)
         PortMap::map(it.key(), it.value());
+    for (auto it = options.lptDevices.cbegin(); it != options.lptDevices.cend(); ++it)
+        LptMap::map(it.key(), it.value());
 
     MessageBoxSink messageBoxes;
     Messages::setSink(&messageBoxes);
 
-    QMainWindow window;
-    window.setWindowTitle(Messages::applicationTitle());
-    window.show();
-    return QApplication::exec();
+    // An exception while the windows are made is shown and ends the program;
+    // one leaving a handler later is caught by the application object.
+    try {
+        createForms();
+        wireLinkDevices();
+        // The start-up benchmark's probe: report the first idle moment of the
+        // event loop, once the main window is up, and end.
+        if (qEnvironmentVariableIsSet("TELLUMO_QUIT_WHEN_IDLE")) {
+            QTimer::singleShot(0, [] {
+                std::fputs("idle\n", stdout);
+                std::fflush(stdout);
+                QCoreApplication::quit();
+            });
+        }
+        QApplication::exec();
+    } catch (const std::exception& e) {
+        Messages::showException(QString::fromUtf8(e.what()));
+    }
+    unwireLinkDevices();
+    destroyForms();
+    return 0;
 }

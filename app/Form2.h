@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/FormBase.h"
+
+class QLabel;
+class QPushButton;
+
+// "Sobre": the About window.
+class TForm2 : public TFormBase {
+    Q_OBJECT
+public:
+    TForm2();
+
+    QLabel* Image1;
+    QLabel* StaticText3;
+    QLabel* StaticText2;
+    QLabel* StaticText1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QPushButton* BitBtn1;
+
+public slots:
+    void BitBtn1Click();
+};

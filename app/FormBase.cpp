@@ -1,0 +1,59 @@
+#include "app/FormBase.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
+
+TFormBase::TFormBase(const QString& caption, QSize clientSize, CaptionButtons buttons,
+                     std::optional<QPoint> screenPos)
+    : QDialog(nullptr), buttons_(buttons) {
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (buttons == CaptionButtons::SystemMenu)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    setWindowFlags(flags);
+    setWindowTitle(caption);
+    setFixedSize(clientSize);
+    setSizeGripEnabled(false);
+
+    QFont base(QStringLiteral("MS Sans Serif"));
+    base.setPixelSize(11);
+    setFont(base);
+
+    if (screenPos) {
+        move(*screenPos);
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.center() - QPoint(clientSize.width() / 2, clientSize.height() / 2));
+    }
+}
+
+void TFormBase::showForm() {
+    showWindow(this);
+}
+
+void TFormBase::reject() {
+    if (cancelButton_) {
+        if (cancelButton_->isEnabled() && cancelButton_->isVisible())
+            cancelButton_->click();
+        return;
+    }
+    if (buttons_ == CaptionButtons::SystemMenu)
+        hide();
+}
+
+void TFormBase::closeEvent(QCloseEvent* event) {
+    // A window without caption buttons is left only through its own buttons,
+    // whose handlers may have more to do than hiding it.
+    if (buttons_ == CaptionButtons::SystemMenu)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void showWindow(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QSize>
+#include <optional>
+
+class QAbstractButton;
+
+// The frame every secondary window shares: fixed client size, fixed single
+// border, its caption, and where it opens. Windows are created once at
+// start-up and only shown and hidden afterwards.
+class TFormBase : public QDialog {
+    Q_OBJECT
+public:
+    enum class CaptionButtons {
+        None,      // no system menu, no close box: only the window's own buttons leave it
+        SystemMenu // a close box, which hides the window
+    };
+
+    // Opens centred on the screen unless screenPos gives the frame's top-left.
+    TFormBase(const QString& caption, QSize clientSize, CaptionButtons buttons,
+              std::optional<QPoint> screenPos = std::nullopt);
+
+    // The cancel-kind button: Esc presses it.
+    void setCancelButton(QAbstractButton* button) { cancelButton_ = button; }
+
+    // Shows the window modeless and brings it to the front; a window that is
+    // already open keeps everything the operator left in it.
+    void showForm();
+
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    CaptionButtons buttons_;
+    QAbstractButton* cancelButton_ = nullptr;
+};
+
+// Makes a window visible and brings it to the front without waiting for it.
+void showWindow(QWidget* window);

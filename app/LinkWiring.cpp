@@ -1,0 +1,56 @@
+#include "app/LinkWiring.h"
+
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Messages.h"
+#include "link/ComPortAccess.h"
+#include "link/Form3.h"
+#include "link/LinkDevices.h"
+#include "link/PortIOAccess.h"
+#include "link/comport/ComLed.h"
+#include "link/comport/ComPort.h"
+
+#include <memory>
+
+namespace {
+
+// A status LED the program switches (bound to no port).
+class LedAccess : public IndicatorAccess {
+public:
+    explicit LedAccess(TComLed& led) : led_(led) {}
+    void SetOn(bool on) override { led_.SetState(on ? lsOn : lsOff); }
+
+private:
+    TComLed& led_;
+};
+
+struct Adapters {
+    ComPortAccess comPort;
+    PortIOAccess portIO;
+    LedAccess busyLed;
+    LedAccess faultLed;
+};
+
+std::unique_ptr<Adapters> adapters;
+
+} // namespace
+
+void wireLinkDevices() {
+    adapters.reset(new Adapters{ComPortAccess(*Form3->ComPort1), PortIOAccess(*Form1->PortIO1),
+                                LedAccess(*Form1->ComLed3), LedAccess(*Form1->ComLed5)});
+    LinkDevices.ComPort1 = &adapters->comPort;
+    LinkDevices.PortIO1 = &adapters->portIO;
+    LinkDevices.ComLed3 = &adapters->busyLed;
+    LinkDevices.ComLed5 = &adapters->faultLed;
+    SetComExceptionHook(
+        [](const std::exception& e) { Messages::showException(QString::fromUtf8(e.what())); });
+}
+
+void unwireLinkDevices() {
+    SetComExceptionHook({});
+    LinkDevices.ComPort1 = nullptr;
+    LinkDevices.PortIO1 = nullptr;
+    LinkDevices.ComLed3 = nullptr;
+    LinkDevices.ComLed5 = nullptr;
+    adapters.reset();
+}
