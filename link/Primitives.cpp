@@ -4,6 +4,9 @@
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
 
+#include <QtGlobal>
+#include <sys/prctl.h>
+
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -46,25 +49,18 @@ void sleepUntil(Clock::time_point deadline) {
         std::this_thread::sleep_until(deadline);
 }
 
-// Each parallel byte owns a 2 ms slot on the monotonic clock, and its pause
-// ends with its slot. While bytes come back to back, a slot starts where the
-// previous one ended, so each sleep's wake-up latency is taken out of the
-// next pause instead of adding up: a stream of n bytes takes 2n ms, not 2n ms
-// plus n wake-ups. A byte strobed more than SlotCredit after its slot began
-// (after an idle spell, or when the thread was held up) opens a fresh slot at
-// its strobe, so bytes are never rushed out to catch up and no pause is
-// shorter than 2 ms less SlotCredit.
+// The 2 ms after a strobe is what the printer needs to take the byte, so it
+// is a minimum measured from the strobe itself: time spent between bytes
+// counts towards it instead of adding to it. What remains above 2 ms is the
+// kernel's wake-up latency, kept small by asking for the finest timer slack.
 void pauseAfterParallelByte() {
-    constexpr auto Slot = std::chrono::milliseconds(2);
-    constexpr auto SlotCredit = std::chrono::microseconds(500);
-    static Clock::time_point slotEnd;
     if (installedSleeper()) {
         installedSleeper()(2);
         return;
     }
-    const auto now = Clock::now();
-    slotEnd = now - slotEnd <= SlotCredit ? slotEnd + Slot : now + Slot;
-    sleepUntil(slotEnd);
+    static const bool fineSlack = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    Q_UNUSED(fineSlack);
+    sleepUntil(Clock::now() + std::chrono::milliseconds(2));
 }
 
 } // namespace
