@@ -1,0 +1,163 @@
+// The virtual printer's window and renderer: the switches drive the printer,
+// the lamps and the log follow it, and the paper image has the dots the
+// model says.
+#include "sim/PaperRenderer.h"
+#include "sim/PaperRollWidget.h"
+#include "sim/VirtualPrinter.h"
+#include "sim/VirtualPrinterWindow.h"
+
+#include "app/Messages.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestPrinterWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void switchesDrivePrinter_data();
+    void switchesDrivePrinter();
+    void lampsFollowThePrinter();
+    void logShowsBytesBothWays();
+    void buttonsClearAndResetAndSave();
+    void savingToABadPlaceIsReported();
+    void rollFollowsTheNewestLine();
+    void imageRowIsDrawnDotByDot();
+};
+
+void TestPrinterWindow::switchesDrivePrinter_data() {
+    QTest::addColumn<QString>("control");
+    QTest::newRow("Sem papel") << "PaperOutSwitch";
+    QTest::newRow("Off-line") << "OfflineSwitch";
+    QTest::newRow("Modelo") << "ModelSwitch";
+    QTest::newRow("Velocidade") << "PrintSpeed";
+}
+
+void TestPrinterWindow::switchesDrivePrinter() {
+    QFETCH(QString, control);
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    if (auto* box = window.findChild<QCheckBox*>(control)) {
+        box->setChecked(true);
+        QVERIFY(control == "PaperOutSwitch" ? printer.paperOut() : printer.offline());
+        QVERIFY(printer.fault());
+    } else if (auto* combo = window.findChild<QComboBox*>(control)) {
+        combo->setCurrentIndex(1);
+        QCOMPARE(printer.model(), PrinterModel::Compatible);
+    } else if (auto* spin = window.findChild<QSpinBox*>(control)) {
+        spin->setValue(3);
+        QCOMPARE(printer.linesPerSecond(), 3.0);
+    } else {
+        QFAIL("no such control");
+    }
+}
+
+void TestPrinterWindow::lampsFollowThePrinter() {
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    auto* online = window.findChild<LampWidget*>("OnlineLamp");
+    auto* paper = window.findChild<LampWidget*>("PaperLamp");
+    auto* drawer = window.findChild<LampWidget*>("DrawerLamp");
+    QVERIFY(online->isOn() && paper->isOn() && !drawer->isOn());
+    printer.setOffline(true);
+    printer.setPaperOut(true);
+    QVERIFY(!online->isOn() && !paper->isOn());
+    QVERIFY(window.findChild<QCheckBox*>("OfflineSwitch")->isChecked());
+    printer.setOffline(false);
+    printer.setPaperOut(false);
+    printer.receive(QByteArray("\x1bp\x00\x0a\x0a", 5));
+    printer.advance(1);
+    QVERIFY(drawer->isOn());
+    printer.advance(VirtualPrinter::DrawerOpenMs);
+    QVERIFY(!drawer->isOn());
+}
+
+void TestPrinterWindow::logShowsBytesBothWays() {
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    // A byte at a time, as the serial line delivers them, gathered on one line.
+    for (char c : QByteArray("Ol\xE1\n"))
+        printer.receive(QByteArray(1, c));
+    printer.receive("\x1bv\x1bZ");
+    const QStringList lines = window.logLines();
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].endsWith(QStringLiteral("← 4F 6C E1 0A 1B 76 1B 5A") + QString(26, ' ') +
+                              "Olá..v.Z"));
+    QVERIFY(lines[1].endsWith(QStringLiteral("Pedido de status")));
+    QVERIFY(lines[2].contains(QStringLiteral("→ 06 50 4C 46 31 31 30 44 4E")));
+    QVERIFY(lines[3].endsWith(QStringLiteral("! Sequência desconhecida ESC Z ignorada")));
+}
+
+void TestPrinterWindow::buttonsClearAndResetAndSave() {
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    printer.receive("\x1bxabc");
+    printer.advance(1000);
+    QVERIFY(!printer.paper().lines().isEmpty());
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("papel.png");
+    QVERIFY(window.savePaper(path));
+    QVERIFY(!QImage(path).isNull());
+
+    window.findChild<QPushButton*>("ResetButton")->click();
+    QVERIFY(!printer.dumpMode());
+    window.findChild<QPushButton*>("ClearPaperButton")->click();
+    QVERIFY(printer.paper().lines().isEmpty());
+}
+
+void TestPrinterWindow::savingToABadPlaceIsReported() {
+    Messages::Recorder recorder;
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    QVERIFY(!window.savePaper("/nonexistent-dir/papel.png"));
+    QCOMPARE(recorder.entries.size(), 1);
+    QCOMPARE(recorder.entries[0].form, Messages::Form::Warning);
+    QCOMPARE(recorder.entries[0].text,
+             QStringLiteral("Não foi possível salvar o papel em /nonexistent-dir/papel.png."));
+}
+
+void TestPrinterWindow::rollFollowsTheNewestLine() {
+    VirtualPrinter printer;
+    PaperRollWidget roll(&printer);
+    roll.resize(roll.sizeHint());
+    roll.show();
+    QScrollBar* bar = roll.verticalScrollBar();
+    for (int i = 0; i < 100; ++i)
+        printer.receive(QByteArray::number(i) + '\n');
+    printer.advance(600000);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    // Scrolled back, the operator keeps the place while lines come in.
+    bar->setValue(0);
+    printer.receive("more\n");
+    printer.advance(1000);
+    QCOMPARE(bar->value(), 0);
+    printer.clearPaper();
+    QCOMPARE(bar->maximum(), 0);
+}
+
+void TestPrinterWindow::imageRowIsDrawnDotByDot() {
+    PaperLine line;
+    line.kind = PaperLine::Kind::Image;
+    line.dots = QByteArray("\x01\x00\x80", 3);
+    const QImage image = PaperRenderer::render({line}, 2.0);
+    const int x0 = PaperRenderer::MarginDots * 2;
+    const int y0 = PaperRenderer::MarginDots * 2;
+    QCOMPARE(image.height(), 2 * (2 * PaperRenderer::MarginDots + PaperRenderer::ImageLineDots));
+    const auto inked = [&](int column, int row) {
+        return qGray(image.pixel(x0 + column * 2 + 1, y0 + row * 2 + 1)) < 128;
+    };
+    QVERIFY(inked(0, 0));
+    QVERIFY(!inked(0, 1));
+    QVERIFY(!inked(1, 0) && !inked(1, 7));
+    QVERIFY(inked(2, 7));
+    QVERIFY(!inked(2, 6));
+}
+
+QTEST_MAIN(TestPrinterWindow)
+#include "tst_printerwindow.moc"
