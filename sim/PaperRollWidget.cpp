@@ -21,7 +21,7 @@ PaperRollWidget::PaperRollWidget(VirtualPrinter* printer, QWidget* parent)
 }
 
 QSize PaperRollWidget::sizeHint() const {
-    return {minimumWidth(), 520};
+    return {minimumWidth(), 460};
 }
 
 void PaperRollWidget::paperChanged() {

@@ -45,7 +45,9 @@ QString styleName(PrintStyle style) {
 } // namespace
 
 LampWidget::LampWidget(const QString& caption, const QColor& colour, QWidget* parent)
-    : QWidget(parent), caption_(caption), colour_(colour) {}
+    : QWidget(parent), caption_(caption), colour_(colour) {
+    setMinimumSize(sizeHint());
+}
 
 void LampWidget::setOn(bool on) {
     if (on_ == on)
@@ -141,18 +143,21 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     log_->setMaximumBlockCount(5000);
     log_->setLineWrapMode(QPlainTextEdit::NoWrap);
     log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    log_->setMinimumWidth(560);
+    log_->setFixedHeight(150);
 
     auto* side = new QVBoxLayout;
     side->addWidget(lamps);
     side->addWidget(controls);
     side->addWidget(state);
     side->addLayout(buttons);
-    side->addWidget(new QLabel(QStringLiteral("Bytes recebidos (←) e enviados (→):"), this));
-    side->addWidget(log_, 1);
-    auto* top = new QHBoxLayout(this);
-    top->addWidget(roll_);
-    top->addLayout(side, 1);
+    side->addStretch(1);
+    auto* upper = new QHBoxLayout;
+    upper->addWidget(roll_, 1);
+    upper->addLayout(side);
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(upper, 1);
+    top->addWidget(new QLabel(QStringLiteral("Bytes recebidos (←) e enviados (→):"), this));
+    top->addWidget(log_);
 
     connect(paperOut_, &QCheckBox::toggled, printer_, &VirtualPrinter::setPaperOut);
     connect(offline_, &QCheckBox::toggled, printer_, &VirtualPrinter::setOffline);

@@ -1,18 +1,21 @@
 // tellumo-printer: the virtual printer on a pseudo-terminal, for any serial
 // program. Prints the terminal's path, logs what it receives and replies,
-// and writes the paper as PNG when it ends (Ctrl+C or SIGTERM).
+// optionally shows the printer's window, and writes the paper as PNG when it
+// ends (Ctrl+C, SIGTERM, or the window closed).
 #include "sim/PaperRenderer.h"
 #include "sim/PrinterClock.h"
 #include "sim/PtyServer.h"
 #include "sim/VirtualPrinter.h"
+#include "sim/VirtualPrinterWindow.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
-#include <QGuiApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -43,10 +46,14 @@ void print(const QString& line) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // The renderer needs fonts, not a display: run anywhere, a terminal included.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // Without its window the printer needs fonts, not a display: it runs
+    // anywhere, a bare terminal included.
+    bool window = false;
+    for (int i = 1; i < argc; ++i)
+        window = window || QByteArray(argv[i]) == "--window";
+    if (!window && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tellumo-printer"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TELLUMO_VERSION));
 
@@ -64,7 +71,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption speed(QStringLiteral("speed"),
                                    QStringLiteral("Print speed in lines per second (default 8)."),
                                    QStringLiteral("LINES"));
-    parser.addOptions({png, compatible, speed});
+    const QCommandLineOption showWindow(QStringLiteral("window"),
+                                        QStringLiteral("Show the printer's window."));
+    parser.addOptions({png, compatible, speed, showWindow});
     parser.process(app);
 
     VirtualPrinter printer(parser.isSet(compatible) ? PrinterModel::Compatible
@@ -115,9 +124,16 @@ int main(int argc, char* argv[]) {
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
 
+    std::unique_ptr<VirtualPrinterWindow> printerWindow;
+    if (parser.isSet(showWindow)) {
+        printerWindow = std::make_unique<VirtualPrinterWindow>(&printer);
+        printerWindow->show();
+    }
+
     print(QStringLiteral("Impressora virtual (%1) em %2")
               .arg(VirtualPrinter::modelText(printer.model()).simplified(), server.path()));
     app.exec();
+    printerWindow.reset();
 
     // What was received but not yet printed still goes on the paper.
     printer.advance(24 * 3600 * 1000);
