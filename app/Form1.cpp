@@ -4,6 +4,7 @@
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
+#include "app/FormBase.h"
 #include "app/Forms.h"
 #include "app/GlyphButton.h"
 #include "app/Handlers.h"
@@ -121,6 +122,7 @@ TForm1::TForm1() {
     createMenu();
     wireHandlers();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    centreOnScreen(this);
     FormCreate();
 }
 

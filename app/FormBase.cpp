@@ -21,12 +21,10 @@ TFormBase::TFormBase(const QString& caption, QSize clientSize, CaptionButtons bu
     base.setPixelSize(11);
     setFont(base);
 
-    if (screenPos) {
+    if (screenPos)
         move(*screenPos);
-    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        move(area.center() - QPoint(clientSize.width() / 2, clientSize.height() / 2));
-    }
+    else
+        centreOnScreen(this);
 }
 
 void TFormBase::showForm() {
@@ -56,4 +54,11 @@ void showWindow(QWidget* window) {
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void centreOnScreen(QWidget* window) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize size = window->sizeHint().expandedTo(window->minimumSize());
+        window->move(screen->geometry().center() - QPoint(size.width() / 2, size.height() / 2));
+    }
 }

@@ -41,3 +41,5 @@ private:
 
 // Makes a window visible and brings it to the front without waiting for it.
 void showWindow(QWidget* window);
+// Places a window whose size is set so that it sits in the middle of the screen.
+void centreOnScreen(QWidget* window);

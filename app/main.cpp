@@ -1,15 +1,18 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "app/MessageBoxes.h"
 #include "app/Messages.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
+#include "sim/VirtualPrinterSetup.h"
 
 #include <QTimer>
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 int main(int argc, char* argv[]) {
     TApplication app(argc, argv);
@@ -24,11 +27,15 @@ int main(int argc, char* argv[]) {
     MessageBoxSink messageBoxes;
     Messages::setSink(&messageBoxes);
 
+    // Outlives the windows: closing ComPort1 with Form3 still talks to it.
+    std::unique_ptr<VirtualPrinterStation> virtualPrinter;
+
     // An exception while the windows are made is shown and ends the program;
     // one leaving a handler later is caught by the application object.
     try {
         createForms();
         wireLinkDevices();
+        virtualPrinter = setUpVirtualPrinter(options, Form1);
         // The start-up benchmark's probe: report the first idle moment of the
         // event loop, once the main window is up, and end.
         if (qEnvironmentVariableIsSet("TELLUMO_QUIT_WHEN_IDLE")) {

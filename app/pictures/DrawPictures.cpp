@@ -176,8 +176,8 @@ void arrow(QPainter& p, QPointF from, QPointF to, const QColor& colour) {
 
 QImage sendGlyph() {
     return glyph([](QPainter& p) {
-        drawPrinter(p, QRectF(10, 8, 21, 22), false);
-        arrow(p, QPointF(2, 10), QPointF(13, 10), Sea);
+        drawPrinter(p, QRectF(13, 5, 18, 24), false);
+        arrow(p, QPointF(1, 21), QPointF(11, 21), Sea);
     });
 }
 
