@@ -36,8 +36,8 @@ TComEvents MaskToEvents(uint32_t mask) {
 uint32_t EventValue(TComEvent event) {
     return eventValues[event];
 }
-uint32_t SignalsToModemStatus(TComSignals signals) {
-    return toBits(signals, signalValues);
+uint32_t SignalsToModemStatus(TComSignals lines) {
+    return toBits(lines, signalValues);
 }
 TComSignals ModemStatusToSignals(uint32_t status) {
     return fromBits<TComSignals>(status, signalValues);

@@ -93,7 +93,7 @@ using TComErrors = TSet<TComError, 8>;
 uint32_t EventsToMask(TComEvents events); // EV_RXCHAR ... EV_RX80FULL
 TComEvents MaskToEvents(uint32_t mask);
 uint32_t EventValue(TComEvent event);
-uint32_t SignalsToModemStatus(TComSignals signals); // MS_CTS_ON ... MS_RLSD_ON
+uint32_t SignalsToModemStatus(TComSignals lines); // MS_CTS_ON ... MS_RLSD_ON
 TComSignals ModemStatusToSignals(uint32_t status);
 uint32_t ErrorsToBits(TComErrors errors); // CE_FRAME ... CE_TXFULL
 TComErrors BitsToErrors(uint32_t bits);

@@ -128,10 +128,13 @@ void TtyLine::CancelWait() {
 }
 
 void TtyLine::hangUp() {
-    if (!hungUp_.exchange(true)) {
-        std::lock_guard lock(sampleMutex_);
+    std::lock_guard lock(sampleMutex_);
+    hangUpLocked();
+}
+
+void TtyLine::hangUpLocked() {
+    if (!hungUp_.exchange(true))
         errors_.Include(ceIO);
-    }
 }
 
 int TtyLine::SetupComm(int inputSize, int) {
@@ -450,7 +453,7 @@ TComEvents TtyLine::sampleLocked() {
                 events.Include(evRing);
             lastModem_ = bits;
         } else if (errno == EIO) {
-            hangUp();
+            hangUpLocked();
         } else {
             unsupported(ModemLines, errno);
         }
@@ -488,7 +491,7 @@ TComEvents TtyLine::sampleLocked() {
             }
             lastCounts_ = now;
         } else if (errno == EIO) {
-            hangUp();
+            hangUpLocked();
         } else {
             unsupported(Counters, errno);
         }
@@ -503,7 +506,7 @@ TComEvents TtyLine::sampleLocked() {
         }
         lastInput_ = waiting;
     } else if (errno == EIO) {
-        hangUp();
+        hangUpLocked();
     }
     if (txArmed_) {
         int queued = 0;

@@ -49,6 +49,7 @@ private:
     int readSome(char* data, int count, int& got);
     void wake();
     void hangUp();
+    void hangUpLocked();
     // Looks at what poll() cannot report; caller holds sampleMutex_.
     TComEvents sampleLocked();
     void setModemLine(int bit, bool on);
