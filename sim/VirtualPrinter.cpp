@@ -616,6 +616,10 @@ void VirtualPrinter::advance(qint64 ms) {
         changed();
 }
 
+bool VirtualPrinter::hasWork() const {
+    return (!queue_.empty() && !fault()) || drawerOpen_ || (dumpMode_ && !dumpBytes_.isEmpty());
+}
+
 void VirtualPrinter::printQueue(qint64 ms) {
     if (fault() || queue_.empty()) {
         credit_ = 0;

@@ -71,6 +71,9 @@ public:
     // Moves the printer's clock on: prints what the speed allows, closes the drawer.
     void advance(qint64 ms);
     qint64 now() const { return now_; }
+    // Whether time passing would change anything: lines to print, the drawer
+    // to close, a dump line to finish.
+    bool hasWork() const;
 
     // The host's view. Ready: on-line and the buffer not nearly full (CTS on,
     // busy off). Fault: paper out or off-line (the parallel error line).

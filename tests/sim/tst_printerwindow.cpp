@@ -1,9 +1,16 @@
 // The virtual printer's window and renderer: the switches drive the printer,
 // the lamps and the log follow it, and the paper image has the dots the
 // model says.
+#include "link/comport/ComPort.h"
+
+#include "app/CommandLine.h"
+#include "link/comport/PortMap.h"
+#include "link/portio/LptMap.h"
 #include "sim/PaperRenderer.h"
 #include "sim/PaperRollWidget.h"
+#include "sim/PrinterClock.h"
 #include "sim/VirtualPrinter.h"
+#include "sim/VirtualPrinterSetup.h"
 #include "sim/VirtualPrinterWindow.h"
 
 #include "app/Messages.h"
@@ -27,6 +34,9 @@ private slots:
     void savingToABadPlaceIsReported();
     void rollFollowsTheNewestLine();
     void imageRowIsDrawnDotByDot();
+    void clockRunsOnlyWhileThePrinterHasWork();
+    void setUpAttachesThePortsMappedToThePrinter_data();
+    void setUpAttachesThePortsMappedToThePrinter();
 };
 
 void TestPrinterWindow::switchesDrivePrinter_data() {
@@ -157,6 +167,82 @@ void TestPrinterWindow::imageRowIsDrawnDotByDot() {
     QVERIFY(!inked(1, 0) && !inked(1, 7));
     QVERIFY(inked(2, 7));
     QVERIFY(!inked(2, 6));
+}
+
+void TestPrinterWindow::clockRunsOnlyWhileThePrinterHasWork() {
+    VirtualPrinter printer;
+    PrinterClock clock(&printer);
+    clock.start();
+    QVERIFY(!clock.ticking());
+    printer.receive("pending text waits for its line feed");
+    QVERIFY(!clock.ticking());
+    printer.receive("\n");
+    QVERIFY(clock.ticking());
+    printer.setPaperOut(true);
+    QVERIFY(!clock.ticking());
+    printer.setPaperOut(false);
+    QVERIFY(clock.ticking());
+    QTRY_COMPARE(printer.paper().lines().size(), 1);
+    QTRY_VERIFY(!clock.ticking());
+}
+
+void TestPrinterWindow::setUpAttachesThePortsMappedToThePrinter_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("virtualPorts");
+    QTest::addColumn<bool>("windowShown");
+
+    QTest::newRow("--virtual-printer")
+        << QStringList{"--virtual-printer"}
+        << QStringList{"COM1", "COM2", "COM3", "COM4", "LPT1", "LPT2"} << true;
+    QTest::newRow("a port the command line maps to a device keeps it")
+        << QStringList{"--virtual-printer", "--com2", "/dev/ttyUSB0", "--lpt1", "/dev/parport3"}
+        << QStringList{"COM1", "COM3", "COM4", "LPT2"} << true;
+    QTest::newRow("one port, no window")
+        << QStringList{"--com3", "virtual"} << QStringList{"COM3"} << false;
+    QTest::newRow("no virtual port, no printer") << QStringList{} << QStringList{} << false;
+}
+
+void TestPrinterWindow::setUpAttachesThePortsMappedToThePrinter() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, virtualPorts);
+    QFETCH(bool, windowShown);
+    PortMap::reset();
+    LptMap::reset();
+    const CommandLineOptions options = parseCommandLine(QStringList{"tellumo"} + arguments);
+    for (auto it = options.comDevices.cbegin(); it != options.comDevices.cend(); ++it)
+        PortMap::map(it.key(), it.value());
+    for (auto it = options.lptDevices.cbegin(); it != options.lptDevices.cend(); ++it)
+        LptMap::map(it.key(), it.value());
+
+    QWidget mainWindow;
+    auto station = setUpVirtualPrinter(options, &mainWindow);
+    QCOMPARE(station != nullptr, !virtualPorts.isEmpty());
+    QStringList mapped;
+    for (const char* name : {"COM1", "COM2", "COM3", "COM4"})
+        if (PortMap::device(name) == PortMap::VirtualDevice)
+            mapped << QString::fromLatin1(name);
+    for (const char* name : {"LPT1", "LPT2"})
+        if (LptMap::device(name) == LptMap::VirtualDevice)
+            mapped << QString::fromLatin1(name);
+    QCOMPARE(mapped, virtualPorts);
+
+    if (station) {
+        QCOMPARE(station->window()->isVisible(), windowShown);
+        // The program's port, opened by name, reaches the printer.
+        TComPort port;
+        port.SetPort(virtualPorts.first());
+        port.Open();
+        const QByteArray request("\x1bI1");
+        port.Write(request.constData(), 3);
+        QByteArray reply(17, '\0');
+        QCOMPARE(port.Read(reply.data(), 17), 17);
+        QCOMPARE(reply.mid(1), VirtualPrinter::DualModelName);
+        port.Close();
+    }
+    station.reset();
+    QVERIFY(!PortMap::virtualLine("COM1"));
+    PortMap::reset();
+    LptMap::reset();
 }
 
 QTEST_MAIN(TestPrinterWindow)
