@@ -1,13 +1,10 @@
-// The serial headers name a parameter "signals", so they come before Qt's
-// keyword macros are defined.
-#include "link/comport/VirtualLine.h"
+#include "sim/PrinterLinks.h"
 
 #include "link/comport/PortMap.h"
+#include "link/comport/VirtualLine.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/VirtualParallelPort.h"
-
 #include "sim/PrinterClock.h"
-#include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
 
 PrinterLinks::PrinterLinks(VirtualPrinter* printer, PrinterClock* clock, QObject* parent)

@@ -1,11 +1,11 @@
-#include "link/comport/PortMap.h"
-#include "link/portio/LptMap.h"
+#include "sim/VirtualPrinterSetup.h"
 
 #include "app/CommandLine.h"
+#include "link/comport/PortMap.h"
+#include "link/portio/LptMap.h"
 #include "sim/PrinterClock.h"
 #include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
-#include "sim/VirtualPrinterSetup.h"
 #include "sim/VirtualPrinterWindow.h"
 
 #include <QPointer>

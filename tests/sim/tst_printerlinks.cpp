@@ -1,8 +1,6 @@
 // The virtual printer as the program reaches it: the program's own command
 // bytes through the real serial port over the virtual line, and through the
 // link primitives and TPortIO over the virtual parallel port.
-#include "link/comport/ComPort.h"
-
 #include "bitmap/GridCommands.h"
 #include "commands/CommandBuilders.h"
 #include "commands/QueryProcedure.h"
@@ -11,6 +9,7 @@
 #include "link/LinkState.h"
 #include "link/PortIOAccess.h"
 #include "link/Primitives.h"
+#include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/PortIO.h"

@@ -1,9 +1,8 @@
 // The virtual printer's window and renderer: the switches drive the printer,
 // the lamps and the log follow it, and the paper image has the dots the
 // model says.
-#include "link/comport/ComPort.h"
-
 #include "app/CommandLine.h"
+#include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
 #include "sim/PaperRenderer.h"
