@@ -7,9 +7,13 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <utility>
 
 // ---------------------------------------------------------------------------
@@ -226,6 +230,22 @@ void TComBuffer::SetOutputSize(int value) {
 
 TComThread::TComThread(TCustomComPort* port, SerialLine* line, TComEvents mask)
     : port_(port), line_(line), mask_(mask.Bits()) {}
+
+TComThread::~TComThread() {
+    if (thread_.joinable()) {
+        Stop();
+        thread_.join();
+    }
+}
+
+void TComThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TComThread::WaitFor() {
+    if (thread_.joinable())
+        thread_.join();
+}
 
 void TComThread::Stop() {
     stop_ = true;
@@ -481,8 +501,17 @@ void TCustomComPort::Open() {
     }
     handOver_ = std::make_shared<HandOver>();
     if (!events_.Empty()) {
+        if (handOver_->bell < 0) {
+            const int error = WinError::FromErrno(errno);
+            DestroyHandle();
+            connected_ = false;
+            throw EComPort(1, error);
+        }
+        bellNotifier_ = std::make_unique<QSocketNotifier>(handOver_->bell, QSocketNotifier::Read);
+        connect(bellNotifier_.get(), &QSocketNotifier::activated, this,
+                &TCustomComPort::runHandOver);
         thread_ = std::make_unique<TComThread>(this, line_.get(), events_);
-        thread_->start();
+        thread_->Start();
     }
     forEachLink([this](TComLink& l) {
         if (l.OnConn)
@@ -543,8 +572,9 @@ void TCustomComPort::stopThread() {
     if (!thread_)
         return;
     thread_->Stop();
-    thread_->wait();
+    thread_->WaitFor();
     thread_.reset();
+    bellNotifier_.reset();
 }
 
 int TCustomComPort::Write(const void* Buffer, int Count) {
@@ -817,22 +847,33 @@ void TCustomComPort::handOver(const std::function<void()>& work) {
     h->work = work;
     const quint64 id = ++h->id;
     lock.unlock();
-    QMetaObject::invokeMethod(
-        this, [this, h, id] { runHandOver(h, id); }, Qt::QueuedConnection);
+    const uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(h->bell, &one, sizeof one);
     lock.lock();
     h->done.wait(lock, [&] { return h->finished >= id || h->abandon; });
-    if (h->finished < id)
-        h->work = nullptr;
+    h->work = nullptr;
 }
 
-void TCustomComPort::runHandOver(const std::shared_ptr<HandOver>& h, quint64 id) {
+TCustomComPort::HandOver::HandOver() : bell(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TCustomComPort::HandOver::~HandOver() {
+    if (bell >= 0)
+        ::close(bell);
+}
+
+void TCustomComPort::runHandOver() {
+    const std::shared_ptr<HandOver> h = handOver_;
+    uint64_t rings = 0;
+    [[maybe_unused]] const auto n = ::read(h->bell, &rings, sizeof rings);
     std::function<void()> work;
+    quint64 id = 0;
     {
         std::lock_guard lock(h->mutex);
-        if (h->abandon || h->id != id || !h->work)
+        if (h->abandon || !h->work || h->finished >= h->id)
             return;
         work = std::move(h->work);
         h->work = nullptr;
+        id = h->id;
     }
     work();
     {

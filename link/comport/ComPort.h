@@ -3,8 +3,8 @@
 #include "link/comport/ComTypes.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <condition_variable>
@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 class SerialLine;
@@ -171,16 +172,22 @@ private:
 };
 
 // The event thread of an open port: waits on the line and hands each batch
-// of events to the port (see TCustomComPort::DispatchComMsg).
-class TComThread : public QThread {
+// of events to the port (see TCustomComPort::DispatchComMsg). A plain
+// std::thread, so that the sanitizers see every start and join.
+class TComThread {
 public:
     TComThread(TCustomComPort* port, SerialLine* line, TComEvents mask);
+    ~TComThread();
+    TComThread(const TComThread&) = delete;
+    TComThread& operator=(const TComThread&) = delete;
+    void Start();
     // Asks the thread to stop; it leaves its wait at once.
     void Stop();
+    // Returns once Execute has returned.
+    void WaitFor();
     bool Stopping() const { return stop_.load(); }
 
 protected:
-    void run() override { Execute(); }
     virtual void Execute();
 
 private:
@@ -189,6 +196,7 @@ private:
     std::atomic<uint32_t> mask_;
     std::atomic<bool> stop_{false};
     TComEvents lastEvents_;
+    std::thread thread_;
     friend class TCustomComPort;
 };
 
@@ -300,14 +308,19 @@ private:
     friend class TComThread;
 
     // The hand-over between the event thread and the GUI thread; a fresh one
-    // for each time the port is open.
+    // for each time the port is open. The event thread rings the GUI thread
+    // through an eventfd its event loop watches, so nothing but this record
+    // passes between the two threads.
     struct HandOver {
+        HandOver();
+        ~HandOver();
         std::mutex mutex;
         std::condition_variable done;
         std::function<void()> work;
         quint64 id = 0;
         quint64 finished = 0;
         bool abandon = false;
+        int bell = -1;
     };
 
     bool applying() const { return connected_ && updateCount_ == 0; }
@@ -326,7 +339,7 @@ private:
     // Called on the event thread: hands a batch to the GUI thread and waits.
     void DispatchComMsg(TComEvents events);
     void handOver(const std::function<void()>& work);
-    void runHandOver(const std::shared_ptr<HandOver>& h, quint64 id);
+    void runHandOver();
     void stopThread();
 
     QString port_ = QStringLiteral("COM1");
@@ -353,6 +366,7 @@ private:
     std::vector<TComLink*> links_;
 
     std::shared_ptr<HandOver> handOver_;
+    std::unique_ptr<QSocketNotifier> bellNotifier_;
 };
 
 // The port as the program places it on a window: every property published.

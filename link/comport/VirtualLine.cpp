@@ -85,7 +85,8 @@ void VirtualLine::send(const QByteArray& bytes) {
     std::lock_guard lock(mutex_);
     if (!open_ || hungUp_ || bytes.isEmpty())
         return;
-    QByteArray incoming = bytes;
+    // A deep copy: the caller's array may live on another thread.
+    QByteArray incoming(bytes.constData(), bytes.size());
     if (dcb_.Flags & TDCB::fNull)
         incoming.removeIf([](char c) { return c == '\0'; });
     if (incoming.isEmpty())
@@ -277,7 +278,7 @@ void VirtualLine::deliverArrivals(bool idleTick) {
         return;
     if (idleTick && context && context->thread() != QThread::currentThread())
         return;
-    callOn(context.data(), [handler, chunk] { handler(chunk); });
+    callOn(context.data(), [handler, chunk = std::move(chunk)] { handler(chunk); });
 }
 
 void VirtualLine::notifyOpen(bool open) {
