@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -32,6 +33,7 @@ Run runOnce() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addclose(&actions, out[1]);
 
@@ -59,16 +61,15 @@ Run runOnce() {
     std::string seen;
     char buffer[256];
     ssize_t n;
-    while (seen.find("idle") == std::string::npos &&
-           (n = read(out[0], buffer, sizeof buffer)) > 0)
+    while (seen.find("idle") == std::string::npos && (n = read(out[0], buffer, sizeof buffer)) > 0)
         seen.append(buffer, static_cast<size_t>(n));
     const auto idle = std::chrono::steady_clock::now();
     close(out[0]);
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    run.ok = seen.find("idle") != std::string::npos && WIFEXITED(status) &&
-             WEXITSTATUS(status) == 0;
+    run.ok =
+        seen.find("idle") != std::string::npos && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     run.ms = std::chrono::duration<double, std::milli>(idle - start).count();
     run.rssMb = usage.ru_maxrss / 1024.0;
     return run;

@@ -138,6 +138,36 @@ private slots:
         QVERIFY(!port.Connected());
     }
 
+    void linkDevicesReachTheWindowsControls() {
+        for (auto [access, led] : {std::pair{LinkDevices.ComLed3, Form1->ComLed3},
+                                   std::pair{LinkDevices.ComLed5, Form1->ComLed5}}) {
+            QVERIFY(access);
+            access->SetOn(true);
+            QCOMPARE(led->State(), lsOn);
+            access->SetOn(false);
+            QCOMPARE(led->State(), lsOff);
+        }
+        QVERIFY(LinkDevices.ComPort1);
+        LinkDevices.ComPort1->SetOutCTSFlow(true);
+        QVERIFY(Form3->ComPort1->FlowControl().OutCTSFlow());
+        LinkDevices.ComPort1->SetOutCTSFlow(false);
+        QVERIFY(!Form3->ComPort1->FlowControl().OutCTSFlow());
+        char byte = 0;
+        QVERIFY_THROWS_EXCEPTION(EComPort, LinkDevices.ComPort1->Write(&byte, 1));
+        QVERIFY(LinkDevices.PortIO1);
+        // No parallel port is open: a missing port reads all ones.
+        QCOMPARE(LinkDevices.PortIO1->GetPortByte(0x379), uint8_t(0xFF));
+    }
+
+    void portExceptionsGoToTheExceptionDisplay() {
+        Messages::Recorder recorder;
+        const TComExceptionHook hook = SetComExceptionHook({});
+        SetComExceptionHook(hook);
+        QVERIFY(hook);
+        hook(std::runtime_error("Link (un)registration failed"));
+        QCOMPARE(recorder.texts(), QStringList{"Link (un)registration failed."});
+    }
+
     void everyWindowExistsOnceWithItsCaptionAndSize_data() {
         QTest::addColumn<int>("n");
         QTest::addColumn<QString>("caption");
