@@ -2,6 +2,7 @@
 #include "app/ClickableImage.h"
 #include "app/Form1.h"
 #include "app/Form2.h"
+#include "app/Form4.h"
 #include "app/Form5.h"
 #include "app/Forms.h"
 #include "app/Handlers.h"
@@ -407,10 +408,22 @@ private slots:
         QCOMPARE(Form5->Memo1->textCursor().selectionEnd(), 25);
     }
 
-    void openingAFileDisablesTheMainWindow() {
+    void openingAFileDisablesTheMainWindowUntilCancel_data() {
+        QTest::addColumn<bool>("byEscape");
+        QTest::newRow("click") << false;
+        QTest::newRow("Esc") << true;
+    }
+    void openingAFileDisablesTheMainWindowUntilCancel() {
+        QFETCH(bool, byEscape);
         Form1->Abrir1->trigger();
-        QVERIFY(form(4)->isVisible());
+        QVERIFY(Form4->isVisible());
         QVERIFY(!Form1->isEnabled());
+        if (byEscape)
+            QTest::keyClick(Form4, Qt::Key_Escape);
+        else
+            Form4->BitBtn1->click();
+        QVERIFY(!Form4->isVisible());
+        QVERIFY(Form1->isEnabled());
     }
 
     void aboutFechar_data() {
