@@ -42,13 +42,15 @@ QByteArray encode(QStringView text) {
     return bytes;
 }
 
+QChar decodeByte(uint8_t byte) {
+    return QChar(byte >= 0x80 && byte < 0xA0 ? HighTable[byte - 0x80] : char16_t(byte));
+}
+
 QString decode(QByteArrayView bytes) {
     QString text;
     text.reserve(bytes.size());
-    for (const char b : bytes) {
-        const auto byte = static_cast<uint8_t>(b);
-        text.append(QChar(byte >= 0x80 && byte < 0xA0 ? HighTable[byte - 0x80] : char16_t(byte)));
-    }
+    for (const char b : bytes)
+        text.append(decodeByte(static_cast<uint8_t>(b)));
     return text;
 }
 

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
+#include <cstdint>
 
 // The printer takes text in the Windows ANSI code page, one byte per
 // character. The table lives here so the bytes do not depend on which codecs
@@ -14,5 +15,6 @@ namespace Windows1252 {
 // a surrogate pair is one character and gives one '?'.
 QByteArray encode(QStringView text);
 QString decode(QByteArrayView bytes);
+QChar decodeByte(uint8_t byte);
 
 } // namespace Windows1252

@@ -72,6 +72,3 @@ private:
     QList<PaperLine> lines_;
     int tornOff_ = 0;
 };
-
-// The character a Windows-1252 byte stands for; U+FFFD for the five unassigned codes.
-QChar decodeWindows1252(uint8_t code);

@@ -1,4 +1,6 @@
 #include "sim/VirtualPrinter.h"
+#include "commands/Windows1252.h"
+#include "sim/HexDump.h"
 
 #include <algorithm>
 #include <cmath>
@@ -457,21 +459,11 @@ void VirtualPrinter::takeDump(uint8_t byte) {
 void VirtualPrinter::flushDump() {
     if (dumpBytes_.isEmpty())
         return;
-    QString hex;
-    QString text;
-    for (int i = 0; i < DumpBytesPerLine; ++i) {
-        if (i < dumpBytes_.size()) {
-            const auto b = static_cast<uint8_t>(dumpBytes_[i]);
-            hex += hexByte(b) + QLatin1Char(' ');
-            text += b < 0x20 || b == 0x7F ? QChar('.') : decodeWindows1252(b);
-        } else {
-            hex += QStringLiteral("   ");
-        }
-    }
+    const QString dump = hexDumpLine(dumpBytes_, DumpBytesPerLine);
     dumpBytes_.clear();
     PaperLine line;
     line.columnsPerLine = columns_;
-    for (QChar ch : hex + QLatin1Char(' ') + text) {
+    for (QChar ch : dump) {
         PaperCell cell;
         cell.ch = ch;
         cell.code = ch.unicode() < 0x100 ? static_cast<uint8_t>(ch.unicode()) : '?';
@@ -495,7 +487,9 @@ void VirtualPrinter::finishCommand() {
 PaperCell VirtualPrinter::makeCell(uint8_t code, PrintStyle style) const {
     PaperCell cell;
     cell.code = code;
-    cell.ch = decodeWindows1252(code);
+    const QChar ch = Windows1252::decodeByte(code);
+    // The five codes the code page leaves unassigned print as a visible mark.
+    cell.ch = ch.isPrint() ? ch : QChar(QChar::ReplacementCharacter);
     cell.style = style;
     if (code >= FirstUserChar && code <= FirstUserChar + 15) {
         if (const auto& glyph = userChars_[code - FirstUserChar]) {

@@ -1,4 +1,5 @@
 #include "sim/VirtualPrinterWindow.h"
+#include "sim/HexDump.h"
 
 #include "app/Messages.h"
 #include "sim/PaperRenderer.h"
@@ -26,14 +27,7 @@ namespace {
 constexpr int LogBytesPerLine = 16;
 
 QString hexText(const QByteArray& bytes) {
-    QString hex;
-    QString text;
-    for (char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
-        hex += QStringLiteral("%1 ").arg(b, 2, 16, QLatin1Char('0')).toUpper();
-        text += b < 0x20 || b == 0x7F ? QChar('.') : decodeWindows1252(b);
-    }
-    return hex.leftJustified(3 * LogBytesPerLine) + QLatin1Char(' ') + text;
+    return hexDumpLine(bytes, LogBytesPerLine);
 }
 
 QString styleName(PrintStyle style) {

@@ -2,6 +2,7 @@
 // program. Prints the terminal's path, logs what it receives and replies,
 // optionally shows the printer's window, and writes the paper as PNG when it
 // ends (Ctrl+C, SIGTERM, or the window closed).
+#include "sim/HexDump.h"
 #include "sim/PaperRenderer.h"
 #include "sim/PrinterClock.h"
 #include "sim/PtyServer.h"
@@ -28,14 +29,7 @@ void requestStop(int) {
 }
 
 QString hexText(const QByteArray& bytes) {
-    QString hex;
-    QString text;
-    for (char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
-        hex += QStringLiteral("%1 ").arg(b, 2, 16, QLatin1Char('0')).toUpper();
-        text += b < 0x20 || b == 0x7F ? QChar('.') : decodeWindows1252(b);
-    }
-    return hex + QLatin1Char(' ') + text;
+    return hexDumpLine(bytes, 0);
 }
 
 void print(const QString& line) {
