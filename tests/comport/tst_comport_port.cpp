@@ -1,3 +1,5 @@
+#include "Raised.h"
+
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/VirtualLine.h"
@@ -10,18 +12,6 @@
 #include <map>
 
 namespace {
-// The code an operation raises, or 0.
-int raisedCode(const std::function<void()>& operation, QString* message = nullptr) {
-    try {
-        operation();
-    } catch (const EComPort& e) {
-        if (message)
-            *message = e.Message();
-        return e.ErrorCode();
-    }
-    return 0;
-}
-
 // The settings Form3 gives ComPort1.
 void configureLikeComPort1(TCustomComPort& port) {
     port.Timeouts().SetReadInterval(3000);

@@ -1,4 +1,5 @@
 #include "Pty.h"
+#include "Raised.h"
 
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
@@ -14,17 +15,6 @@
 
 namespace {
 const QString portName = QStringLiteral("COM7");
-
-int raisedCode(const std::function<void()>& operation, QString* message = nullptr) {
-    try {
-        operation();
-    } catch (const EComPort& e) {
-        if (message)
-            *message = e.Message();
-        return e.ErrorCode();
-    }
-    return 0;
-}
 
 double cpuSeconds() {
     timespec t{};
