@@ -8,6 +8,7 @@
 #include "app/Forms.h"
 #include "app/GlyphButton.h"
 #include "app/Handlers.h"
+#include "app/Messages.h"
 #include "app/ProgramEnd.h"
 #include "bitmap/DotGrids.h"
 #include "bitmap/Form10.h"
@@ -20,6 +21,7 @@
 #include "commands/Form6.h"
 #include "commands/Form7.h"
 #include "commands/Form8.h"
+#include "commands/QueryProcedure.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
 #include "link/Primitives.h"
@@ -102,6 +104,25 @@ private:
     QKeySequence key_;
     std::function<void()> action_;
 };
+
+// Runs a query and shows its answer, or readError when the reply came short;
+// the query itself refuses when the serial port is not connected.
+void showQueryAnswer(Commands::Query query, const QString& readError) {
+    const Commands::QueryResult result = Commands::runQuery(
+        query,
+        QStringLiteral(" A porta serial não está selecionada - Este comando não está disponível na "
+                       "Paralela"));
+    switch (result.outcome) {
+    case Commands::QueryResult::Outcome::NotSerial:
+        break;
+    case Commands::QueryResult::Outcome::ReadFailed:
+        Messages::plainMessage(readError);
+        break;
+    case Commands::QueryResult::Outcome::Answered:
+        Messages::plainMessage(result.shownText());
+        break;
+    }
+}
 
 } // namespace
 
@@ -316,7 +337,10 @@ void TForm1::wireHandlers() {
             handler(this, &TForm1::AvancodeLinhas1Click));
     connect(Teclado1, &QAction::triggered, this, handler(this, &TForm1::Teclado1Click));
     connect(Autor1, &QAction::triggered, this, handler(this, &TForm1::Autor1Click));
+    connect(Impressora1, &QAction::triggered, this, handler(this, &TForm1::Impressora1Click));
+    connect(Firmware1, &QAction::triggered, this, handler(this, &TForm1::Firmware1Click));
     connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn1Click));
+    connect(BitBtn2, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn2Click));
     connect(Image1, &ClickableImage::clicked, this, handler(this, &TForm1::Image1Click));
     connect(Image1, &ClickableImage::doubleClicked, this, handler(this, &TForm1::Image1DblClick));
     connect(Timer1, &QTimer::timeout, this, handler(&Timer1Timer));
@@ -378,6 +402,18 @@ void TForm1::Autor1Click() {
 // A close-kind button: closing the main window ends the program.
 void TForm1::BitBtn1Click() {
     close();
+}
+
+void TForm1::BitBtn2Click() {
+    showQueryAnswer(Commands::Query::Status, QStringLiteral(" Erro na Leitura do Status"));
+}
+void TForm1::Impressora1Click() {
+    showQueryAnswer(Commands::Query::Model,
+                    QStringLiteral(" Erro na Leitura do modelo da impressora"));
+}
+void TForm1::Firmware1Click() {
+    showQueryAnswer(Commands::Query::Firmware,
+                    QStringLiteral(" Erro na Leitura do modelo da impressora"));
 }
 
 void TForm1::Image1Click() {

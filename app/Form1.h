@@ -97,6 +97,9 @@ public slots:
     void Teclado1Click();
     void Autor1Click();
     void BitBtn1Click();
+    void BitBtn2Click();
+    void Impressora1Click();
+    void Firmware1Click();
     void Image1Click();
     void Image1DblClick();
 

@@ -5,11 +5,13 @@
 #include "app/Messages.h"
 #include "link/ComPortAccess.h"
 #include "link/Form3.h"
+#include "link/Form9.h"
 #include "link/LinkDevices.h"
 #include "link/PortIOAccess.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 
+#include <QCheckBox>
 #include <memory>
 
 namespace {
@@ -42,6 +44,7 @@ void wireLinkDevices() {
     LinkDevices.PortIO1 = &adapters->portIO;
     LinkDevices.ComLed3 = &adapters->busyLed;
     LinkDevices.ComLed5 = &adapters->faultLed;
+    LinkDevices.VerificaBusyChecked = [] { return Form9->CheckBox1->isChecked(); };
     SetComExceptionHook(
         [](const std::exception& e) { Messages::showException(QString::fromUtf8(e.what())); });
 }
@@ -52,5 +55,6 @@ void unwireLinkDevices() {
     LinkDevices.PortIO1 = nullptr;
     LinkDevices.ComLed3 = nullptr;
     LinkDevices.ComLed5 = nullptr;
+    LinkDevices.VerificaBusyChecked = {};
     adapters.reset();
 }

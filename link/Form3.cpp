@@ -1,6 +1,77 @@
 #include "link/Form3.h"
 
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Handlers.h"
+#include "app/Messages.h"
+#include "commands/QueryProcedure.h"
+#include "link/LinkState.h"
+#include "link/RadioGroupWidget.h"
+#include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QStatusBar>
+
+namespace {
+
+// The model name of the 40/48-column printer, as the model reply carries it.
+const QByteArray CompatibleModelName = QByteArrayLiteral("Korvex BM  40/48");
+
+const TBaudRate BaudRates[] = {br1200, br2400, br4800, br9600, br19200};
+const TStopBits StopBitSettings[] = {sbOneStopBit, sbOne5StopBits, sbTwoStopBits};
+const TParityBits ParitySettings[] = {prNone, prEven, prOdd};
+
+const QStringList PortItems{"COM1", "COM2", "COM3", "COM4"};
+const QStringList BaudItems{"1200", "2400", "4800", "9600", "19200"};
+const QStringList StopBitItems{"1", "1.5", "2"};
+const QStringList ParityItems{"Nenhuma", "Par", "Impar"};
+
+QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
+                    const QRect& place) {
+    auto* button = new QPushButton(icon, text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setIconSize(QSize(26, 26));
+    button->setAutoDefault(false);
+    button->setGeometry(place);
+    return button;
+}
+
+TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& caption,
+                        const QStringList& items, int index, const QRect& place) {
+    auto* group = new TRadioGroup(caption, items, parent);
+    group->setObjectName(QLatin1String(name));
+    group->SetItemIndex(index);
+    group->setGeometry(place);
+    return group;
+}
+
+} // namespace
+
+QIcon connectGlyph() {
+    QPixmap glyph(26, 26);
+    glyph.fill(Qt::transparent);
+    QPainter p(&glyph);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor body(0x3a, 0x46, 0x58);
+    const QColor brass(0xc8, 0x9b, 0x32);
+    p.setPen(QPen(body, 2));
+    p.drawLine(QPointF(0, 13), QPointF(6, 13));
+    p.drawLine(QPointF(20, 13), QPointF(26, 13));
+    p.setPen(Qt::NoPen);
+    p.setBrush(body);
+    p.drawRoundedRect(QRectF(5, 7, 7, 12), 2, 2);
+    p.drawRoundedRect(QRectF(16, 6, 5, 14), 2, 2);
+    p.setPen(QPen(brass, 2));
+    p.drawLine(QPointF(12, 10), QPointF(16, 10));
+    p.drawLine(QPointF(12, 16), QPointF(16, 16));
+    return QIcon(glyph);
+}
 
 TForm3::TForm3()
     : TFormBase(QStringLiteral("Configuração da Serial"), {457, 425}, CaptionButtons::None) {
@@ -16,4 +87,162 @@ TForm3::TForm3()
     ComPort1->Timeouts().SetReadTotalMultiplier(1000);
     ComPort1->Timeouts().SetReadTotalConstant(3000);
     ComPort1->SetEvents(TComEvents::All().Exclude(evRing));
+
+    createControls();
+    wireHandlers();
+}
+
+// The port is closed here, while the window its handlers report to is whole.
+TForm3::~TForm3() {
+    delete ComPort1;
+}
+
+void TForm3::createControls() {
+    RadioGroup2 = radioGroup(this, "RadioGroup2", QStringLiteral("Porta Serial"), PortItems, 1,
+                             {16, 12, 201, 137});
+    RadioGroup1 = radioGroup(this, "RadioGroup1", QStringLiteral("Baud Rate"), BaudItems, 3,
+                             {240, 12, 201, 161});
+    RadioGroup1->setEnabled(false);
+    RadioGroup3 = radioGroup(this, "RadioGroup3", QStringLiteral("Stop Bits"), StopBitItems, 0,
+                             {16, 188, 201, 113});
+    RadioGroup3->setEnabled(false);
+    RadioGroup4 = radioGroup(this, "RadioGroup4", QStringLiteral("Paridade"), ParityItems, 0,
+                             {240, 188, 201, 113});
+    RadioGroup4->setEnabled(false);
+
+    BitBtn2 =
+        bitBtn(this, "BitBtn2", QStringLiteral("&Conectar"), connectGlyph(), {16, 330, 201, 41});
+    BitBtn1 = bitBtn(this, "BitBtn1", QStringLiteral("&Fechar"),
+                     QIcon(QStringLiteral(":/pictures/close.png")), {240, 330, 201, 41});
+    setCancelButton(BitBtn1);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setGeometry(0, 425 - 22, 457, 22);
+    const std::pair<const char*, int> panels[] = {{"Porta:", 70},
+                                                  {"Baud Rate:", 95},
+                                                  {"Stop Bits:", 70},
+                                                  {"Paridade:", 100},
+                                                  {"Status:", 50}};
+    for (int i = 0; i < 5; ++i) {
+        auto* panel = new QLabel(QString::fromUtf8(panels[i].first), StatusBar1);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(i));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setMinimumWidth(panels[i].second);
+        // The last panel takes what the others leave, so "Status: Inativa" fits.
+        if (i < 4)
+            panel->setFixedWidth(panels[i].second);
+        StatusBar1->addWidget(panel, i < 4 ? 0 : 1);
+        Panels[i] = panel;
+    }
+}
+
+void TForm3::wireHandlers() {
+    connect(BitBtn2, &QPushButton::clicked, this, handler(this, &TForm3::BitBtn2Click));
+    connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm3::BitBtn1Click));
+    ComPort1->OnRxChar = [this](TCustomComPort* s, int count) { ComPort1RxChar(s, count); };
+    ComPort1->OnTxEmpty = [this](TCustomComPort* s) { ComPort1TxEmpty(s); };
+    ComPort1->OnError = [this](TCustomComPort* s, TComErrors errors) { ComPort1Error(s, errors); };
+    ComPort1->OnCTSChange = [this](TCustomComPort* s, bool on) { ComPort1CTSChange(s, on); };
+}
+
+void TForm3::applySelections() {
+    const int port = RadioGroup2->ItemIndex();
+    const int baud = RadioGroup1->ItemIndex();
+    const int stopBits = RadioGroup3->ItemIndex();
+    const int parity = RadioGroup4->ItemIndex();
+    if (port >= 0) {
+        Panels[0]->setText(QStringLiteral("Porta:") + PortItems[port]);
+        ComPort1->SetPort(PortItems[port]);
+    }
+    if (baud >= 0) {
+        Panels[1]->setText(QStringLiteral("Baud Rate:") + BaudItems[baud]);
+        ComPort1->SetBaudRate(BaudRates[baud]);
+    }
+    if (stopBits >= 0) {
+        Panels[2]->setText(QStringLiteral("Stop Bits:") + StopBitItems[stopBits]);
+        ComPort1->SetStopBits(StopBitSettings[stopBits]);
+    }
+    if (parity >= 0) {
+        Panels[3]->setText(QStringLiteral("Paridade:") + ParityItems[parity]);
+        ComPort1->Parity().SetBits(ParitySettings[parity]);
+    }
+}
+
+void TForm3::showDisconnected() {
+    Panels[4]->setText(QStringLiteral("Status: Inativa"));
+    Form1->Paralela1->setEnabled(true);
+    BitBtn2->setText(QStringLiteral("&Conectar"));
+    RadioGroup2->setEnabled(true);
+}
+
+void TForm3::BitBtn2Click() {
+    applySelections();
+    if (ComPort1->Connected()) {
+        showDisconnected();
+        LinkState.SerialConnected = false;
+        ComPort1->Close();
+    } else {
+        Panels[4]->setText(QStringLiteral("Status: Ativa"));
+        Form1->Paralela1->setEnabled(false);
+        BitBtn2->setText(QStringLiteral("&Desconectar"));
+        RadioGroup2->setEnabled(false);
+        LinkState.SerialConnected = true;
+        try {
+            ComPort1->Open();
+        } catch (const EComPort&) {
+            // A port that failed half-way through opening is closed again; a
+            // failure to close it adds nothing to what the operator is told.
+            try {
+                ComPort1->Close();
+            } catch (const EComPort&) {
+            }
+            showDisconnected();
+            LinkState.SerialConnected = false;
+            Messages::warningBox(QStringLiteral(
+                "Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta"));
+        }
+    }
+    modelProbe();
+}
+
+// Tells the two printer models apart, so the commands with two variants use
+// the one this printer takes.
+void TForm3::modelProbe() {
+    if (LinkState.SerialConnected && LinkState.CtsActive) {
+        // A short or missing reply leaves the mode as it was, without a word.
+        if (const std::optional<QByteArray> model = Commands::exchangeQuery(Commands::Query::Model))
+            LinkState.CompatibleMode = *model == CompatibleModelName;
+    } else if (LinkState.SerialConnected) {
+        LinkState.CompatibleMode = false;
+        Messages::plainMessage(
+            QStringLiteral("A impressora não está conectada.Utilizando Impressora PADRAO"));
+    }
+}
+
+void TForm3::BitBtn1Click() {
+    Form1->setEnabled(true);
+    hide();
+}
+
+// Received bytes stay queued for the next Read.
+void TForm3::ComPort1RxChar(TCustomComPort*, int) {}
+
+void TForm3::ComPort1TxEmpty(TCustomComPort*) {
+    LinkState.TxPending = false;
+}
+
+void TForm3::ComPort1Error(TCustomComPort*, TComErrors) {
+    LinkState.TxPending = false;
+}
+
+// The port has set ComLed1 to the line's new state just before this runs.
+void TForm3::ComPort1CTSChange(TCustomComPort*, bool) {
+    if (Form1 && Form1->ComLed1->State() == lsOn) {
+        LinkState.CtsActive = true;
+    } else {
+        LinkState.CtsActive = false;
+        LinkState.TxPending = false;
+    }
 }

@@ -1,16 +1,57 @@
 #pragma once
 
 #include "app/FormBase.h"
+#include "link/comport/ComTypes.h"
 
+#include <array>
+
+class QIcon;
+class QLabel;
+class QPushButton;
+class QStatusBar;
 class TComPort;
+class TCustomComPort;
+class TRadioGroup;
 
 // "Configuração da Serial": connects to the printer over a serial port. It
 // owns ComPort1, the one serial port every serial sender writes and reads;
-// the port lives, open or closed, as long as the window.
+// the port lives, open or closed, as long as the window. Its four event
+// handlers keep the link state's CtsActive and TxPending current.
 class TForm3 : public TFormBase {
     Q_OBJECT
 public:
     TForm3();
+    ~TForm3() override;
 
+    TRadioGroup* RadioGroup1; // "Baud Rate", shown at 9600, not choosable
+    TRadioGroup* RadioGroup2; // "Porta Serial"
+    TRadioGroup* RadioGroup3; // "Stop Bits", shown at 1, not choosable
+    TRadioGroup* RadioGroup4; // "Paridade", shown at "Nenhuma", not choosable
+    QPushButton* BitBtn2;
+    QPushButton* BitBtn1;
+    QStatusBar* StatusBar1;
+    // The status bar's panels, left to right: port, baud rate, stop bits,
+    // parity, connection state.
+    std::array<QLabel*, 5> Panels;
     TComPort* ComPort1;
+
+public slots:
+    void BitBtn2Click();
+    void BitBtn1Click();
+
+public:
+    void ComPort1RxChar(TCustomComPort* Sender, int Count);
+    void ComPort1TxEmpty(TCustomComPort* Sender);
+    void ComPort1Error(TCustomComPort* Sender, TComErrors Errors);
+    void ComPort1CTSChange(TCustomComPort* Sender, bool OnOff);
+
+private:
+    void createControls();
+    void wireHandlers();
+    void applySelections();
+    void showDisconnected();
+    void modelProbe();
 };
+
+// The picture on the connect button of both connection dialogs.
+QIcon connectGlyph();

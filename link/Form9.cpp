@@ -1,6 +1,145 @@
 #include "link/Form9.h"
 
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/Handlers.h"
+#include "app/Messages.h"
+#include "link/Form3.h"
+#include "link/LinkState.h"
+#include "link/RadioGroupWidget.h"
+#include "link/comport/ComLed.h"
+#include "link/portio/PortIO.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+// The parallel port's control register: bit 0 drives the strobe line
+// (inverted by the port, so 0 releases it).
+constexpr uint16_t ControlOffset = 2;
+constexpr uint8_t StrobeBit = 0x01;
+
+QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
+                    const QRect& place) {
+    auto* button = new QPushButton(icon, text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setIconSize(QSize(26, 26));
+    button->setAutoDefault(false);
+    button->setGeometry(place);
+    return button;
+}
+
+QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, bool checked,
+                    const QRect& place) {
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(QLatin1String(name));
+    box->setChecked(checked);
+    box->setGeometry(place);
+    return box;
+}
+
+} // namespace
+
 TForm9::TForm9()
     : TFormBase(QStringLiteral("Configuração Paralela"), {249, 188}, CaptionButtons::None) {
     setObjectName(QStringLiteral("Form9"));
+    createControls();
+    wireHandlers();
+}
+
+void TForm9::createControls() {
+    RadioGroup1 = new TRadioGroup(QStringLiteral("Seleciona Paralela"), {"LPT1", "LPT2"}, this);
+    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+    RadioGroup1->SetItemIndex(0);
+    RadioGroup1->setGeometry(12, 12, 113, 89);
+    CheckBox1 =
+        checkBox(this, "CheckBox1", QStringLiteral("Verifica Busy"), true, {138, 30, 105, 21});
+    CheckBox2 =
+        checkBox(this, "CheckBox2", QStringLiteral("Compatível"), false, {138, 62, 105, 21});
+    // The first caption has no accelerator; every later one has.
+    BitBtn1 =
+        bitBtn(this, "BitBtn1", QStringLiteral("Conectar"), connectGlyph(), {12, 128, 113, 41});
+    BitBtn2 = bitBtn(this, "BitBtn2", QStringLiteral("&Fechar"),
+                     QIcon(QStringLiteral(":/pictures/close.png")), {136, 128, 101, 41});
+    setCancelButton(BitBtn2);
+}
+
+void TForm9::wireHandlers() {
+    connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm9::BitBtn1Click));
+    connect(BitBtn2, &QPushButton::clicked, this, handler(this, &TForm9::BitBtn2Click));
+}
+
+void TForm9::BitBtn1Click() {
+    TPortIO& portIO = *Form1->PortIO1;
+    // Where the Windows port driver would be looked for; kept so the
+    // component knows the program's folder, though ppdev needs no file.
+    portIO.DriverPath = QCoreApplication::applicationDirPath();
+
+    if (LinkState.ParallelConnected) {
+        Form1->Serial1->setEnabled(true);
+        Form1->ComLed1->show();
+        Form1->ComLed2->show();
+        Form1->ComLed3->hide();
+        Form1->ComLed4->hide();
+        Form1->ComLed5->hide();
+
+        Form1->Timer1->stop();
+        LinkState.FaultBlinkPhase = false;
+        Form1->Label3->hide();
+        Form1->ComLed5->SetState(lsOff);
+        Form1->Label1->setText(QStringLiteral("CTS"));
+        Form1->Label1->adjustSize();
+
+        LinkState.ParallelConnected = false;
+        BitBtn1->setText(QStringLiteral("&Conectar"));
+        RadioGroup1->setEnabled(true);
+
+        portIO.CloseDriver();
+
+        LinkState.CompatibleMode = false;
+        CheckBox2->setChecked(false);
+        return;
+    }
+
+    portIO.OpenDriver();
+    const uint16_t base = RadioGroup1->ItemIndex() == 0 ? TPortIO::Lpt1Base : TPortIO::Lpt2Base;
+    // The driver opens whichever of the two ports exist; the one picked must
+    // be among them, or every byte would vanish without a word.
+    if (!portIO.ActiveHW() || !portIO.HasPort(base)) {
+        portIO.CloseDriver();
+        Messages::warningBox(QStringLiteral("Não foi possível abrir o driver da porta paralela"));
+        return;
+    }
+    LinkState.LptBasePort = base;
+
+    Form1->Serial1->setEnabled(false);
+    Form1->ComLed1->hide();
+    Form1->ComLed2->hide();
+    Form1->ComLed3->show();
+    Form1->ComLed4->show();
+    Form1->ComLed5->show();
+    Form1->Label3->show();
+    Form1->Label1->setText(QStringLiteral("BUSY"));
+    Form1->Label1->adjustSize();
+    Form1->Timer1->start();
+
+    LinkState.ParallelConnected = true;
+
+    const uint16_t control = LinkState.LptBasePort + ControlOffset;
+    portIO.SetPortByte(control, static_cast<uint8_t>(portIO.GetPortByte(control) & ~StrobeBit));
+
+    BitBtn1->setText(QStringLiteral("&Desconectar"));
+    RadioGroup1->setEnabled(false);
+
+    LinkState.CompatibleMode = CheckBox2->isChecked();
+}
+
+void TForm9::BitBtn2Click() {
+    hide();
 }
