@@ -1,0 +1,319 @@
+// "Configuração da Serial" end to end: the real window and handlers, ComPort1
+// on a virtual line, the virtual printer (or a stand-in) at the far end.
+#include "app/Application.h"
+#include "app/Form1.h"
+#include "app/Forms.h"
+#include "app/LinkWiring.h"
+#include "app/Messages.h"
+#include "link/FarEnd.h"
+#include "link/Form3.h"
+#include "link/LinkDevices.h"
+#include "link/LinkState.h"
+#include "link/RadioGroupWidget.h"
+#include "link/comport/ComLed.h"
+#include "link/comport/ComPort.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+using Entry = Messages::Recorder::Entry;
+using Form = Messages::Form;
+
+const QString Padrao =
+    QStringLiteral("A impressora não está conectada.Utilizando Impressora PADRAO");
+const QString OpenError =
+    QStringLiteral("Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta");
+
+QStringList panelTexts() {
+    QStringList texts;
+    for (QLabel* panel : Form3->Panels)
+        texts << panel->text();
+    return texts;
+}
+
+QStringList items(TRadioGroup* group) {
+    QStringList texts;
+    for (int i = 0; group->Item(i); ++i)
+        texts << group->Item(i)->text();
+    return texts;
+}
+
+} // namespace
+
+class SerialConnectionTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<FarEnd> farEnd;
+
+private slots:
+    void initTestCase() {
+        // A silent printer would hold a read for 20 s with the stored time-outs.
+        Form3->ComPort1->Timeouts().SetReadInterval(100);
+        Form3->ComPort1->Timeouts().SetReadTotalMultiplier(10);
+        Form3->ComPort1->Timeouts().SetReadTotalConstant(200);
+    }
+
+    void init() {
+        LinkState = TLinkState{};
+        farEnd = std::make_unique<FarEnd>();
+    }
+
+    void cleanup() {
+        if (Form3->ComPort1->Connected()) {
+            Messages::Recorder quiet;
+            Form3->BitBtn2->click();
+        }
+        Form3->RadioGroup2->SetItemIndex(1);
+        Form3->hide();
+        farEnd.reset();
+        LinkState = TLinkState{};
+    }
+
+    void opensWithTheLayoutAndTextsOfAClosedPort() {
+        QCOMPARE(Form3->RadioGroup1->title(), QStringLiteral("Baud Rate"));
+        QCOMPARE(items(Form3->RadioGroup1), (QStringList{"1200", "2400", "4800", "9600", "19200"}));
+        QCOMPARE(Form3->RadioGroup1->ItemIndex(), 3);
+        QCOMPARE(Form3->RadioGroup2->title(), QStringLiteral("Porta Serial"));
+        QCOMPARE(items(Form3->RadioGroup2), (QStringList{"COM1", "COM2", "COM3", "COM4"}));
+        QCOMPARE(Form3->RadioGroup2->ItemIndex(), 1);
+        QCOMPARE(Form3->RadioGroup3->title(), QStringLiteral("Stop Bits"));
+        QCOMPARE(items(Form3->RadioGroup3), (QStringList{"1", "1.5", "2"}));
+        QCOMPARE(Form3->RadioGroup3->ItemIndex(), 0);
+        QCOMPARE(Form3->RadioGroup4->title(), QStringLiteral("Paridade"));
+        QCOMPARE(items(Form3->RadioGroup4), (QStringList{"Nenhuma", "Par", "Impar"}));
+        QCOMPARE(Form3->RadioGroup4->ItemIndex(), 0);
+        QVERIFY(Form3->RadioGroup2->isEnabled());
+        for (TRadioGroup* fixed : {Form3->RadioGroup1, Form3->RadioGroup3, Form3->RadioGroup4})
+            QVERIFY(!fixed->isEnabled());
+        QCOMPARE(Form3->BitBtn2->text(), QStringLiteral("&Conectar"));
+        QCOMPARE(Form3->BitBtn1->text(), QStringLiteral("&Fechar"));
+        QCOMPARE(panelTexts(),
+                 (QStringList{"Porta:", "Baud Rate:", "Stop Bits:", "Paridade:", "Status:"}));
+        const int widths[] = {70, 95, 70, 100};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(Form3->Panels[i]->width(), widths[i]);
+
+        // Everything inside the client area, nothing cut off.
+        Form3->showForm();
+        QVERIFY(QTest::qWaitForWindowExposed(Form3));
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 Form3->RadioGroup1, Form3->RadioGroup2, Form3->RadioGroup3, Form3->RadioGroup4,
+                 Form3->BitBtn2, Form3->BitBtn1, Form3->StatusBar1})
+            QVERIFY2(Form3->rect().contains(control->geometry()),
+                     qPrintable(control->objectName()));
+        Form3->Panels[4]->setText(QStringLiteral("Status: Inativa"));
+        QVERIFY(Form3->Panels[4]->width() >= Form3->Panels[4]->sizeHint().width());
+        Form3->Panels[4]->setText(QStringLiteral("Status:"));
+    }
+
+    void connectOpensThePickedPortAndDisconnectRestores_data() {
+        QTest::addColumn<int>("pick"); // -1: the dialog untouched
+        QTest::addColumn<QString>("port");
+        QTest::newRow("untouched") << -1 << "COM2";
+        QTest::newRow("COM4 picked") << 3 << "COM4";
+    }
+    void connectOpensThePickedPortAndDisconnectRestores() {
+        QFETCH(int, pick);
+        QFETCH(QString, port);
+        Messages::Recorder recorder;
+        if (pick >= 0)
+            Form3->RadioGroup2->Item(pick)->click();
+
+        Form3->BitBtn2->click();
+        QVERIFY(Form3->ComPort1->Connected());
+        QCOMPARE(Form3->ComPort1->Port(), port);
+        QVERIFY(farEnd->links.serialLine(port)->isOpen());
+        QCOMPARE(panelTexts(), (QStringList{"Porta:" + port, "Baud Rate:9600", "Stop Bits:1",
+                                            "Paridade:Nenhuma", "Status: Ativa"}));
+        QCOMPARE(Form3->BitBtn2->text(), QStringLiteral("&Desconectar"));
+        QVERIFY(!Form3->RadioGroup2->isEnabled());
+        QVERIFY(!Form1->Paralela1->isEnabled());
+        QVERIFY(LinkState.SerialConnected);
+        QVERIFY(LinkState.CtsActive);
+        QVERIFY(recorder.entries.isEmpty());
+
+        Form3->BitBtn2->click();
+        QVERIFY(!Form3->ComPort1->Connected());
+        QCOMPARE(Form3->Panels[4]->text(), QStringLiteral("Status: Inativa"));
+        QCOMPARE(Form3->BitBtn2->text(), QStringLiteral("&Conectar"));
+        QVERIFY(Form3->RadioGroup2->isEnabled());
+        QVERIFY(Form1->Paralela1->isEnabled());
+        QVERIFY(!LinkState.SerialConnected);
+        QVERIFY(!LinkState.CtsActive);
+        QVERIFY(!LinkState.TxPending);
+        QVERIFY(recorder.entries.isEmpty());
+    }
+
+    void modelProbeSetsTheDialect_data() {
+        QTest::addColumn<QString>("farEndKind");
+        QTest::addColumn<QByteArray>("reply"); // for the stand-in printer
+        QTest::addColumn<bool>("before");
+        QTest::addColumn<bool>("after");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("compatible model")
+            << "compatible" << QByteArray() << false << true << QStringList{};
+        QTest::newRow("Korvexa Dual") << "dual" << QByteArray() << true << false << QStringList{};
+        QTest::newRow("no answer keeps true")
+            << "stand-in" << QByteArray() << true << true << QStringList{};
+        QTest::newRow("no answer keeps false")
+            << "stand-in" << QByteArray() << false << false << QStringList{};
+        QTest::newRow("short answer keeps the mode")
+            << "stand-in" << QByteArray("\x06Korvex BM  40/4") << false << false << QStringList{};
+        QTest::newRow("name cut short by a zero")
+            << "stand-in" << QByteArray("\x06Korvex BM\0 40/48", 17) << true << false
+            << QStringList{};
+        QTest::newRow("CTS off") << "offline" << QByteArray() << true << false
+                                 << QStringList{Padrao};
+    }
+    void modelProbeSetsTheDialect() {
+        QFETCH(QString, farEndKind);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, before);
+        QFETCH(bool, after);
+        QFETCH(QStringList, shown);
+        if (farEndKind == "compatible")
+            farEnd->printer.setModel(PrinterModel::Compatible);
+        else if (farEndKind == "offline")
+            farEnd->printer.setOffline(true);
+        else if (farEndKind == "stand-in")
+            farEnd->script(reply);
+        LinkState.CompatibleMode = before;
+        Messages::Recorder recorder;
+
+        Form3->BitBtn2->click();
+        QVERIFY(Form3->ComPort1->Connected());
+        QCOMPARE(LinkState.CompatibleMode, after);
+        QCOMPARE(recorder.texts(), shown);
+        for (const Entry& entry : recorder.entries)
+            QCOMPARE(entry.form, Form::Plain);
+        // Only a ready printer is asked.
+        QCOMPARE(farEnd->received, farEndKind == "offline" ? QByteArray() : QByteArray("\x1bI1"));
+
+        // Disconnecting leaves the dialect alone.
+        Form3->BitBtn2->click();
+        QCOMPARE(LinkState.CompatibleMode, after);
+        QCOMPARE(recorder.texts(), shown);
+    }
+
+    // A late reply from an earlier request must not be taken for the model.
+    void staleBytesBeforeTheProbeAreDiscarded() {
+        const auto line = farEnd->script(QByteArray("\x06Korvex BM  40/48"));
+        line->send(QByteArray("\x06PLF110VN"));
+        Form3->BitBtn2->click();
+        QVERIFY(LinkState.CompatibleMode);
+    }
+
+    void theProbedDialectPicksTheStatusRequest_data() {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("compatible") << int(PrinterModel::Compatible) << QByteArray("\x1bV");
+        QTest::newRow("Korvexa Dual") << int(PrinterModel::KorvexaDual) << QByteArray("\x1bv");
+    }
+    void theProbedDialectPicksTheStatusRequest() {
+        QFETCH(int, model);
+        QFETCH(QByteArray, request);
+        farEnd->printer.setModel(static_cast<PrinterModel>(model));
+        Form3->BitBtn2->click();
+        farEnd->received.clear();
+        Messages::Recorder recorder;
+        Form1->BitBtn2->click();
+        QCOMPARE(farEnd->received, request);
+        QCOMPARE(recorder.entries, (QList<Entry>{{Form::Plain, "Tellumo", "PLF110VN"}}));
+    }
+
+    void aPortThatCannotBeOpenedLeavesEverythingDisconnected_data() {
+        QTest::addColumn<bool>("heldByAnother"); // else the device is missing
+        QTest::newRow("held by another opener") << true;
+        QTest::newRow("missing device") << false;
+    }
+    void aPortThatCannotBeOpenedLeavesEverythingDisconnected() {
+        QFETCH(bool, heldByAnother);
+        TComPort other;
+        if (heldByAnother) {
+            other.SetPort(QStringLiteral("COM2"));
+            other.Open();
+            QVERIFY(other.Connected());
+        } else {
+            PortMap::map(QStringLiteral("COM2"), QStringLiteral("/nonexistent/ttyS1"));
+        }
+        LinkState.CompatibleMode = true;
+        Messages::Recorder recorder;
+
+        Form3->BitBtn2->click();
+        QCOMPARE(recorder.entries, (QList<Entry>{{Form::Warning, "ATENÇÃO", OpenError}}));
+        QVERIFY(!Form3->ComPort1->Connected());
+        QVERIFY(!LinkState.SerialConnected);
+        QVERIFY(LinkState.CompatibleMode);
+        QCOMPARE(Form3->Panels[4]->text(), QStringLiteral("Status: Inativa"));
+        QCOMPARE(Form3->BitBtn2->text(), QStringLiteral("&Conectar"));
+        QVERIFY(Form3->RadioGroup2->isEnabled());
+        QVERIFY(Form1->Paralela1->isEnabled());
+        QVERIFY(farEnd->received.isEmpty());
+    }
+
+    void theLineEventsKeepTheLinkStateCurrent() {
+        Form3->BitBtn2->click();
+        QVERIFY(LinkState.CtsActive);
+
+        // CTS off clears TxPending too, whatever the line's own report.
+        LinkState.TxPending = true;
+        farEnd->printer.setOffline(true);
+        QTRY_VERIFY(!LinkState.CtsActive);
+        QVERIFY(!LinkState.TxPending);
+        QCOMPARE(Form1->ComLed1->State(), lsOff);
+        farEnd->printer.setOffline(false);
+        QTRY_VERIFY(LinkState.CtsActive);
+
+        // The transmitter running empty ends a pending block.
+        LinkState.TxPending = true;
+        const QByteArray text("abc\n");
+        LinkDevices.ComPort1->Write(text.constData(), static_cast<int>(text.size()));
+        QTRY_VERIFY(!LinkState.TxPending);
+
+        // So does a line error.
+        LinkState.TxPending = true;
+        farEnd->links.serialLine(QStringLiteral("COM2"))->raiseErrors(TComErrors{ceFrame});
+        QTRY_VERIFY(!LinkState.TxPending);
+    }
+
+    void closeEnablesTheMainWindowAndKeepsTheConnection_data() {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Fechar") << false;
+        QTest::newRow("Esc") << true;
+    }
+    void closeEnablesTheMainWindowAndKeepsTheConnection() {
+        QFETCH(bool, escape);
+        Form3->showForm();
+        QVERIFY(QTest::qWaitForWindowExposed(Form3));
+        Form3->BitBtn2->click();
+        Form1->setEnabled(false);
+        if (escape)
+            QTest::keyClick(Form3, Qt::Key_Escape);
+        else
+            Form3->BitBtn1->click();
+        QVERIFY(!Form3->isVisible());
+        QVERIFY(Form1->isEnabled());
+        QVERIFY(Form3->ComPort1->Connected());
+        QVERIFY(LinkState.SerialConnected);
+    }
+};
+
+int main(int argc, char* argv[]) {
+    TApplication app(argc, argv);
+    createForms();
+    wireLinkDevices();
+    SerialConnectionTest test;
+    const int result = QTest::qExec(&test, argc, argv);
+    unwireLinkDevices();
+    destroyForms();
+    return result;
+}
+
+#include "tst_serialconnection.moc"
