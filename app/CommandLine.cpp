@@ -7,8 +7,8 @@
 
 CommandLineOptions parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Demonstration, test and set-up tool for the Korvexa Dual receipt printer."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Demonstration, test and set-up tool for the Korvexa Dual receipt printer."));
     parser.addHelpOption();
     parser.addVersionOption();
 

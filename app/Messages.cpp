@@ -24,12 +24,22 @@ Sink* setSink(Sink* sink) {
     return previous;
 }
 
-QString applicationTitle() { return QStringLiteral("Tellumo"); }
-QString warningTitle() { return QStringLiteral("ATENÇÃO"); }
+QString applicationTitle() {
+    return QStringLiteral("Tellumo");
+}
+QString warningTitle() {
+    return QStringLiteral("ATENÇÃO");
+}
 
-void plainMessage(const QString& text) { current->show(Form::Plain, applicationTitle(), text); }
-void warningBox(const QString& text) { current->show(Form::Warning, warningTitle(), text); }
-void openErrorBox(const QString& text) { current->show(Form::OpenError, QString(), text); }
+void plainMessage(const QString& text) {
+    current->show(Form::Plain, applicationTitle(), text);
+}
+void warningBox(const QString& text) {
+    current->show(Form::Warning, warningTitle(), text);
+}
+void openErrorBox(const QString& text) {
+    current->show(Form::OpenError, QString(), text);
+}
 
 void showException(const QString& message) {
     current->show(Form::Exception, applicationTitle(), exceptionText(message));
@@ -43,7 +53,9 @@ QString exceptionText(const QString& message) {
 
 Recorder::Recorder() : previous_(setSink(this)) {}
 
-Recorder::~Recorder() { setSink(previous_); }
+Recorder::~Recorder() {
+    setSink(previous_);
+}
 
 void Recorder::show(Form form, const QString& title, const QString& text) {
     entries.append({form, title, text});

@@ -9,14 +9,22 @@ private slots:
     void portMapDefaultsAndMappings_data() {
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("device");
-        QTest::newRow("COM1") << "COM1" << "/dev/ttyS0";
-        QTest::newRow("COM4") << "COM4" << "/dev/ttyS3";
-        QTest::newRow("COM96") << "COM96" << "/dev/ttyS95";
-        QTest::newRow("COM97") << "COM97" << "";
-        QTest::newRow("COM0") << "COM0" << "";
-        QTest::newRow("leading zero") << "COM01" << "";
-        QTest::newRow("not a COM name") << "LPT1" << "";
-        QTest::newRow("mapped") << "COM2" << "/dev/ttyUSB0";
+        QTest::newRow("COM1") << "COM1"
+                              << "/dev/ttyS0";
+        QTest::newRow("COM4") << "COM4"
+                              << "/dev/ttyS3";
+        QTest::newRow("COM96") << "COM96"
+                               << "/dev/ttyS95";
+        QTest::newRow("COM97") << "COM97"
+                               << "";
+        QTest::newRow("COM0") << "COM0"
+                              << "";
+        QTest::newRow("leading zero") << "COM01"
+                                      << "";
+        QTest::newRow("not a COM name") << "LPT1"
+                                        << "";
+        QTest::newRow("mapped") << "COM2"
+                                << "/dev/ttyUSB0";
     }
     void portMapDefaultsAndMappings() {
         QFETCH(QString, port);
@@ -28,9 +36,9 @@ private slots:
     }
 
     void parsesDevicesAndVirtualPrinter() {
-        const CommandLineOptions o = parseCommandLine(
-            {"tellumo", "--com2", "/dev/ttyUSB0", "--com4=virtual", "--lpt2", "/dev/parport3",
-             "--virtual-printer"});
+        const CommandLineOptions o =
+            parseCommandLine({"tellumo", "--com2", "/dev/ttyUSB0", "--com4=virtual", "--lpt2",
+                              "/dev/parport3", "--virtual-printer"});
         QCOMPARE(o.comDevices.value("COM2"), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(o.comDevices.value("COM4"), QStringLiteral("virtual"));
         QVERIFY(!o.comDevices.contains("COM1"));

@@ -8,13 +8,20 @@ private slots:
     void exceptionTextAddsFullStopOnlyAfterLaterCharacters_data() {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "abc" << "abc.";
-        QTest::newRow("full stop") << "abc." << "abc.";
-        QTest::newRow("exclamation") << "abc!" << "abc!";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("digit") << "code 5" << "code 5.";
-        QTest::newRow("closing bracket") << "(x)" << "(x)";
-        QTest::newRow("accented") << "ação" << "ação.";
+        QTest::newRow("letter") << "abc"
+                                << "abc.";
+        QTest::newRow("full stop") << "abc."
+                                   << "abc.";
+        QTest::newRow("exclamation") << "abc!"
+                                     << "abc!";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("digit") << "code 5"
+                               << "code 5.";
+        QTest::newRow("closing bracket") << "(x)"
+                                         << "(x)";
+        QTest::newRow("accented") << "ação"
+                                  << "ação.";
     }
     void exceptionTextAddsFullStopOnlyAfterLaterCharacters() {
         QFETCH(QString, message);
