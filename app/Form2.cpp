@@ -62,12 +62,8 @@ TForm2::TForm2() : TFormBase(QStringLiteral("Sobre"), {398, 263}, CaptionButtons
     Label2->adjustSize();
     Label2->move(8, 144);
 
-    BitBtn1 = new QPushButton(QIcon(QStringLiteral(":/pictures/close.png")),
-                              QStringLiteral("&Fechar"), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setIconSize(QSize(16, 16));
-    BitBtn1->setGeometry(312, 224, 79, 32);
-    BitBtn1->setAutoDefault(false);
+    BitBtn1 = bitBtn(this, "BitBtn1", QStringLiteral("&Fechar"),
+                     QIcon(QStringLiteral(":/pictures/close.png")), {312, 224, 79, 32}, 16);
     setCancelButton(BitBtn1);
 
     connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm2::BitBtn1Click));

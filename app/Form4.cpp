@@ -10,11 +10,8 @@ TForm4::TForm4() : TFormBase(QStringLiteral("Abrir Arquivo"), {426, 389}, Captio
     setObjectName(QStringLiteral("Form4"));
     setToolTip(QStringLiteral("Habilita visualização do arquivo em Hexadecimal"));
 
-    BitBtn1 = new QPushButton(QIcon(QStringLiteral(":/pictures/close.png")),
-                              QStringLiteral("Cancel"), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(168, 345, 97, 32);
-    BitBtn1->setAutoDefault(false);
+    BitBtn1 = bitBtn(this, "BitBtn1", QStringLiteral("Cancel"),
+                     QIcon(QStringLiteral(":/pictures/close.png")), {168, 345, 97, 32}, 16);
     setCancelButton(BitBtn1);
 
     connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm4::BitBtn1Click));

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 
 TFormBase::TFormBase(const QString& caption, QSize clientSize, CaptionButtons buttons,
@@ -48,6 +49,16 @@ void TFormBase::closeEvent(QCloseEvent* event) {
         event->accept();
     else
         event->ignore();
+}
+
+QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
+                    const QRect& place, int glyphSize) {
+    auto* button = new QPushButton(icon, text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setIconSize(QSize(glyphSize, glyphSize));
+    button->setAutoDefault(false);
+    button->setGeometry(place);
+    return button;
 }
 
 void showWindow(QWidget* window) {

@@ -6,6 +6,9 @@
 #include <optional>
 
 class QAbstractButton;
+class QIcon;
+class QPushButton;
+class QRect;
 
 // The frame every secondary window shares: fixed client size, fixed single
 // border, its caption, and where it opens. Windows are created once at
@@ -38,6 +41,11 @@ private:
     CaptionButtons buttons_;
     QAbstractButton* cancelButton_ = nullptr;
 };
+
+// A push button with a picture beside its caption, placed on parent; Enter
+// does not press it unless the window makes it its default.
+QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
+                    const QRect& place, int glyphSize = 26);
 
 // Makes a window visible and brings it to the front without waiting for it.
 void showWindow(QWidget* window);

@@ -32,16 +32,6 @@ const QStringList BaudItems{"1200", "2400", "4800", "9600", "19200"};
 const QStringList StopBitItems{"1", "1.5", "2"};
 const QStringList ParityItems{"Nenhuma", "Par", "Impar"};
 
-QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
-                    const QRect& place) {
-    auto* button = new QPushButton(icon, text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setIconSize(QSize(26, 26));
-    button->setAutoDefault(false);
-    button->setGeometry(place);
-    return button;
-}
-
 TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& caption,
                         const QStringList& items, int index, const QRect& place) {
     auto* group = new TRadioGroup(caption, items, parent);

@@ -25,16 +25,6 @@ namespace {
 constexpr uint16_t ControlOffset = 2;
 constexpr uint8_t StrobeBit = 0x01;
 
-QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
-                    const QRect& place) {
-    auto* button = new QPushButton(icon, text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setIconSize(QSize(26, 26));
-    button->setAutoDefault(false);
-    button->setGeometry(place);
-    return button;
-}
-
 QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, bool checked,
                     const QRect& place) {
     auto* box = new QCheckBox(text, parent);
