@@ -58,11 +58,7 @@ class QueriesWindowTest : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        Form3->ComPort1->Timeouts().SetReadInterval(100);
-        Form3->ComPort1->Timeouts().SetReadTotalMultiplier(10);
-        Form3->ComPort1->Timeouts().SetReadTotalConstant(200);
-    }
+    void initTestCase() { scaleDownReadTimeouts(*Form3->ComPort1); }
 
     void init() {
         LinkState = TLinkState{};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/VirtualLine.h"
 #include "link/portio/LptMap.h"
@@ -10,6 +11,14 @@
 #include <QObject>
 
 #include <memory>
+
+// A silent printer would hold a read for 20 s with the stored time-outs;
+// the tests wait a fraction of a second instead.
+inline void scaleDownReadTimeouts(TCustomComPort& port) {
+    port.Timeouts().SetReadInterval(100);
+    port.Timeouts().SetReadTotalMultiplier(10);
+    port.Timeouts().SetReadTotalConstant(200);
+}
 
 // What the connection and query tests put behind the program's real ports:
 // COM1-COM4 and LPT1-LPT2 all lead to one virtual printer. For replies no

@@ -46,12 +46,7 @@ class SerialConnectionTest : public QObject {
     std::unique_ptr<FarEnd> farEnd;
 
 private slots:
-    void initTestCase() {
-        // A silent printer would hold a read for 20 s with the stored time-outs.
-        Form3->ComPort1->Timeouts().SetReadInterval(100);
-        Form3->ComPort1->Timeouts().SetReadTotalMultiplier(10);
-        Form3->ComPort1->Timeouts().SetReadTotalConstant(200);
-    }
+    void initTestCase() { scaleDownReadTimeouts(*Form3->ComPort1); }
 
     void init() {
         LinkState = TLinkState{};
