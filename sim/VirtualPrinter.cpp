@@ -683,21 +683,19 @@ void VirtualPrinter::note(PrinterLogEntry::Kind kind, const QString& text,
 }
 
 void VirtualPrinter::setPaperOut(bool out) {
-    if (paperOut_ == out)
-        return;
-    paperOut_ = out;
-    note(PrinterLogEntry::Kind::Command,
-         out ? QStringLiteral("Sem papel") : QStringLiteral("Papel colocado"));
-    updateReadiness();
-    changed();
+    setPanelSwitch(paperOut_, out, QStringLiteral("Sem papel"), QStringLiteral("Papel colocado"));
 }
 
 void VirtualPrinter::setOffline(bool offline) {
-    if (offline_ == offline)
+    setPanelSwitch(offline_, offline, QStringLiteral("Off-line"), QStringLiteral("On-line"));
+}
+
+void VirtualPrinter::setPanelSwitch(bool& state, bool on, const QString& onText,
+                                    const QString& offText) {
+    if (state == on)
         return;
-    offline_ = offline;
-    note(PrinterLogEntry::Kind::Command,
-         offline ? QStringLiteral("Off-line") : QStringLiteral("On-line"));
+    state = on;
+    note(PrinterLogEntry::Kind::Command, on ? onText : offText);
     updateReadiness();
     changed();
 }

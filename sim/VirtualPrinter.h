@@ -158,6 +158,8 @@ private:
     void openDrawer();
     qint64 lineMs() const;
     void note(PrinterLogEntry::Kind kind, const QString& text, const QByteArray& bytes = {});
+    // The panel's paper and off-line switches: both stop printing and change readiness.
+    void setPanelSwitch(bool& state, bool on, const QString& onText, const QString& offText);
     void reply(const QByteArray& bytes);
     void updateReadiness();
     void changed();
