@@ -6,6 +6,7 @@
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "app/Messages.h"
+#include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
@@ -66,11 +67,7 @@ private slots:
     }
 
     void cleanup() {
-        Messages::Recorder quiet;
-        if (Form3->ComPort1->Connected())
-            Form3->BitBtn2->click();
-        if (LinkState.ParallelConnected)
-            Form9->BitBtn1->click();
+        disconnectBoth();
         farEnd.reset();
         LinkState = TLinkState{};
     }

@@ -5,6 +5,7 @@
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "app/Messages.h"
+#include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form9.h"
 #include "link/LinkState.h"
@@ -57,8 +58,7 @@ private slots:
     }
 
     void cleanup() {
-        if (LinkState.ParallelConnected)
-            Form9->BitBtn1->click();
+        disconnectBoth();
         Form9->RadioGroup1->SetItemIndex(0);
         Form9->CheckBox1->setChecked(true);
         Form9->CheckBox2->setChecked(false);

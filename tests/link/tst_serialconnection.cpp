@@ -5,6 +5,7 @@
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "app/Messages.h"
+#include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form3.h"
 #include "link/LinkDevices.h"
@@ -54,10 +55,7 @@ private slots:
     }
 
     void cleanup() {
-        if (Form3->ComPort1->Connected()) {
-            Messages::Recorder quiet;
-            Form3->BitBtn2->click();
-        }
+        disconnectBoth();
         Form3->RadioGroup2->SetItemIndex(1);
         Form3->hide();
         farEnd.reset();
