@@ -38,8 +38,9 @@ void TFormBase::reject() {
             cancelButton_->click();
         return;
     }
-    if (buttons_ == CaptionButtons::SystemMenu)
-        hide();
+    // Without a cancel button Esc simply hides the window, so a window whose
+    // own buttons are still to come can always be left.
+    hide();
 }
 
 void TFormBase::closeEvent(QCloseEvent* event) {

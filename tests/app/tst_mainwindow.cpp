@@ -483,6 +483,13 @@ private slots:
         form(6)->show();
         QVERIFY(!form(6)->close());
         QVERIFY(form(6)->isVisible());
+        form(6)->hide();
+    }
+
+    void escapeLeavesAWindowThatHasNoCancelButton() {
+        form(6)->show();
+        QTest::keyClick(form(6), Qt::Key_Escape);
+        QVERIFY(!form(6)->isVisible());
     }
 
     void everyWayOfEndingEndsAtOnce_data() {
