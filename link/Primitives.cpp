@@ -73,19 +73,17 @@ bool RequireInterface() {
     return false;
 }
 
-void SendBytes(const uint8_t* data, int count) {
+int SendBytes(const uint8_t* data, int count) {
     // An empty block starts no transmission, so nothing would ever report the
     // transmitter empty again: setting TxPending here would stall the sender.
     if (data == nullptr || count <= 0)
-        return;
+        return 0;
     LinkState.TxPending = true;
-    if (LinkState.SerialConnected) {
-        if (LinkDevices.ComPort1)
-            LinkDevices.ComPort1->Write(data, count);
-        return;
-    }
+    if (LinkState.SerialConnected)
+        return LinkDevices.ComPort1 ? LinkDevices.ComPort1->Write(data, count) : 0;
     for (int i = 0; i < count; ++i)
         ParallelWriteByte(data[i]);
+    return count;
 }
 
 int ParallelWriteByte(uint8_t value) {
