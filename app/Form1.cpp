@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/ClickableImage.h"
+#include "app/FileSend.h"
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
@@ -24,6 +25,7 @@
 #include "commands/QueryProcedure.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
+#include "link/LinkState.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/PortIO.h"
@@ -38,6 +40,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QShortcutEvent>
 #include <QTimer>
 #include <cstring>
@@ -320,6 +323,7 @@ void TForm1::createMenu() {
 void TForm1::wireHandlers() {
     connect(Abrir1, &QAction::triggered, this, handler(this, &TForm1::Abrir1Click));
     connect(Sair1, &QAction::triggered, this, handler(this, &TForm1::Sair1Click));
+    connect(Enviar1, &QAction::triggered, this, handler(this, &TForm1::Enviar1Click));
     connect(Paralela1, &QAction::triggered, this, handler(this, &TForm1::Paralela1Click));
     connect(Serial1, &QAction::triggered, this, handler(this, &TForm1::Serial1Click));
     connect(ProgramaImpresso1, &QAction::triggered, this,
@@ -341,6 +345,7 @@ void TForm1::wireHandlers() {
     connect(Firmware1, &QAction::triggered, this, handler(this, &TForm1::Firmware1Click));
     connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn1Click));
     connect(BitBtn2, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn2Click));
+    connect(BitBtn3, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn3Click));
     connect(Image1, &ClickableImage::clicked, this, handler(this, &TForm1::Image1Click));
     connect(Image1, &ClickableImage::doubleClicked, this, handler(this, &TForm1::Image1DblClick));
     connect(Timer1, &QTimer::timeout, this, handler(&Timer1Timer));
@@ -407,6 +412,34 @@ void TForm1::BitBtn1Click() {
 void TForm1::BitBtn2Click() {
     showQueryAnswer(Commands::Query::Status, QStringLiteral(" Erro na Leitura do Status"));
 }
+void TForm1::BitBtn3Click() {
+    runSendCommand(QStringLiteral("Selecione Uma interface de comunicação (Serial ou Paralela)"));
+}
+void TForm1::Enviar1Click() {
+    runSendCommand(QStringLiteral("Selecione Uma interface de comunicação( Serial ou Paralela)"));
+}
+
+// The send button's caption tells a new send from a cancel request: while a
+// send runs, the button and the menu item reach here from inside its loop.
+void TForm1::runSendCommand(const QString& noInterfaceText) {
+    const QString cancel = QStringLiteral("Cancelar");
+    if (BitBtn3->text() == cancel) {
+        LinkState.CancelRequested = true;
+        return;
+    }
+    if (!PrinterReadyToSend(noInterfaceText))
+        return;
+    ProgramEnd::SendScope running;
+    BitBtn3->setText(cancel);
+    // However the send ends, a failing serial write included, the next one
+    // can start.
+    const auto idle = qScopeGuard([this] {
+        BitBtn3->setText(QStringLiteral("&Enviar"));
+        LinkState.CancelRequested = false;
+    });
+    SendLoadedFile();
+}
+
 void TForm1::Impressora1Click() {
     showQueryAnswer(Commands::Query::Model,
                     QStringLiteral(" Erro na Leitura do modelo da impressora"));

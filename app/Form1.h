@@ -98,6 +98,8 @@ public slots:
     void Autor1Click();
     void BitBtn1Click();
     void BitBtn2Click();
+    void BitBtn3Click();
+    void Enviar1Click();
     void Impressora1Click();
     void Firmware1Click();
     void Image1Click();
@@ -110,4 +112,5 @@ private:
     void createControls();
     void createMenu();
     void wireHandlers();
+    void runSendCommand(const QString& noInterfaceText);
 };
