@@ -40,22 +40,31 @@ int openRegularFile(const QString& path) {
     return fd;
 }
 
+// The names the view shows for control bytes, in angle brackets.
+const char* const ControlNames[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                    "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                    "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                    "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+
 // How a piece reads in the view: up to its first zero byte; a line feed or
-// carriage return that ends it is the line break itself, and every other
-// control byte shows as its control picture, so the operator sees the
-// escape sequences and form feeds that go to the printer.
+// carriage return that ends it is the line break itself, a tab is a tab, and
+// every other control byte shows by name ("<ESC>", "<FF>"), so the operator
+// sees the commands and form feeds that go to the printer.
 QString pieceText(QByteArrayView piece) {
     const qsizetype zero = piece.indexOf('\0');
     if (zero >= 0)
         piece = piece.first(zero);
     if (!piece.isEmpty() && (piece.back() == LineFeed || piece.back() == CarriageReturn))
         piece.chop(1);
-    QString text = Windows1252::decode(piece);
-    for (QChar& c : text) {
-        if (c.unicode() < 0x20)
-            c = QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7F)
-            c = QChar(0x2421);
+    QString text;
+    for (const char c : piece) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte < 0x20 && c != '\t')
+            text += u'<' + QLatin1String(ControlNames[byte]) + u'>';
+        else if (byte == 0x7F)
+            text += QLatin1String("<DEL>");
+        else
+            text += Windows1252::decodeByte(byte);
     }
     return text;
 }

@@ -46,5 +46,6 @@ void storeLoadedFile(const FileContents& contents);
 // The text view's lines for a file: its stored bytes cut into pieces that
 // end at a line feed, carriage return or form feed, at DisplayLineLimit
 // bytes, or at the file's last byte; a piece still open where the stored
-// bytes end is not shown. Each piece is shown up to its first zero byte.
+// bytes end is not shown. Each piece is shown up to its first zero byte,
+// decoded as Windows-1252, with its control bytes named ("<ESC>").
 QStringList displayLines(QByteArrayView head, int64_t fileSize);
