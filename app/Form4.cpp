@@ -140,7 +140,7 @@ void TForm4::OpenDirectory(const QString& path) {
     const QModelIndex opened = directories_->index(directory_);
     DirectoryListBox1->setCurrentIndex(opened);
     DirectoryListBox1->expand(opened);
-    DirectoryListBox1->scrollTo(opened);
+    DirectoryListBox1->scrollTo(opened, QAbstractItemView::PositionAtCenter);
     listFiles();
 }
 
