@@ -9,6 +9,7 @@
 #include "app/LinkWiring.h"
 #include "app/LoadedFile.h"
 #include "app/Messages.h"
+#include "app/ProgramEnd.h"
 #include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form3.h"
@@ -126,6 +127,8 @@ class FileSendTest : public QObject {
     std::unique_ptr<FarEnd> farEnd;
     std::unique_ptr<LinkRecorder> link;
     LinkSleep::Sleeper previousSleeper;
+    ProgramEnd::Quitter previousQuitter;
+    int quits = 0;
 
     QString write(const QString& name, const QByteArray& bytes) {
         QFile file(dir.filePath(name));
@@ -186,14 +189,19 @@ private slots:
     void initTestCase() {
         QVERIFY(dir.isValid());
         previousSleeper = LinkSleep::setSleeper([](int) {});
+        previousQuitter = ProgramEnd::setQuitter([this] { ++quits; });
         scaleDownReadTimeouts(*Form3->ComPort1);
         Form4->OpenDirectory(dir.path());
     }
-    void cleanupTestCase() { LinkSleep::setSleeper(previousSleeper); }
+    void cleanupTestCase() {
+        LinkSleep::setSleeper(previousSleeper);
+        ProgramEnd::setQuitter(previousQuitter);
+    }
 
     void init() {
         LinkState = TLinkState{};
         LoadedFile = TLoadedFile{};
+        quits = 0;
         farEnd = std::make_unique<FarEnd>();
         farEnd->printer.setBufferSize(1 << 20);
         link = std::make_unique<LinkRecorder>();
@@ -417,21 +425,24 @@ private slots:
         QTest::addColumn<QString>("interface");
         QTest::addColumn<QString>("action");
         QTest::addColumn<QByteArray>("then"); // what the printer gets after the first block
-        QTest::newRow("serial, Cancelar") << "serial"
-                                          << "button" << QByteArray();
-        QTest::newRow("serial, Alt+E") << "serial"
-                                       << "Alt+E" << QByteArray();
-        QTest::newRow("parallel, Cancelar") << "parallel"
-                                            << "button" << QByteArray();
-        QTest::newRow("serial, disconnected") << "serial"
-                                              << "disconnect" << QByteArray();
-        QTest::newRow("parallel, disconnected") << "parallel"
-                                                << "disconnect" << QByteArray();
-        QTest::newRow("parallel, switched to serial")
-            << "parallel"
-            << "switch" << QByteArray("\x1bI1"); // the model request at connect
-        QTest::newRow("serial, another file loaded") << "serial"
-                                                     << "load" << receipt(85).mid(40);
+        struct Row {
+            const char* name;
+            const char* interface;
+            const char* action;
+            QByteArray then;
+        };
+        const Row rows[] = {
+            {"serial, Cancelar", "serial", "button", {}},
+            {"serial, Alt+E", "serial", "Alt+E", {}},
+            {"parallel, Cancelar", "parallel", "button", {}},
+            {"serial, disconnected", "serial", "disconnect", {}},
+            {"parallel, disconnected", "parallel", "disconnect", {}},
+            {"parallel, switched to serial", "parallel", "switch", "\x1bI1"}, // the model request
+            {"serial, another file loaded", "serial", "load", receipt(85).mid(ChunkSize)},
+            {"serial, program end asked", "serial", "quit", receipt(85).mid(ChunkSize)},
+        };
+        for (const Row& row : rows)
+            QTest::newRow(row.name) << QString(row.interface) << QString(row.action) << row.then;
     }
     void aWaitingSendEndsAsTheOperatorAsks() {
         QFETCH(QString, interface);
@@ -461,8 +472,12 @@ private slots:
                 Form9->BitBtn1->click();
                 farEnd->printer.setOffline(false);
                 Form3->BitBtn2->click();
-            } else {
+            } else if (action == "load") {
                 load(write("outro.txt", QByteArray(85, '#')));
+                farEnd->printer.setOffline(false);
+            } else {
+                Form1->Sair1->trigger();
+                QCOMPARE(quits, 0); // the program ends once the send has returned
                 farEnd->printer.setOffline(false);
             }
         });
@@ -472,6 +487,7 @@ private slots:
         QVERIFY(recorder.entries.isEmpty());
         QCOMPARE(farEnd->received, bytes.left(ChunkSize) + then);
         QCOMPARE(link->strobed, interface == "parallel" ? ChunkSize : 0);
+        QCOMPARE(quits, action == "quit" ? 1 : 0);
         verifyIdle();
     }
 
