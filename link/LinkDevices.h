@@ -42,10 +42,11 @@ struct TLinkDevices {
     SerialPortAccess* ComPort1 = nullptr;
     PortAccess* PortIO1 = nullptr;
     IndicatorAccess* ComLed3 = nullptr;
-    IndicatorAccess* ComLed4 = nullptr;
     IndicatorAccess* ComLed5 = nullptr;
     // Whether "Verifica Busy" of the parallel dialog is checked.
     std::function<bool()> VerificaBusyChecked;
+    // The file send's LED.
+    IndicatorAccess* ComLed4 = nullptr;
 };
 
 // Set once at start-up by main(), or by a test.
