@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -31,6 +32,7 @@ private slots:
     void logShowsBytesBothWays();
     void buttonsClearAndResetAndSave();
     void savingToABadPlaceIsReported();
+    void panelShowsTheSettingsAndTheFeedKeyObeysThem();
     void rollFollowsTheNewestLine();
     void imageRowIsDrawnDotByDot();
     void clockRunsOnlyWhileThePrinterHasWork();
@@ -117,6 +119,28 @@ void TestPrinterWindow::buttonsClearAndResetAndSave() {
     QVERIFY(!printer.dumpMode());
     window.findChild<QPushButton*>("ClearPaperButton")->click();
     QVERIFY(printer.paper().lines().isEmpty());
+}
+
+void TestPrinterWindow::panelShowsTheSettingsAndTheFeedKeyObeysThem() {
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    auto* feedKey = window.findChild<QPushButton*>("FeedKey");
+    feedKey->click();
+    printer.advance(1000);
+    QCOMPARE(printer.paper().lines().size(), 1);
+
+    printer.receive(QByteArray("\x1b"
+                               "a\x0c\x1by\x00\x1b~\x01",
+                               9));
+    const QString settings = window.findChild<QLabel*>("PrinterSettings")->text();
+    for (const char* shown :
+         {"Último avanço: 12 linhas", "Teclado: desligado", "Sinalização RTS: autenticação"})
+        QVERIFY2(settings.contains(QString::fromUtf8(shown)), shown);
+    printer.advance(600000);
+    const int lines = printer.paper().lines().size();
+    feedKey->click();
+    printer.advance(1000);
+    QCOMPARE(printer.paper().lines().size(), lines);
 }
 
 void TestPrinterWindow::savingToABadPlaceIsReported() {
