@@ -94,7 +94,6 @@ private slots:
     void paperOutStopsOnlyWithTheSensorOn();
     void rtsSignallingDrivesTheReadyLine_data();
     void rtsSignallingDrivesTheReadyLine();
-    void feedKeyWorksWhileTheKeyboardIsOn();
     void fullBufferDropsReadyUntilHalfEmpty();
     void fullBufferLosesBytesNotTheParser();
     void paperOutRaisesErrorAndStopsPrinting();
@@ -498,13 +497,11 @@ void TestVirtualPrinter::commandSetsStateAndLog_data() {
     row("expanded bold", esc({'W', '1'}), {"expandido negrito"}, {"Modo expandido negrito"});
     row("expanded takes the digit, not the value", esc({'W', 1}), {},
         {ignored("Modo expandido", "W", 0x01)});
-    row("emphasized", esc({'E'}), {"enfatizado"}, {"Modo enfatizado"});
     row("RTS signals the authentication", esc({'~', 1}), {"RTS autenticação"},
         {QStringLiteral("Sinalização do RTS: autenticação")});
     row("RTS takes the value, not the digit", esc({'~', '1'}), {},
         {ignored("Sinalização do RTS", "~", '1')});
     row("page size 12", esc({'d', 12}), {"página 12"}, {QStringLiteral("Página de 12 linhas")});
-    row("page size 1", esc({'d', 1}), {"página 1"}, {QStringLiteral("Página de 1 linha")});
     row("page size 40 is refused", esc({'d', 40}), {}, {ignored("Tamanho de página", "d", 40)});
     row("page size 0 is refused", esc({'d', 0}), {}, {ignored("Tamanho de página", "d", 0)});
     row("40 characters per line", esc({'P', '0'}), {"40 colunas"}, {"40 caracteres por linha"});
@@ -517,7 +514,6 @@ void TestVirtualPrinter::commandSetsStateAndLog_data() {
         {ignored("Teclado", "y", '0')});
     row("twelve line feeds", esc({'a', 12}), {"avanço 12"},
         {QStringLiteral("Avanço de 12 linhas")});
-    row("one line feed", esc({'a', 1}), {"avanço 1"}, {QStringLiteral("Avanço de 1 linha")});
     row("line feeds, compatible", esc({'f', 1, 12}), {"avanço 12"},
         {QStringLiteral("Avanço de 12 linhas")}, true);
     row("compatible line feed with another function", esc({'f', 2, 12}), {},
@@ -608,21 +604,6 @@ void TestVirtualPrinter::rtsSignallingDrivesTheReadyLine() {
     }
     QCOMPARE(printer.ready(), ready);
     QCOMPARE(printer.busy(), offline); // the parallel busy line never follows RTS
-}
-
-void TestVirtualPrinter::feedKeyWorksWhileTheKeyboardIsOn() {
-    VirtualPrinter printer;
-    printer.pressFeedKey();
-    printer.advance(600000);
-    QCOMPARE(describe(printer.paper()), QStringList{""});
-    printer.receive(esc({'y', 0}));
-    printer.pressFeedKey();
-    printer.advance(600000);
-    QCOMPARE(printer.paper().lines().size(), 1);
-    printer.receive(esc({'y', 1}));
-    printer.pressFeedKey();
-    printer.advance(600000);
-    QCOMPARE(printer.paper().lines().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestVirtualPrinter)
