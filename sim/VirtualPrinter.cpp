@@ -233,6 +233,9 @@ void VirtualPrinter::endAuthentication() {
     line.cells = std::move(authText_);
     line.note = QString::fromUtf8(DeviceNames[*authDevice_]);
     authText_.clear();
+    // Counted from its end only: a ready line that went off at its start
+    // would hold back its own text.
+    ++authenticationsWaiting_;
     queueLine(std::move(line), true);
 }
 
@@ -390,7 +393,6 @@ void VirtualPrinter::runAuthentication() {
     if (!authDevice_)
         return;
     printPending();
-    ++authenticationsWaiting_;
     note(PrinterLogEntry::Kind::Command,
          QStringLiteral("Autenticação: %1").arg(QString::fromUtf8(DeviceNames[*authDevice_])),
          commandBytes());

@@ -81,10 +81,10 @@ public:
 
     // The host's view. Ready is the serial ready line (CTS): off while the
     // buffer is nearly full; besides, with RTS signalling "on/off line" off
-    // while off-line, with "autenticação" off while an authentication waits to
-    // print. Busy is the parallel busy line: off-line or the buffer nearly
-    // full. Fault: off-line, or paper out while the paper sensor is on (the
-    // parallel error line).
+    // while off-line, with "autenticação" off from the end of an
+    // authentication's text until it has printed. Busy is the parallel busy
+    // line: off-line or the buffer nearly full. Fault: off-line, or paper out
+    // while the paper sensor is on (the parallel error line).
     bool ready() const;
     bool busy() const { return offline_ || nearlyFull_; }
     bool fault() const { return offline_ || paperSensed(); }
@@ -256,7 +256,7 @@ private:
     bool imageRejected_ = false;    // its data are taken and dropped
     std::optional<int> authDevice_; // none: the text is taken and dropped
     QList<PaperCell> authText_;
-    int authenticationsWaiting_ = 0; // received, not yet printed
+    int authenticationsWaiting_ = 0; // received whole, not yet printed
     bool noPaperWarned_ = false;
     QList<PaperCell> pending_; // the text line being filled
     int pendingColumns_ = 0;
