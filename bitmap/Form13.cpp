@@ -12,6 +12,7 @@
 #include <QFontMetricsF>
 #include <QIcon>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 
 namespace {
@@ -45,6 +46,8 @@ TForm13::TForm13()
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1->SetItemIndex(0);
     RadioGroup1->setGeometry(448, 144, 113, 57);
+    // Two items and the caption fill the group's 57 pixels only with thin margins.
+    RadioGroup1->layout()->setContentsMargins(12, 2, 8, 2);
 
     BitBtn1 = bitBtn(this, "BitBtn1", QStringLiteral("&Fechar"),
                      QIcon(QStringLiteral(":/pictures/close.png")), {584, 168, 89, 33}, 16);
