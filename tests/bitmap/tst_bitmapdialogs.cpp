@@ -182,7 +182,8 @@ private slots:
             << fromHex("1b23b7000000000000000080");
 
         const QByteArray zeros(64, '\0');
-        QByteArray full(64, '\xff'), alternate;
+        const QByteArray full(64, '\xff');
+        QByteArray alternate;
         for (int i = 0; i < 32; ++i)
             alternate += fromHex("ff00");
         QTest::newRow("empty strip, Simples") << 13 << QByteArray() << 0 << false << false
@@ -193,11 +194,6 @@ private slots:
                                               << "parallel" << fromHex("1b2a004000") + full;
         QTest::newRow("runs thinned") << 13 << fromHex("0ffff0ff") << 0 << false << true << "serial"
                                       << fromHex("1b2a0040000ff000ff") + zeros.left(60);
-        QTest::newRow("single dots kept")
-            << 13 << fromHex("03010102") << 1 << false << true << "serial"
-            << fromHex("1b2a01400003000102") + zeros.left(60);
-        QTest::newRow("full strip thinned")
-            << 13 << full << 0 << false << true << "serial" << fromHex("1b2a004000") + alternate;
         QTest::newRow("inverted before thinning") << 13 << QByteArray() << 0 << true << true
                                                   << "both" << fromHex("1b2a004000") + alternate;
     }
