@@ -5,7 +5,6 @@
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
-#include "sim/PaperRenderer.h"
 #include "sim/PaperRollWidget.h"
 #include "sim/PrinterClock.h"
 #include "sim/VirtualPrinter.h"
