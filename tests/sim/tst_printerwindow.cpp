@@ -1,6 +1,5 @@
-// The virtual printer's window and renderer: the switches drive the printer,
-// the lamps and the log follow it, and the paper image has the dots the
-// model says.
+// The virtual printer's window: the switches drive the printer, the lamps,
+// the log and the paper roll follow it, and the paper saves as PNG.
 #include "app/CommandLine.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
