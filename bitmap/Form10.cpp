@@ -46,10 +46,10 @@ void TForm10::BitBtn1Click() {
     hide();
 }
 
-// Only a character of the list has a code: a text typed in the box is
-// refused before anything reaches the printer.
+// Only a character of the list has a code: a typed text that names none of
+// them (in any case) is refused before anything reaches the printer.
 void TForm10::BitBtn2Click() {
-    const int index = ComboBox1->findText(ComboBox1->currentText());
+    const int index = ComboBox1->findText(ComboBox1->currentText(), Qt::MatchFixedString);
     const auto command = Bitmap::userCharacterDownloadCommand(index, UserCharColumns);
     if (!command) {
         Messages::plainMessage(ChooseCharacter);
