@@ -19,6 +19,8 @@ class TSettingForm : public TFormBase {
 public:
     using TFormBase::TFormBase;
 
+    // Both null in the paper sensor dialog, which sends on a change of choice
+    // and is closed with its close box.
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
 

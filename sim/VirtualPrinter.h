@@ -212,7 +212,7 @@ private:
     qint64 lineMs() const;
     bool paperSensed() const { return paperOut_ && paperSensor_; }
     void note(PrinterLogEntry::Kind kind, const QString& text, const QByteArray& bytes = {});
-    // The panel's paper and off-line switches: both stop printing and change readiness.
+    // The panel's paper and off-line switches, which change printing and the lines.
     void setPanelSwitch(bool& state, bool on, const QString& onText, const QString& offText);
     void reply(const QByteArray& bytes);
     void updateReadiness();
