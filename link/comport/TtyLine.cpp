@@ -131,12 +131,11 @@ std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError) 
         return nullptr;
     };
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd))
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
         return fail(WinError::InvalidFunction);
-    // Such a node may also open and fail only afterwards.
-    int bits = 0;
-    if (ioctl(fd, TIOCMGET, &bits) != 0 && errno == EIO)
-        return fail(openError(EIO));
+    // A node without a UART opens, and then fails even the tty check.
+    if (!isatty(fd))
+        return fail(errno == EIO ? openError(EIO) : WinError::InvalidFunction);
     // Two locks, as programs on Linux use either: an advisory lock for those
     // that honour it, and the tty's own exclusive mode for the rest.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
@@ -637,6 +636,10 @@ TComEvents TtyLine::WaitEvents(TComEvents mask) {
     for (;;) {
         if (cancel_.exchange(false))
             return {};
+        // A driver removing its port waits for every modem-line wait on it
+        // to end, and the watch's wait would end only with Close.
+        if (hungUp_)
+            modemWatch_.reset();
         int waiting = 0;
         TComEvents events;
         {
