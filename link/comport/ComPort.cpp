@@ -588,9 +588,14 @@ int TCustomComPort::Write(const void* Buffer, int Count) {
         throw EComPort(2, WinError::InvalidHandle);
     if (Count < 0 || (Count > 0 && !Buffer))
         throw EComPort(2, WinError::InvalidParameter);
-    // No transmitter-empty report would follow, so the Tx lamp stays as it is.
-    if (Count == 0)
+    // Nothing to send starts no transmission, so no transmitter-empty report
+    // would follow: the Tx lamp stays as it is. A failed line still says so.
+    if (Count == 0) {
+        int none = 0;
+        if (const int error = line_->Write(static_cast<const char*>(Buffer), 0, none))
+            throw EComPort(2, error);
         return 0;
+    }
     const std::shared_ptr<SerialLine> line = line_;
     // The bytes are copied first: a handler run while the LED processes
     // events may reuse the caller's buffer.

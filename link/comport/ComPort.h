@@ -213,7 +213,7 @@ public:
     void Close();
     // Returns the number of bytes written when the write completed or the
     // write time-out expired. Raises code 2 on failure (also when closed).
-    // Nothing to write starts no transmission: the links hear nothing.
+    // Nothing to write starts no transmission: the Tx links hear nothing.
     int Write(const void* Buffer, int Count);
     // Returns the number of bytes read when Count arrived or the read
     // time-outs expired. Raises code 3 on failure (also when closed).
