@@ -14,6 +14,7 @@
 #include "bitmap/DotGrids.h"
 #include "bitmap/Form10.h"
 #include "bitmap/Form13.h"
+#include "commands/CommandBuilders.h"
 #include "commands/Form11.h"
 #include "commands/Form12.h"
 #include "commands/Form14.h"
@@ -23,6 +24,7 @@
 #include "commands/Form7.h"
 #include "commands/Form8.h"
 #include "commands/QueryProcedure.h"
+#include "commands/SendProcedure.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
 #include "link/LinkState.h"
@@ -341,6 +343,10 @@ void TForm1::wireHandlers() {
             handler(this, &TForm1::AvancodeLinhas1Click));
     connect(Teclado1, &QAction::triggered, this, handler(this, &TForm1::Teclado1Click));
     connect(Autor1, &QAction::triggered, this, handler(this, &TForm1::Autor1Click));
+    connect(Reset1, &QAction::triggered, this, handler(this, &TForm1::Reset1Click));
+    connect(BitBtn4, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn4Click));
+    connect(Gaveta1, &QAction::triggered, this, handler(this, &TForm1::Gaveta1Click));
+    connect(N1, &QAction::triggered, this, handler(this, &TForm1::N1Click));
     connect(Impressora1, &QAction::triggered, this, handler(this, &TForm1::Impressora1Click));
     connect(Firmware1, &QAction::triggered, this, handler(this, &TForm1::Firmware1Click));
     connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn1Click));
@@ -402,6 +408,21 @@ void TForm1::Teclado1Click() {
 }
 void TForm1::Autor1Click() {
     Form2->showForm();
+}
+
+// The direct commands tell the operator nothing on success.
+void TForm1::Reset1Click() {
+    Commands::sendCommand(Commands::Command::ResetFromMenu, Commands::resetCommand());
+}
+void TForm1::BitBtn4Click() {
+    Commands::sendCommand(Commands::Command::ResetFromButton, Commands::resetCommand());
+}
+void TForm1::Gaveta1Click() {
+    Commands::sendCommand(Commands::Command::Drawer,
+                          Commands::drawerCommand(LinkState.CompatibleMode));
+}
+void TForm1::N1Click() {
+    Commands::sendCommand(Commands::Command::DumpMode, Commands::dumpModeCommand());
 }
 
 // A close-kind button: closing the main window ends the program.

@@ -96,6 +96,10 @@ public slots:
     void AvancodeLinhas1Click();
     void Teclado1Click();
     void Autor1Click();
+    void Reset1Click();
+    void BitBtn4Click();
+    void Gaveta1Click();
+    void N1Click();
     void BitBtn1Click();
     void BitBtn2Click();
     void BitBtn3Click();
