@@ -28,7 +28,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& e) {
-        Messages::showException(QString::fromUtf8(e.what()));
+        Messages::showException(e);
     }
     return false;
 }

@@ -15,7 +15,7 @@ auto handler(Window* window, void (Window::*method)(Args...)) {
         try {
             (window->*method)(args...);
         } catch (const std::exception& e) {
-            Messages::showException(QString::fromUtf8(e.what()));
+            Messages::showException(e);
         }
     };
 }
@@ -26,7 +26,7 @@ template <typename Function> auto handler(Function function) {
         try {
             function();
         } catch (const std::exception& e) {
-            Messages::showException(QString::fromUtf8(e.what()));
+            Messages::showException(e);
         }
     };
 }

@@ -39,17 +39,16 @@ std::unique_ptr<Adapters> adapters;
 } // namespace
 
 void wireLinkDevices() {
-    adapters.reset(new Adapters{ComPortAccess(*Form3->ComPort1), PortIOAccess(*Form1->PortIO1),
-                                LedAccess(*Form1->ComLed3), LedAccess(*Form1->ComLed4),
-                                LedAccess(*Form1->ComLed5)});
+    adapters.reset(new Adapters{ComPortAccess(*Form3->ComPort1, [] { Form3->LineLost(); }),
+                                PortIOAccess(*Form1->PortIO1), LedAccess(*Form1->ComLed3),
+                                LedAccess(*Form1->ComLed4), LedAccess(*Form1->ComLed5)});
     LinkDevices.ComPort1 = &adapters->comPort;
     LinkDevices.PortIO1 = &adapters->portIO;
     LinkDevices.ComLed3 = &adapters->busyLed;
     LinkDevices.ComLed4 = &adapters->sendLed;
     LinkDevices.ComLed5 = &adapters->faultLed;
     LinkDevices.VerificaBusyChecked = [] { return Form9->CheckBox1->isChecked(); };
-    SetComExceptionHook(
-        [](const std::exception& e) { Messages::showException(QString::fromUtf8(e.what())); });
+    SetComExceptionHook([](const std::exception& e) { Messages::showException(e); });
 }
 
 void unwireLinkDevices() {

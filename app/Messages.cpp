@@ -45,6 +45,11 @@ void showException(const QString& message) {
     current->show(Form::Exception, applicationTitle(), exceptionText(message));
 }
 
+void showException(const std::exception& e) {
+    if (!dynamic_cast<const AlreadyShown*>(&e))
+        showException(QString::fromUtf8(e.what()));
+}
+
 QString exceptionText(const QString& message) {
     if (!message.isEmpty() && message.back() > QLatin1Char('.'))
         return message + QLatin1Char('.');

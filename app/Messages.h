@@ -3,6 +3,9 @@
 #include <QList>
 #include <QString>
 
+#include <exception>
+#include <stdexcept>
+
 // The one funnel for everything the operator is told in a modal box. Windows
 // and commands call these functions; main() installs the message-box sink,
 // tests install a MessageRecorder and assert on the exact form and text.
@@ -31,6 +34,15 @@ void warningBox(const QString& text);
 void openErrorBox(const QString& text);
 // Shows an exception's message, with a full stop added as exceptionText() says.
 void showException(const QString& message);
+// Shows an exception that left a handler, unless it is AlreadyShown.
+void showException(const std::exception& e);
+
+// Ends a handler whose failure the operator has already been told of in a
+// box of its own; the exception display leaves it out.
+class AlreadyShown : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // A full stop is appended when the message is not empty and its last
 // character sorts after '.', so "abc" reads "abc." but "abc!" stays.

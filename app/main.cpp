@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
         }
         QApplication::exec();
     } catch (const std::exception& e) {
-        Messages::showException(QString::fromUtf8(e.what()));
+        Messages::showException(e);
     }
     unwireLinkDevices();
     destroyForms();

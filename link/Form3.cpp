@@ -17,6 +17,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace {
 
@@ -167,12 +168,16 @@ void TForm3::showDisconnected() {
     RadioGroup2->setEnabled(true);
 }
 
+void TForm3::disconnectPort() {
+    showDisconnected();
+    LinkState.SerialConnected = false;
+    ComPort1->Close();
+}
+
 void TForm3::BitBtn2Click() {
     applySelections();
     if (ComPort1->Connected()) {
-        showDisconnected();
-        LinkState.SerialConnected = false;
-        ComPort1->Close();
+        disconnectPort();
     } else {
         Panels[4]->setText(QStringLiteral("Status: Ativa"));
         Form1->Paralela1->setEnabled(false);
@@ -223,8 +228,27 @@ void TForm3::ComPort1TxEmpty(TCustomComPort*) {
     LinkState.TxPending = false;
 }
 
-void TForm3::ComPort1Error(TCustomComPort*, TComErrors) {
+void TForm3::ComPort1Error(TCustomComPort*, TComErrors Errors) {
     LinkState.TxPending = false;
+    // A line that hangs up says so once, with this error. The connection
+    // ends once the port has finished handing over its events.
+    if (Errors.Contains(ceIO))
+        QTimer::singleShot(0, this, handler([this] { LineLost(); }));
+}
+
+// Reached first either by this event or by a write or read that failed on
+// the lost line; the second finds the connection already ended.
+void TForm3::LineLost() {
+    if (!LinkState.SerialConnected || !ComPort1->Connected())
+        return;
+    // The device is gone: a port that fails to close has nothing more to say.
+    try {
+        disconnectPort();
+    } catch (const EComPort&) {
+    }
+    Messages::warningBox(QStringLiteral("A conexão com a porta serial %1 foi perdida - "
+                                        "verifique o cabo ou o adaptador e conecte novamente")
+                             .arg(ComPort1->Port()));
 }
 
 // The port has set ComLed1 to the line's new state just before this runs.

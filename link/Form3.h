@@ -45,11 +45,16 @@ public:
     void ComPort1Error(TCustomComPort* Sender, TComErrors Errors);
     void ComPort1CTSChange(TCustomComPort* Sender, bool OnOff);
 
+    // The line hung up (a USB adapter pulled out): ends the connection as
+    // "Desconectar" does and tells the operator, once.
+    void LineLost();
+
 private:
     void createControls();
     void wireHandlers();
     void applySelections();
     void showDisconnected();
+    void disconnectPort();
     void modelProbe();
 };
 

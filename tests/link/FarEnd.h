@@ -8,6 +8,7 @@
 #include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
 
+#include <QList>
 #include <QObject>
 
 #include <memory>
@@ -54,9 +55,15 @@ public:
     // From now on a serial port opens a line whose far end answers each
     // complete query request with reply (with nothing when it is empty).
     std::shared_ptr<VirtualLine> script(const QByteArray& reply) {
+        return script(QList<QByteArray>{reply});
+    }
+    // The same with one reply per request, in order, the last one repeated.
+    std::shared_ptr<VirtualLine> script(QList<QByteArray> replies) {
         scripted_ = VirtualLine::create();
         std::weak_ptr<VirtualLine> weak = scripted_;
-        scripted_->setReceiver(&context, [this, weak, reply](const QByteArray& bytes) {
+        // The line copies its handler for each call, so the queue is shared.
+        const auto queue = std::make_shared<QList<QByteArray>>(std::move(replies));
+        scripted_->setReceiver(&context, [this, weak, queue](const QByteArray& bytes) {
             received += bytes;
             pending_ += bytes;
             // Bytes come in chunks of line time: answer once a whole request is in.
@@ -65,6 +72,7 @@ public:
             if (!identification && !status)
                 return;
             pending_.clear();
+            const QByteArray reply = queue->size() > 1 ? queue->takeFirst() : queue->value(0);
             if (const auto line = weak.lock(); line && !reply.isEmpty())
                 line->send(reply);
         });
