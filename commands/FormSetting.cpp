@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QValidator>
 
 #include <algorithm>
 
@@ -16,6 +17,21 @@ namespace {
 int glyphSize(const QRect& place) {
     return std::min(26, place.height() - 14);
 }
+// Keeps an entry to one line of text. A keyboard cannot put a line break or
+// another control character into it, but a paste can, and its byte would go
+// out inside the command: a line feed in an authentication text ends the
+// command early and prints the rest as plain text. Each becomes a blank.
+class OneLine : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        for (QChar& c : input)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                c = u' ';
+        return Acceptable;
+    }
+};
+
 } // namespace
 
 void TSettingForm::createButtons(const QString& sendText, const QRect& sendPlace,
@@ -59,6 +75,7 @@ QLineEdit* entry(QWidget* parent, const char* name, const QString& text, int max
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
     edit->setMaxLength(maxLength);
+    edit->setValidator(new OneLine(edit));
     edit->setText(text);
     edit->setGeometry(place);
     return edit;
