@@ -21,6 +21,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,9 +33,11 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <fcntl.h>
 #include <memory>
 #include <numeric>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -194,6 +197,8 @@ private slots:
         Form4->OpenDirectory(dir.path());
     }
     void cleanupTestCase() {
+        // The folder's removal goes by names UTF-8 can spell.
+        ::unlink((QFile::encodeName(dir.path()) + "/recibo\xe7.txt").constData());
         LinkSleep::setSleeper(previousSleeper);
         ProgramEnd::setQuitter(previousQuitter);
     }
@@ -261,21 +266,40 @@ private slots:
 
     void aNameThatCannotBeOpenedKeepsTheEarlierFile_data() {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("vanishes"); // deleted once the dialog has listed it
         QVERIFY(QDir(dir.path()).mkpath("pasta"));
         QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("fila.txt")).constData(), 0600) == 0);
         QVERIFY(QFile::link(dir.filePath("sumiu.txt"), dir.filePath("quebrado.txt")));
-        QTest::newRow("the mask") << "*.txt";
-        QTest::newRow("missing") << "sumiu.txt";
-        QTest::newRow("a directory") << "pasta";
-        QTest::newRow("a FIFO") << "fila.txt";
-        QTest::newRow("a device") << "/dev/zero";
-        QTest::newRow("a dangling link") << "quebrado.txt";
+        // A name the file system holds but UTF-8 cannot spell.
+        const QByteArray latin1 = QFile::encodeName(dir.path()) + "/recibo\xe7.txt";
+        QVERIFY(::close(::creat(latin1.constData(), 0600)) == 0);
+        QVERIFY(QFile(dir.filePath(write("fechado.txt", "x"))).setPermissions({}));
+        QTest::newRow("the mask") << "*.txt" << false;
+        QTest::newRow("missing") << "sumiu.txt" << false;
+        QTest::newRow("a directory") << "pasta" << false;
+        QTest::newRow("a FIFO") << "fila.txt" << false;
+        QTest::newRow("a device") << "/dev/zero" << false;
+        QTest::newRow("a dangling link") << "quebrado.txt" << false;
+        QTest::newRow("not valid UTF-8") << QFile::decodeName(latin1) << false;
+        QTest::newRow("no read permission") << "fechado.txt" << false;
+        QTest::newRow("deleted after it was listed") << write("apagado.txt", "x") << true;
     }
     void aNameThatCannotBeOpenedKeepsTheEarlierFile() {
         QFETCH(QString, name);
+        QFETCH(bool, vanishes);
+        if (name == "fechado.txt" && QFileInfo(dir.filePath(name)).isReadable())
+            QSKIP("this user reads every file");
         load(write("antes.txt", "abc\n"));
         Messages::Recorder recorder;
-        load(name);
+        Form1->Abrir1->trigger();
+        if (vanishes) {
+            QVERIFY(!Form4->FileListBox1->model()
+                         ->match(Form4->FileListBox1->model()->index(0, 0), Qt::DisplayRole, name)
+                         .isEmpty());
+            QVERIFY(QFile::remove(dir.filePath(name)));
+        }
+        Form4->FileName->setText(name);
+        Form4->BitBtn2->click();
         const QList<Entry> shown{{Form::OpenError, QString(), "Erro na abertura do arquivo"}};
         QCOMPARE(recorder.entries, shown);
         QVERIFY(Form4->isVisible());
@@ -390,7 +414,7 @@ private slots:
                                              << "button" << plain(TooBig);
         QTest::newRow("parallel, 20001 bytes") << "parallel" << 20001LL << "ready"
                                                << "button" << plain(TooBig);
-        QTest::newRow("serial, 2 GiB") << "serial" << (2LL << 30) << "ready"
+        QTest::newRow("serial, 3 GiB") << "serial" << (3LL << 30) << "ready"
                                        << "menu" << plain(TooBig);
         QTest::newRow("serial, empty file") << "serial" << 0LL << "ready"
                                             << "button" << QList<Entry>();
