@@ -4,6 +4,7 @@
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
+#include "app/FormBase.h"
 #include "app/Forms.h"
 #include "app/Handlers.h"
 #include "app/LinkWiring.h"
@@ -494,19 +495,43 @@ private slots:
 
     void everyWayOfEndingEndsAtOnce_data() {
         QTest::addColumn<QString>("way");
-        QTest::newRow("menu Sair") << "menu";
-        QTest::newRow("Alt+F4") << "key";
-        QTest::newRow("button Sair") << "button";
-        QTest::newRow("caption close") << "close";
+        QTest::addColumn<int>("openForm"); // a window left open, 0 for none
+        const std::pair<const char*, const char*> ways[] = {{"menu Sair", "menu"},
+                                                            {"Alt+F4", "key"},
+                                                            {"button Sair", "button"},
+                                                            {"caption close", "close"}};
+        for (const auto& [name, way] : ways)
+            for (int n : {0, 3, 6, 9})
+                QTest::addRow("%s, Form%d open", name, n) << QString::fromLatin1(way) << n;
     }
+    // Through the program's own quit, with the event loop running: windows
+    // that refuse to close, and any other window, stay as they are.
     void everyWayOfEndingEndsAtOnce() {
         QFETCH(QString, way);
-        end(way);
-        QCOMPARE(quits, 1);
+        QFETCH(int, openForm);
+        const ProgramEnd::Quitter counting = ProgramEnd::setQuitter({});
+        if (openForm)
+            showWindow(form(openForm));
+        QWidget bystander;
+        bystander.show();
+        QTimer::singleShot(0, this, [&] { end(way); });
+        QTimer watchdog;
+        watchdog.callOnTimeout([] { QCoreApplication::exit(1); });
+        watchdog.start(5000);
+        const int code = QApplication::exec();
+        ProgramEnd::setQuitter(counting);
+        QCOMPARE(code, 0);
         QVERIFY(Form1->isVisible());
+        QVERIFY(bystander.isVisible());
+        if (openForm)
+            QVERIFY(form(openForm)->isVisible());
     }
 
-    void endingDuringASendWaitsForTheSendToReturn_data() { everyWayOfEndingEndsAtOnce_data(); }
+    void endingDuringASendWaitsForTheSendToReturn_data() {
+        QTest::addColumn<QString>("way");
+        for (const char* way : {"menu", "key", "button", "close"})
+            QTest::newRow(way) << QString::fromLatin1(way);
+    }
     void endingDuringASendWaitsForTheSendToReturn() {
         QFETCH(QString, way);
         {
