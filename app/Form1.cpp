@@ -24,6 +24,7 @@
 #include "commands/QueryProcedure.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
+#include "link/LinkState.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/PortIO.h"
@@ -108,10 +109,14 @@ private:
 // Runs a query and shows its answer, or readError when the reply came short;
 // the query itself refuses when the serial port is not connected.
 void showQueryAnswer(Commands::Query query, const QString& readError) {
-    const Commands::QueryResult result = Commands::runQuery(
-        query,
-        QStringLiteral(" A porta serial não está selecionada - Este comando não está disponível na "
-                       "Paralela"));
+    Commands::QueryResult result;
+    {
+        // The read may hold the program for its whole time-out.
+        const WaitCursor wait(LinkState.SerialConnected);
+        result = Commands::runQuery(query, QStringLiteral(" A porta serial não está selecionada - "
+                                                          "Este comando não está disponível na "
+                                                          "Paralela"));
+    }
     switch (result.outcome) {
     case Commands::QueryResult::Outcome::NotSerial:
         break;

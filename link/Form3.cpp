@@ -202,6 +202,7 @@ void TForm3::BitBtn2Click() {
 void TForm3::modelProbe() {
     if (LinkState.SerialConnected && LinkState.CtsActive) {
         // A short or missing reply leaves the mode as it was, without a word.
+        const WaitCursor wait;
         if (const std::optional<QByteArray> model = Commands::exchangeQuery(Commands::Query::Model))
             LinkState.CompatibleMode = *model == CompatibleModelName;
     } else if (LinkState.SerialConnected) {
