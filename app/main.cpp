@@ -15,8 +15,10 @@
 #include <memory>
 
 int main(int argc, char* argv[]) {
+    const QString version = QStringLiteral(TELLUMO_VERSION);
+    answerHelpOrVersion(argc, argv, version);
     TApplication app(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral(TELLUMO_VERSION));
+    QApplication::setApplicationVersion(version);
 
     const CommandLineOptions options = parseCommandLine(QApplication::arguments());
     for (auto it = options.comDevices.cbegin(); it != options.comDevices.cend(); ++it)
