@@ -6,9 +6,11 @@
 #include "app/Messages.h"
 #include "commands/QueryProcedure.h"
 #include "link/LinkState.h"
+#include "link/OpenFailure.h"
 #include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "link/comport/PortMap.h"
 
 #include <QAction>
 #include <QIcon>
@@ -190,8 +192,10 @@ void TForm3::BitBtn2Click() {
             }
             showDisconnected();
             LinkState.SerialConnected = false;
-            Messages::warningBox(QStringLiteral(
-                "Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta"));
+            Messages::warningBox(OpenFailure::withCause(
+                QStringLiteral(
+                    "Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta"),
+                OpenFailure::serialCause(PortMap::device(ComPort1->Port()))));
         }
     }
     modelProbe();

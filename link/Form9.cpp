@@ -6,8 +6,10 @@
 #include "app/Messages.h"
 #include "link/Form3.h"
 #include "link/LinkState.h"
+#include "link/OpenFailure.h"
 #include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
+#include "link/portio/LptMap.h"
 #include "link/portio/PortIO.h"
 
 #include <QAction>
@@ -103,7 +105,10 @@ void TForm9::BitBtn1Click() {
     // be among them, or every byte would vanish without a word.
     if (!portIO.ActiveHW() || !portIO.HasPort(base)) {
         portIO.CloseDriver();
-        Messages::warningBox(QStringLiteral("Não foi possível abrir o driver da porta paralela"));
+        const QString port = QLatin1String(base == TPortIO::Lpt1Base ? "LPT1" : "LPT2");
+        Messages::warningBox(OpenFailure::withCause(
+            QStringLiteral("Não foi possível abrir o driver da porta paralela"),
+            OpenFailure::parallelCause(LptMap::device(port))));
         return;
     }
     LinkState.LptBasePort = base;
