@@ -25,6 +25,7 @@
 #include "link/Form3.h"
 #include "link/Form9.h"
 #include "link/LinkState.h"
+#include "link/PortsWindow.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/PortIO.h"
@@ -307,6 +308,13 @@ void TForm1::createMenu() {
     AvancodeLinhas1 = item(Programar1, "AvancodeLinhas1", QStringLiteral("Avanco de Linhas"));
     Teclado1 = item(Programar1, "Teclado1", QStringLiteral("Teclado"));
     N1 = item(Programar1, "N1", QStringLiteral("Modo Dump"));
+    Programar1->addSeparator();
+    ImpressoraVirtual1 =
+        item(Programar1, "ImpressoraVirtual1", QStringLiteral("Impressora virtual"));
+    ImpressoraVirtual1->setVisible(false);
+    PortasdoSistema1 = item(Programar1, "PortasdoSistema1", QStringLiteral("Portas do sistema"));
+    PortasdoSistema1->setToolTip(QStringLiteral("Escolhe o dispositivo de cada porta COM e LPT"));
+    PortasdoSistema1->setStatusTip(PortasdoSistema1->toolTip());
 
     Sobre1 = submenu("Sobre1", QStringLiteral("&Sobre"));
     Autor1 = item(Sobre1, "Autor1", QStringLiteral("&Programa"));
@@ -349,6 +357,10 @@ void TForm1::wireHandlers() {
     connect(Image1, &ClickableImage::clicked, this, handler(this, &TForm1::Image1Click));
     connect(Image1, &ClickableImage::doubleClicked, this, handler(this, &TForm1::Image1DblClick));
     connect(Timer1, &QTimer::timeout, this, handler(&Timer1Timer));
+    connect(ImpressoraVirtual1, &QAction::triggered, this,
+            handler(this, &TForm1::ImpressoraVirtual1Click));
+    connect(PortasdoSistema1, &QAction::triggered, this,
+            handler(this, &TForm1::PortasdoSistema1Click));
 }
 
 void TForm1::FormCreate() {
@@ -426,6 +438,20 @@ void TForm1::Image1Click() {
 }
 void TForm1::Image1DblClick() {
     Form5->hide();
+}
+
+void TForm1::ImpressoraVirtual1Click() {
+    if (showVirtualPrinter_)
+        showVirtualPrinter_();
+}
+
+void TForm1::PortasdoSistema1Click() {
+    PortsWindow->showForm();
+}
+
+void TForm1::attachVirtualPrinter(std::function<void()> show) {
+    showVirtualPrinter_ = std::move(show);
+    ImpressoraVirtual1->setVisible(true);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

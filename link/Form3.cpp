@@ -7,6 +7,7 @@
 #include "commands/QueryProcedure.h"
 #include "link/LinkState.h"
 #include "link/OpenFailure.h"
+#include "link/PortsWindow.h"
 #include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
@@ -92,6 +93,7 @@ TForm3::~TForm3() {
 void TForm3::createControls() {
     RadioGroup2 = radioGroup(this, "RadioGroup2", QStringLiteral("Porta Serial"), PortItems, 1,
                              {16, 12, 201, 137});
+    showDevicesAsHints(RadioGroup2);
     RadioGroup1 = radioGroup(this, "RadioGroup1", QStringLiteral("Baud Rate"), BaudItems, 3,
                              {240, 12, 201, 161});
     RadioGroup1->setEnabled(false);

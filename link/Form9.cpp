@@ -7,6 +7,7 @@
 #include "link/Form3.h"
 #include "link/LinkState.h"
 #include "link/OpenFailure.h"
+#include "link/PortsWindow.h"
 #include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/LptMap.h"
@@ -50,6 +51,7 @@ void TForm9::createControls() {
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1->SetItemIndex(0);
     RadioGroup1->setGeometry(12, 12, 113, 89);
+    showDevicesAsHints(RadioGroup1);
     CheckBox1 =
         checkBox(this, "CheckBox1", QStringLiteral("Verifica Busy"), true, {138, 30, 105, 21});
     CheckBox2 =

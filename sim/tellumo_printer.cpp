@@ -8,6 +8,7 @@
 #include "sim/PrinterClock.h"
 #include "sim/PtyServer.h"
 #include "sim/VirtualPrinter.h"
+#include "sim/VirtualPrinterSetup.h"
 #include "sim/VirtualPrinterWindow.h"
 
 #include <QApplication>
@@ -194,7 +195,7 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<VirtualPrinterWindow> printerWindow;
     if (options.window) {
         printerWindow = std::make_unique<VirtualPrinterWindow>(&printer);
-        printerWindow->show();
+        showOnScreen(printerWindow.get(), nullptr);
     }
 
     print(QStringLiteral("Impressora virtual (%1) em %2")

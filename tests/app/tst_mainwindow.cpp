@@ -14,6 +14,7 @@
 #include "link/Form3.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
+#include "link/PortsWindow.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 
@@ -68,6 +69,7 @@ public:
 class MainWindowTest : public QObject {
     Q_OBJECT
     int quits = 0;
+    int virtualPrinterShown = 0;
     ProgramEnd::Quitter previousQuitter;
 
 private slots:
@@ -304,29 +306,45 @@ private slots:
         QTest::addColumn<QStringList>("names");
         QTest::newRow("Arquivo") << "&Arquivo" << QStringList{"&Abrir", "&Sair"}
                                  << QStringList{"Abrir1", "Sair1"};
-        QTest::newRow("Programar")
-            << "&Programar"
-            << QStringList{"&Enviar",
-                           "&Paralela",
-                           "&Serial",
-                           "Programa &Impressão",
-                           "Sinalização do &RTS",
-                           "&Autenticação",
-                           "&Gaveta",
-                           "Reset",
-                           "Pagina",
-                           "Programar &Bitmap",
-                           "Imprime Bitmap",
-                           "&Caracteres p/ Linha",
-                           "Sensor Papel",
-                           "Avanco de Linhas",
-                           "Teclado",
-                           "Modo Dump"}
-            << QStringList{
-                   "Enviar1",      "Paralela1",        "Serial1",        "ProgramaImpresso1",
-                   "Autenticao1",  "Autenticao2",      "Gaveta1",        "Reset1",
-                   "Pagina1",      "ProgramarBitmap1", "ImprimeBitmap1", "N4048Caracteres1",
-                   "SensorPapel1", "AvancodeLinhas1",  "Teclado1",       "N1"};
+        QTest::newRow("Programar") << "&Programar"
+                                   << QStringList{"&Enviar",
+                                                  "&Paralela",
+                                                  "&Serial",
+                                                  "Programa &Impressão",
+                                                  "Sinalização do &RTS",
+                                                  "&Autenticação",
+                                                  "&Gaveta",
+                                                  "Reset",
+                                                  "Pagina",
+                                                  "Programar &Bitmap",
+                                                  "Imprime Bitmap",
+                                                  "&Caracteres p/ Linha",
+                                                  "Sensor Papel",
+                                                  "Avanco de Linhas",
+                                                  "Teclado",
+                                                  "Modo Dump",
+                                                  "",
+                                                  "Impressora virtual",
+                                                  "Portas do sistema"}
+                                   << QStringList{"Enviar1",
+                                                  "Paralela1",
+                                                  "Serial1",
+                                                  "ProgramaImpresso1",
+                                                  "Autenticao1",
+                                                  "Autenticao2",
+                                                  "Gaveta1",
+                                                  "Reset1",
+                                                  "Pagina1",
+                                                  "ProgramarBitmap1",
+                                                  "ImprimeBitmap1",
+                                                  "N4048Caracteres1",
+                                                  "SensorPapel1",
+                                                  "AvancodeLinhas1",
+                                                  "Teclado1",
+                                                  "N1",
+                                                  "",
+                                                  "ImpressoraVirtual1",
+                                                  "PortasdoSistema1"};
         QTest::newRow("Sobre") << "&Sobre" << QStringList{"&Programa", "&Impressora", "&Firmware"}
                                << QStringList{"Autor1", "Impressora1", "Firmware1"};
     }
@@ -344,10 +362,21 @@ private slots:
         for (QAction* a : found->actions()) {
             captions << a->text();
             objectNames << a->objectName();
-            QVERIFY2(a->isEnabled(), qPrintable(a->text()));
+            QVERIFY2(a->isEnabled() || !a->isVisible(), qPrintable(a->text()));
         }
         QCOMPARE(captions, items);
         QCOMPARE(objectNames, names);
+    }
+
+    void theLastItemsReachThePortsAndTheVirtualPrinter() {
+        Form1->PortasdoSistema1->trigger();
+        QVERIFY(PortsWindow->isVisible());
+        PortsWindow->hide();
+        QVERIFY(!Form1->ImpressoraVirtual1->isVisible());
+        Form1->attachVirtualPrinter([this] { ++virtualPrinterShown; });
+        QVERIFY(Form1->ImpressoraVirtual1->isVisible());
+        Form1->ImpressoraVirtual1->trigger();
+        QCOMPARE(virtualPrinterShown, 1);
     }
 
     void menuShortcutsAndHints() {
