@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/ClickableImage.h"
+#include "app/FileSend.h"
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
@@ -13,6 +14,7 @@
 #include "bitmap/DotGrids.h"
 #include "bitmap/Form10.h"
 #include "bitmap/Form13.h"
+#include "commands/CommandBuilders.h"
 #include "commands/Form11.h"
 #include "commands/Form12.h"
 #include "commands/Form14.h"
@@ -22,6 +24,7 @@
 #include "commands/Form7.h"
 #include "commands/Form8.h"
 #include "commands/QueryProcedure.h"
+#include "commands/SendProcedure.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
 #include "link/LinkState.h"
@@ -40,6 +43,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QShortcutEvent>
 #include <QTimer>
 #include <cstring>
@@ -333,6 +337,7 @@ void TForm1::createMenu() {
 void TForm1::wireHandlers() {
     connect(Abrir1, &QAction::triggered, this, handler(this, &TForm1::Abrir1Click));
     connect(Sair1, &QAction::triggered, this, handler(this, &TForm1::Sair1Click));
+    connect(Enviar1, &QAction::triggered, this, handler(this, &TForm1::Enviar1Click));
     connect(Paralela1, &QAction::triggered, this, handler(this, &TForm1::Paralela1Click));
     connect(Serial1, &QAction::triggered, this, handler(this, &TForm1::Serial1Click));
     connect(ProgramaImpresso1, &QAction::triggered, this,
@@ -350,10 +355,15 @@ void TForm1::wireHandlers() {
             handler(this, &TForm1::AvancodeLinhas1Click));
     connect(Teclado1, &QAction::triggered, this, handler(this, &TForm1::Teclado1Click));
     connect(Autor1, &QAction::triggered, this, handler(this, &TForm1::Autor1Click));
+    connect(Reset1, &QAction::triggered, this, handler(this, &TForm1::Reset1Click));
+    connect(BitBtn4, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn4Click));
+    connect(Gaveta1, &QAction::triggered, this, handler(this, &TForm1::Gaveta1Click));
+    connect(N1, &QAction::triggered, this, handler(this, &TForm1::N1Click));
     connect(Impressora1, &QAction::triggered, this, handler(this, &TForm1::Impressora1Click));
     connect(Firmware1, &QAction::triggered, this, handler(this, &TForm1::Firmware1Click));
     connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn1Click));
     connect(BitBtn2, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn2Click));
+    connect(BitBtn3, &QPushButton::clicked, this, handler(this, &TForm1::BitBtn3Click));
     connect(Image1, &ClickableImage::clicked, this, handler(this, &TForm1::Image1Click));
     connect(Image1, &ClickableImage::doubleClicked, this, handler(this, &TForm1::Image1DblClick));
     connect(Timer1, &QTimer::timeout, this, handler(&Timer1Timer));
@@ -416,6 +426,21 @@ void TForm1::Autor1Click() {
     Form2->showForm();
 }
 
+// The direct commands tell the operator nothing on success.
+void TForm1::Reset1Click() {
+    Commands::sendCommand(Commands::Command::ResetFromMenu, Commands::resetCommand());
+}
+void TForm1::BitBtn4Click() {
+    Commands::sendCommand(Commands::Command::ResetFromButton, Commands::resetCommand());
+}
+void TForm1::Gaveta1Click() {
+    Commands::sendCommand(Commands::Command::Drawer,
+                          Commands::drawerCommand(LinkState.CompatibleMode));
+}
+void TForm1::N1Click() {
+    Commands::sendCommand(Commands::Command::DumpMode, Commands::dumpModeCommand());
+}
+
 // A close-kind button: closing the main window ends the program.
 void TForm1::BitBtn1Click() {
     close();
@@ -424,6 +449,34 @@ void TForm1::BitBtn1Click() {
 void TForm1::BitBtn2Click() {
     showQueryAnswer(Commands::Query::Status, QStringLiteral(" Erro na Leitura do Status"));
 }
+void TForm1::BitBtn3Click() {
+    runSendCommand(QStringLiteral("Selecione Uma interface de comunicação (Serial ou Paralela)"));
+}
+void TForm1::Enviar1Click() {
+    runSendCommand(QStringLiteral("Selecione Uma interface de comunicação( Serial ou Paralela)"));
+}
+
+// The send button's caption tells a new send from a cancel request: while a
+// send runs, the button and the menu item reach here from inside its loop.
+void TForm1::runSendCommand(const QString& noInterfaceText) {
+    const QString cancel = QStringLiteral("Cancelar");
+    if (BitBtn3->text() == cancel) {
+        LinkState.CancelRequested = true;
+        return;
+    }
+    if (!PrinterReadyToSend(noInterfaceText))
+        return;
+    ProgramEnd::SendScope running;
+    BitBtn3->setText(cancel);
+    // However the send ends, a failing serial write included, the next one
+    // can start.
+    const auto idle = qScopeGuard([this] {
+        BitBtn3->setText(QStringLiteral("&Enviar"));
+        LinkState.CancelRequested = false;
+    });
+    SendLoadedFile();
+}
+
 void TForm1::Impressora1Click() {
     showQueryAnswer(Commands::Query::Model,
                     QStringLiteral(" Erro na Leitura do modelo da impressora"));

@@ -100,8 +100,14 @@ public slots:
     void AvancodeLinhas1Click();
     void Teclado1Click();
     void Autor1Click();
+    void Reset1Click();
+    void BitBtn4Click();
+    void Gaveta1Click();
+    void N1Click();
     void BitBtn1Click();
     void BitBtn2Click();
+    void BitBtn3Click();
+    void Enviar1Click();
     void Impressora1Click();
     void Firmware1Click();
     void Image1Click();
@@ -121,6 +127,7 @@ private:
     void createControls();
     void createMenu();
     void wireHandlers();
+    void runSendCommand(const QString& noInterfaceText);
 
     std::function<void()> showVirtualPrinter_;
 };

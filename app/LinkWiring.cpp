@@ -30,6 +30,7 @@ struct Adapters {
     ComPortAccess comPort;
     PortIOAccess portIO;
     LedAccess busyLed;
+    LedAccess sendLed;
     LedAccess faultLed;
 };
 
@@ -39,10 +40,12 @@ std::unique_ptr<Adapters> adapters;
 
 void wireLinkDevices() {
     adapters.reset(new Adapters{ComPortAccess(*Form3->ComPort1), PortIOAccess(*Form1->PortIO1),
-                                LedAccess(*Form1->ComLed3), LedAccess(*Form1->ComLed5)});
+                                LedAccess(*Form1->ComLed3), LedAccess(*Form1->ComLed4),
+                                LedAccess(*Form1->ComLed5)});
     LinkDevices.ComPort1 = &adapters->comPort;
     LinkDevices.PortIO1 = &adapters->portIO;
     LinkDevices.ComLed3 = &adapters->busyLed;
+    LinkDevices.ComLed4 = &adapters->sendLed;
     LinkDevices.ComLed5 = &adapters->faultLed;
     LinkDevices.VerificaBusyChecked = [] { return Form9->CheckBox1->isChecked(); };
     SetComExceptionHook(
@@ -54,6 +57,7 @@ void unwireLinkDevices() {
     LinkDevices.ComPort1 = nullptr;
     LinkDevices.PortIO1 = nullptr;
     LinkDevices.ComLed3 = nullptr;
+    LinkDevices.ComLed4 = nullptr;
     LinkDevices.ComLed5 = nullptr;
     LinkDevices.VerificaBusyChecked = {};
     adapters.reset();

@@ -1,6 +1,8 @@
-// Serial port figures: the cost of an idle open port, and the file-send
+// Serial port figures: the cost of an idle open port (CPU, and how often its
+// event thread wakes), and the file-send
 // pattern (40-byte blocks, each after the previous transmitter-empty event)
 // through the virtual line at 9600 bit/s.
+#include "comport/EventThreadWakeups.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/VirtualLine.h"
@@ -23,12 +25,17 @@ double cpuSeconds() {
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-// CPU time per second of wall time of an open port on a pseudo-terminal
-// that nothing happens on.
-double idleCpu() {
+struct IdleFigures {
+    double cpu = -1;
+    double wakeups = -1;
+};
+
+// Per second of wall time, the CPU time and the event thread's wake-ups of an
+// open port on a pseudo-terminal that nothing happens on.
+IdleFigures idle() {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        return -1;
+        return {};
     PortMap::map(QStringLiteral("COM5"), QString::fromLocal8Bit(ptsname(master)));
     TComPort port;
     port.SetPort(QStringLiteral("COM5"));
@@ -37,15 +44,18 @@ double idleCpu() {
     QTimer::singleShot(200, &settle, &QEventLoop::quit);
     settle.exec();
     const double cpu0 = cpuSeconds();
+    const qint64 wakeups0 = eventThreadWakeups();
     QElapsedTimer wall;
     wall.start();
     QEventLoop idle;
     QTimer::singleShot(3000, &idle, &QEventLoop::quit);
     idle.exec();
-    const double result = (cpuSeconds() - cpu0) / (double(wall.nsecsElapsed()) / 1e9);
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    const IdleFigures figures{(cpuSeconds() - cpu0) / seconds,
+                              double(eventThreadWakeups() - wakeups0) / seconds};
     port.Close();
     ::close(master);
-    return result;
+    return figures;
 }
 
 struct SendFigures {
@@ -99,7 +109,9 @@ SendFigures send() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::printf("serial-idle-cpu: %.5f\n", idleCpu());
+    const IdleFigures quiet = idle();
+    std::printf("serial-idle-cpu: %.5f\n", quiet.cpu);
+    std::printf("serial-idle-wakeups: %.2f\n", quiet.wakeups);
     const SendFigures figures = send();
     std::printf("serial-send-line-ratio: %.4f\n", figures.lineRatio);
     std::printf("serial-send-cpu: %.5f\n", figures.cpu);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bitmap/DotGrids.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -10,8 +12,6 @@
 // top dot and bit 7 the bottom one; columns run left to right.
 namespace Bitmap {
 
-inline constexpr int UserCharColumnCount = 9;
-inline constexpr int BitmapColumnCount = 64;
 inline constexpr int UserCharacterCount = 16;
 // Where the 64 data bytes start in the bitmap print command.
 inline constexpr int BitmapDataOffset = 5;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commands/CommandBytes.h"
+
 #include <QByteArray>
 #include <QStringView>
 
@@ -11,10 +13,6 @@
 // the list selects the list's last item, as the dialogs' "any other index"
 // rule does.
 namespace Commands {
-
-inline constexpr char Esc = 0x1B;
-// The authentication entry holds at most this many characters.
-inline constexpr int MaxAuthenticationText = 40;
 
 QByteArray statusRequest(bool compatibleMode);
 QByteArray modelRequest();

@@ -1,10 +1,18 @@
 #pragma once
 
-#include "app/FormBase.h"
+#include "commands/FormSetting.h"
 
-// "Tamanho Página": the page size setting.
-class TForm11 : public TFormBase {
+class QLabel;
+
+// "Tamanho Página": the page size setting. Entries outside 1 to 39 send 30.
+class TForm11 : public TSettingForm {
     Q_OBJECT
 public:
     TForm11();
+
+    QLabel* Label1;
+    QLineEdit* Edit1;
+
+public slots:
+    void BitBtn1Click();
 };

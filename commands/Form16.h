@@ -1,10 +1,15 @@
 #pragma once
 
-#include "app/FormBase.h"
+#include "commands/FormSetting.h"
 
-// "Teclado": the keyboard setting.
-class TForm16 : public TFormBase {
+// "Teclado": switches the printer's panel keys on or off.
+class TForm16 : public TSettingForm {
     Q_OBJECT
 public:
     TForm16();
+
+    TRadioGroup* RadioGroup1; // "Status do Teclado": "Ligado", "Desligado"
+
+public slots:
+    void BitBtn1Click();
 };

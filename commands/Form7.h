@@ -1,10 +1,15 @@
 #pragma once
 
-#include "app/FormBase.h"
+#include "commands/FormSetting.h"
 
-// "Sinalização do RTS": the RTS signalling setting.
-class TForm7 : public TFormBase {
+// "Sinalização do RTS": what the printer's ready line signals.
+class TForm7 : public TSettingForm {
     Q_OBJECT
 public:
     TForm7();
+
+    TRadioGroup* RadioGroup1; // "Sinaliza On/Off Line", "Sinaliza Autenticação"
+
+public slots:
+    void BitBtn1Click();
 };

@@ -1,5 +1,7 @@
 #include "commands/ParameterRules.h"
 
+#include "commands/CommandBytes.h"
+
 #include <climits>
 
 namespace Commands {
@@ -34,7 +36,8 @@ int decimalToInt(QStringView text) {
 }
 
 uint8_t pageSizeParameter(int value) {
-    return value >= 1 && value <= 39 ? static_cast<uint8_t>(value) : 30;
+    return value >= MinPageSize && value <= MaxPageSize ? static_cast<uint8_t>(value)
+                                                        : SubstitutePageSize;
 }
 
 uint8_t lineFeedParameter(int value) {

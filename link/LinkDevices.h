@@ -5,7 +5,7 @@
 
 // The narrow views the link primitives and the command procedures have of the
 // devices and controls they drive. The windows plug the real ones in
-// (ComPort1 of Form3, PortIO1, ComLed3/ComLed5, the "Verifica Busy" check box
+// (ComPort1 of Form3, PortIO1, ComLed3 to ComLed5, the "Verifica Busy" check box
 // of Form9); tests plug in recorders.
 
 // ComPort1, as the senders use it.
@@ -45,6 +45,8 @@ struct TLinkDevices {
     IndicatorAccess* ComLed5 = nullptr;
     // Whether "Verifica Busy" of the parallel dialog is checked.
     std::function<bool()> VerificaBusyChecked;
+    // The file send's LED.
+    IndicatorAccess* ComLed4 = nullptr;
 };
 
 // Set once at start-up by main(), or by a test.

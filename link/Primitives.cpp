@@ -49,17 +49,35 @@ void sleepUntil(Clock::time_point deadline) {
         std::this_thread::sleep_until(deadline);
 }
 
-// The 2 ms after a strobe is what the printer needs to take the byte, so it
-// is a minimum measured from the strobe itself: time spent between bytes
-// counts towards it instead of adding to it. What remains above 2 ms is the
-// kernel's wake-up latency, kept small by asking for the finest timer slack.
+// Narrows the calling thread's timer slack (50 us by default) to the finest
+// while it lives, and gives the old value back after, so only the sleeps that
+// need it are exact and the rest of the thread keeps the kernel's default.
+class FineTimerSlack {
+public:
+    FineTimerSlack() : previous_(prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL)) {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    }
+    ~FineTimerSlack() {
+        if (previous_ > 0)
+            prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(previous_), 0UL, 0UL, 0UL);
+    }
+    FineTimerSlack(const FineTimerSlack&) = delete;
+    FineTimerSlack& operator=(const FineTimerSlack&) = delete;
+
+private:
+    const int previous_;
+};
+
+// The printer needs 2 ms after a strobe to take the byte: the pause starts
+// when the strobe has been released and lasts 2 ms of the monotonic clock,
+// whatever came before it. Its cost above 2 ms is the kernel's wake-up
+// latency, kept small by the fine timer slack.
 void pauseAfterParallelByte() {
     if (installedSleeper()) {
         installedSleeper()(2);
         return;
     }
-    static const bool fineSlack = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
-    Q_UNUSED(fineSlack);
+    const FineTimerSlack fine;
     sleepUntil(Clock::now() + std::chrono::milliseconds(2));
 }
 
@@ -73,19 +91,17 @@ bool RequireInterface() {
     return false;
 }
 
-void SendBytes(const uint8_t* data, int count) {
+int SendBytes(const uint8_t* data, int count) {
     // An empty block starts no transmission, so nothing would ever report the
     // transmitter empty again: setting TxPending here would stall the sender.
     if (data == nullptr || count <= 0)
-        return;
+        return 0;
     LinkState.TxPending = true;
-    if (LinkState.SerialConnected) {
-        if (LinkDevices.ComPort1)
-            LinkDevices.ComPort1->Write(data, count);
-        return;
-    }
+    if (LinkState.SerialConnected)
+        return LinkDevices.ComPort1 ? LinkDevices.ComPort1->Write(data, count) : 0;
     for (int i = 0; i < count; ++i)
         ParallelWriteByte(data[i]);
+    return count;
 }
 
 int ParallelWriteByte(uint8_t value) {

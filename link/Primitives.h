@@ -9,7 +9,9 @@
 // False, after the "ATENÇÃO" warning box, when no interface is connected.
 bool RequireInterface();
 // Sends a block over the connected interface; serial wins if both are set.
-void SendBytes(const uint8_t* data, int count);
+// Returns how many of its bytes left: on the serial port fewer than count
+// when the write time-out expired while CTS held the line.
+int SendBytes(const uint8_t* data, int count);
 // Strobes one byte out of the parallel port, then pauses 2 ms. Always 0.
 int ParallelWriteByte(uint8_t value);
 void PollParallelFault();

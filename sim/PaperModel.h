@@ -56,9 +56,11 @@ struct PaperLine {
 
 class PaperRoll {
 public:
-    // Dot columns across the paper for the head: a double-density bit image
-    // may use every one of them.
-    static constexpr int HeadDots = 576;
+    // Dot columns across the paper for the head: 48 character cells of nine
+    // dots, a user character's width, so user characters side by side join
+    // up. A double-density bit image may use every one of them; a
+    // single-density column takes two.
+    static constexpr int HeadDots = 432;
     // The roll keeps this many lines; older ones are torn off.
     static constexpr int MaxLines = 20000;
 

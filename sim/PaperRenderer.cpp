@@ -4,81 +4,164 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
+
+using namespace PaperRenderer;
 
 const QColor PaperColour(0xFB, 0xFA, 0xF4);
 const QColor InkColour(0x1E, 0x1E, 0x24);
 const QColor NoteColour(0x8A, 0x8A, 0x96);
 
-QFont textFont(qreal cellWidth, bool bold) {
+constexpr int GlyphWidth = std::tuple_size_v<GlyphColumns>;
+constexpr int GlyphHeight = 8;
+// A monospaced font advances about 0.6 of its size. Text fills its cell's
+// width, up to a size whose accents and descenders stay inside the line.
+constexpr qreal MonoAdvance = 0.6;
+constexpr qreal LargestFontDots = 16;
+constexpr qreal NoteFontDots = 6;
+
+// The character cells of one text line: where they start, in pixels, and
+// how wide one character column is, in dots.
+struct CellBand {
+    qreal left;
+    qreal top;
+    qreal cellDots;
+    qreal dot;
+};
+
+CellBand cellBand(const PaperLine& line, qreal left, qreal top, qreal dot) {
+    return {left, top, qreal(PaperRoll::HeadDots) / std::max(1, line.columnsPerLine), dot};
+}
+
+QFont textFont(const CellBand& band, bool bold) {
     QFont font(QStringLiteral("Liberation Mono"));
     font.setStyleHint(QFont::Monospace);
-    font.setPixelSize(std::max(6, static_cast<int>(std::floor(cellWidth / 0.6))));
+    const qreal sizeDots = std::min(band.cellDots / MonoAdvance, LargestFontDots);
+    font.setPixelSize(std::max(6, static_cast<int>(std::floor(sizeDots * band.dot))));
     font.setBold(bold);
     return font;
 }
 
-// A 9 x 8 user character, dot by dot, centred in its cell.
-void paintGlyph(QPainter& p, const GlyphColumns& columns, const QRectF& cell) {
-    const qreal dx = cell.width() * 0.8 / 9;
-    const qreal dy = cell.height() * 0.62 / 8;
-    const qreal left = cell.left() + (cell.width() - 9 * dx) / 2;
-    const qreal top = cell.top() + (cell.height() - 8 * dy) / 2;
-    const qreal size = std::min(dx, dy) * 1.05;
-    for (int c = 0; c < 9; ++c)
-        for (int r = 0; r < 8; ++r)
-            if (columns[c] & (1 << r))
-                p.drawEllipse(QRectF(left + c * dx + (dx - size) / 2,
-                                     top + r * dy + (dy - size) / 2, size, size));
+QFont noteFont(qreal dot, bool bold, bool italic) {
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(std::max(6, static_cast<int>(NoteFontDots * dot)));
+    font.setBold(bold);
+    font.setItalic(italic);
+    return font;
 }
 
-void paintCells(QPainter& p, const QList<PaperCell>& cells, int columnsPerLine, qreal x0,
-                const QRectF& band) {
-    const qreal cellWidth = (PaperRoll::HeadDots * band.height() / PaperRenderer::TextLineDots) /
-                            std::max(1, columnsPerLine);
-    qreal x = x0;
+// A user character dot by dot, its bottom row on the baseline, starting on a
+// whole dot. Expanded, every column is two dots wide; emphasized, every dot
+// is struck again half a dot to its right, as the head does. In a cell
+// narrower than the character (60 columns) the columns close up to fit.
+void paintGlyph(QPainter& p, const PaperCell& cell, qreal leftDots, const CellBand& band) {
+    const int widen = cell.style.wide ? 2 : 1;
+    const qreal step = widen * std::min(1.0, band.cellDots / GlyphWidth);
+    const qreal start = std::round(leftDots + (widen * band.cellDots - GlyphWidth * step) / 2);
+    const qreal strike = (step + (cell.style.bold ? 0.5 : 0.0)) * band.dot;
+    const qreal top = band.top + (BaselineDots - GlyphHeight) * band.dot;
+    for (int c = 0; c < GlyphWidth; ++c)
+        for (int r = 0; r < GlyphHeight; ++r)
+            if (cell.columns[c] & (1 << r))
+                p.fillRect(QRectF(band.left + (start + c * step) * band.dot, top + r * band.dot,
+                                  strike, band.dot),
+                           InkColour);
+}
+
+// A character of the font, centred in its cell on the baseline; expanded, the
+// same glyph stretched to two cells.
+void paintCharacter(QPainter& p, const PaperCell& cell, qreal leftDots, const CellBand& band,
+                    const QFont& font) {
+    p.save();
+    p.setFont(font);
+    p.setPen(InkColour);
+    p.translate(band.left + leftDots * band.dot, band.top + BaselineDots * band.dot);
+    if (cell.style.wide)
+        p.scale(2.0, 1.0);
+    const qreal advance = QFontMetricsF(font).horizontalAdvance(cell.ch);
+    p.drawText(QPointF((band.cellDots * band.dot - advance) / 2, 0), QString(cell.ch));
+    p.restore();
+}
+
+void paintCells(QPainter& p, const QList<PaperCell>& cells, const CellBand& band) {
+    const QFont regular = textFont(band, false);
+    const QFont bold = textFont(band, true);
+    qreal left = 0;
     for (const PaperCell& cell : cells) {
-        const qreal w = cellWidth * (cell.style.wide ? 2 : 1);
-        const QRectF rect(x, band.top(), w, band.height());
-        if (cell.userDefined) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(InkColour);
-            paintGlyph(p, cell.columns, rect);
-        } else if (cell.ch != QLatin1Char(' ')) {
-            p.save();
-            p.setPen(InkColour);
-            p.setFont(textFont(cellWidth, cell.style.bold));
-            // Expanded characters are the same glyph stretched to two cells.
-            p.translate(rect.left(), rect.top());
-            if (cell.style.wide)
-                p.scale(2.0, 1.0);
-            p.drawText(QRectF(0, 0, cellWidth, rect.height()), Qt::AlignCenter, QString(cell.ch));
-            p.restore();
-        }
-        x += w;
+        if (cell.userDefined)
+            paintGlyph(p, cell, left, band);
+        else if (cell.ch != QLatin1Char(' '))
+            paintCharacter(p, cell, left, band, cell.style.bold ? bold : regular);
+        left += band.cellDots * (cell.style.wide ? 2 : 1);
     }
+}
+
+void paintAuthentication(QPainter& p, const PaperLine& line, qreal x0, qreal y, qreal dot) {
+    const QRectF box(x0, y + dot, PaperRoll::HeadDots * dot, (AuthenticationLineDots - 2) * dot);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(InkColour, 0.75 * dot));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(box, 2 * dot, 2 * dot);
+    p.restore();
+    p.setFont(noteFont(dot, true, false));
+    p.setPen(NoteColour);
+    p.drawText(box.adjusted(3 * dot, dot, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+               QStringLiteral("AUTENTICAÇÃO · %1").arg(line.note));
+    const qreal textTop = y + (AuthenticationLineDots - TextLineDots - 3) * dot;
+    paintCells(p, line.cells, cellBand(line, x0 + 3 * dot, textTop, dot));
+}
+
+// One head column per byte, bit 0 the top row.
+void paintImage(QPainter& p, const QByteArray& dots, qreal x0, qreal y, qreal dot) {
+    for (qsizetype c = 0; c < dots.size(); ++c) {
+        const auto column = static_cast<uint8_t>(dots[c]);
+        for (int r = 0; r < ImageLineDots; ++r)
+            if (column & (1 << r))
+                p.fillRect(QRectF(x0 + c * dot, y + r * dot, dot, dot), InkColour);
+    }
+}
+
+void paintMarker(QPainter& p, const QString& note, qreal x0, qreal y, qreal dot) {
+    const qreal width = PaperRoll::HeadDots * dot;
+    const qreal mid = y + MarkerLineDots * dot / 2;
+    p.setPen(QPen(NoteColour, 1, Qt::DashLine));
+    p.drawLine(QPointF(x0, mid), QPointF(x0 + width, mid));
+    const QFont font = noteFont(dot, false, true);
+    p.setFont(font);
+    const QString text = QStringLiteral(" %1 ").arg(note);
+    const qreal textWidth = QFontMetricsF(font).horizontalAdvance(text);
+    const QRectF label(x0 + width - textWidth - 4 * dot, y, textWidth, MarkerLineDots * dot);
+    p.fillRect(label, PaperColour);
+    p.setPen(NoteColour);
+    p.drawText(label, Qt::AlignCenter, text);
 }
 
 } // namespace
 
 namespace PaperRenderer {
 
-int paperWidth(qreal scale) {
-    return static_cast<int>(std::ceil((PaperRoll::HeadDots + 2 * MarginDots) * scale));
+qreal dotSize(qreal zoom) {
+    return PixelsPerDot * zoom;
 }
 
-qreal lineHeight(const PaperLine& line, qreal scale) {
+int paperWidth(qreal zoom) {
+    return static_cast<int>(std::ceil((PaperRoll::HeadDots + 2 * MarginDots) * dotSize(zoom)));
+}
+
+qreal lineHeight(const PaperLine& line, qreal zoom) {
     switch (line.kind) {
     case PaperLine::Kind::Text:
-        return TextLineDots * scale;
+        return TextLineDots * dotSize(zoom);
     case PaperLine::Kind::Authentication:
-        return 2.5 * TextLineDots * scale;
+        return AuthenticationLineDots * dotSize(zoom);
     case PaperLine::Kind::Image:
-        return ImageLineDots * scale;
+        return ImageLineDots * dotSize(zoom);
     case PaperLine::Kind::Marker:
-        return 16 * scale;
+        return MarkerLineDots * dotSize(zoom);
     }
     return 0;
 }
@@ -87,75 +170,41 @@ void paintBackground(QPainter& painter, const QRectF& area) {
     painter.fillRect(area, PaperColour);
 }
 
-void paintLine(QPainter& p, const PaperLine& line, qreal y, qreal scale) {
-    const qreal x0 = MarginDots * scale;
-    const qreal width = PaperRoll::HeadDots * scale;
+// Dots are filled without antialiasing, so each one is a crisp block.
+void paintLine(QPainter& p, const PaperLine& line, qreal y, qreal zoom) {
+    const qreal dot = dotSize(zoom);
+    const qreal x0 = MarginDots * dot;
     p.save();
-    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::Antialiasing, false);
     p.setRenderHint(QPainter::TextAntialiasing);
     switch (line.kind) {
     case PaperLine::Kind::Text:
-        paintCells(p, line.cells, line.columnsPerLine, x0,
-                   QRectF(x0, y, width, TextLineDots * scale));
+        paintCells(p, line.cells, cellBand(line, x0, y, dot));
         break;
-    case PaperLine::Kind::Authentication: {
-        const QRectF box(x0, y + 2 * scale, width, 2.5 * TextLineDots * scale - 4 * scale);
-        p.setPen(QPen(InkColour, 1.5 * scale));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(box, 4 * scale, 4 * scale);
-        QFont caption(QStringLiteral("Liberation Sans"));
-        caption.setPixelSize(std::max(6, static_cast<int>(10 * scale)));
-        caption.setBold(true);
-        p.setFont(caption);
-        p.setPen(NoteColour);
-        p.drawText(box.adjusted(6 * scale, 2 * scale, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                   QStringLiteral("AUTENTICAÇÃO · %1").arg(line.note));
-        paintCells(
-            p, line.cells, line.columnsPerLine, x0 + 6 * scale,
-            QRectF(x0, box.bottom() - (TextLineDots + 4) * scale, width, TextLineDots * scale));
+    case PaperLine::Kind::Authentication:
+        paintAuthentication(p, line, x0, y, dot);
         break;
-    }
-    case PaperLine::Kind::Image: {
-        p.setRenderHint(QPainter::Antialiasing, false);
-        for (int c = 0; c < line.dots.size(); ++c) {
-            const auto column = static_cast<uint8_t>(line.dots[c]);
-            for (int r = 0; r < 8; ++r)
-                if (column & (1 << r))
-                    p.fillRect(QRectF(x0 + c * scale, y + r * scale, scale, scale), InkColour);
-        }
+    case PaperLine::Kind::Image:
+        paintImage(p, line.dots, x0, y, dot);
         break;
-    }
-    case PaperLine::Kind::Marker: {
-        const qreal mid = y + 8 * scale;
-        p.setPen(QPen(NoteColour, 1, Qt::DashLine));
-        p.drawLine(QPointF(x0, mid), QPointF(x0 + width, mid));
-        QFont font(QStringLiteral("Liberation Sans"));
-        font.setPixelSize(std::max(6, static_cast<int>(10 * scale)));
-        font.setItalic(true);
-        p.setFont(font);
-        const QString text = QStringLiteral(" %1 ").arg(line.note);
-        const qreal tw = QFontMetricsF(font).horizontalAdvance(text);
-        const QRectF label(x0 + width - tw - 8 * scale, y, tw, 16 * scale);
-        p.fillRect(label, PaperColour);
-        p.setPen(NoteColour);
-        p.drawText(label, Qt::AlignCenter, text);
+    case PaperLine::Kind::Marker:
+        paintMarker(p, line.note, x0, y, dot);
         break;
-    }
     }
     p.restore();
 }
 
-QImage render(const QList<PaperLine>& lines, qreal scale) {
-    qreal height = 2 * MarginDots * scale;
+QImage render(const QList<PaperLine>& lines, qreal zoom) {
+    qreal height = 2 * MarginDots * dotSize(zoom);
     for (const PaperLine& line : lines)
-        height += lineHeight(line, scale);
-    QImage image(paperWidth(scale), static_cast<int>(std::ceil(height)), QImage::Format_RGB32);
+        height += lineHeight(line, zoom);
+    QImage image(paperWidth(zoom), static_cast<int>(std::ceil(height)), QImage::Format_RGB32);
     QPainter painter(&image);
     paintBackground(painter, image.rect());
-    qreal y = MarginDots * scale;
+    qreal y = MarginDots * dotSize(zoom);
     for (const PaperLine& line : lines) {
-        paintLine(painter, line, y, scale);
-        y += lineHeight(line, scale);
+        paintLine(painter, line, y, zoom);
+        y += lineHeight(line, zoom);
     }
     return image;
 }

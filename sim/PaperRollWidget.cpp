@@ -13,7 +13,7 @@ PaperRollWidget::PaperRollWidget(VirtualPrinter* printer, QWidget* parent)
     setObjectName(QStringLiteral("PaperRoll"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setMinimumWidth(PaperRenderer::paperWidth(scale_) + verticalScrollBar()->sizeHint().width() +
+    setMinimumWidth(PaperRenderer::paperWidth(zoom_) + verticalScrollBar()->sizeHint().width() +
                     2 * frameWidth());
     viewport()->setBackgroundRole(QPalette::Dark);
     connect(printer_, &VirtualPrinter::paperChanged, this, &PaperRollWidget::paperChanged);
@@ -32,10 +32,10 @@ void PaperRollWidget::paperChanged() {
     if (printer_->paper().tornOff() != tornOff_ || tops_.size() > lines.size() + 1 ||
         tops_.isEmpty()) {
         tornOff_ = printer_->paper().tornOff();
-        tops_ = {PaperRenderer::MarginDots * scale_};
+        tops_ = {PaperRenderer::MarginDots * dot()};
     }
     for (qsizetype i = tops_.size() - 1; i < lines.size(); ++i)
-        tops_.append(tops_.last() + PaperRenderer::lineHeight(lines[i], scale_));
+        tops_.append(tops_.last() + PaperRenderer::lineHeight(lines[i], zoom_));
     updateScrollBar();
     if (following)
         bar->setValue(bar->maximum());
@@ -43,10 +43,10 @@ void PaperRollWidget::paperChanged() {
 }
 
 void PaperRollWidget::updateScrollBar() {
-    const int total = static_cast<int>(tops_.last() + PaperRenderer::MarginDots * scale_);
+    const int total = static_cast<int>(tops_.last() + PaperRenderer::MarginDots * dot());
     QScrollBar* bar = verticalScrollBar();
     bar->setPageStep(viewport()->height());
-    bar->setSingleStep(PaperRenderer::TextLineDots);
+    bar->setSingleStep(static_cast<int>(PaperRenderer::TextLineDots * dot()));
     bar->setRange(0, std::max(0, total - viewport()->height()));
 }
 
@@ -58,16 +58,20 @@ void PaperRollWidget::resizeEvent(QResizeEvent* event) {
 void PaperRollWidget::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const int offset = verticalScrollBar()->value();
-    const int paperWidth = PaperRenderer::paperWidth(scale_);
+    const int paperWidth = PaperRenderer::paperWidth(zoom_);
     const qreal x = std::max(0, (viewport()->width() - paperWidth) / 2);
     painter.fillRect(viewport()->rect(), palette().dark());
-    const qreal bottom = std::min<qreal>(
-        viewport()->height(), tops_.last() + PaperRenderer::MarginDots * scale_ - offset);
+    const qreal bottom = std::min<qreal>(viewport()->height(),
+                                         tops_.last() + PaperRenderer::MarginDots * dot() - offset);
     PaperRenderer::paintBackground(painter, QRectF(x, 0, paperWidth, bottom));
     painter.translate(x, -offset);
     const QList<PaperLine>& lines = printer_->paper().lines();
     auto first = std::upper_bound(tops_.cbegin(), tops_.cend() - 1, qreal(offset));
     qsizetype i = std::max<qsizetype>(0, (first - tops_.cbegin()) - 1);
     for (; i < lines.size() && tops_[i] < offset + viewport()->height(); ++i)
-        PaperRenderer::paintLine(painter, lines[i], tops_[i], scale_);
+        PaperRenderer::paintLine(painter, lines[i], tops_[i], zoom_);
+}
+
+qreal PaperRollWidget::dot() const {
+    return PaperRenderer::dotSize(zoom_);
 }

@@ -22,9 +22,10 @@ protected:
 private:
     void paperChanged();
     void updateScrollBar();
+    qreal dot() const; // pixels per dot of the head
 
     VirtualPrinter* printer_;
-    qreal scale_ = 1.0;
+    qreal zoom_ = 1.0;
     QList<qreal> tops_; // the top of each line on the roll; one more entry for the end
     int tornOff_ = 0;
 };

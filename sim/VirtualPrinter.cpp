@@ -1,4 +1,6 @@
 #include "sim/VirtualPrinter.h"
+
+#include "commands/CommandBytes.h"
 #include "commands/Windows1252.h"
 #include "sim/HexDump.h"
 
@@ -6,12 +8,12 @@
 #include <cmath>
 #include <tuple>
 
+namespace Letter = Commands::Letter;
+
 namespace {
 
-constexpr uint8_t ESC = 0x1B;
 constexpr uint8_t ReplyLead = 0x06;
 constexpr int DumpBytesPerLine = 8;
-constexpr int MaxAuthenticationText = 40;
 constexpr uint8_t FirstUserChar = 0xB0;
 
 QString hexByte(uint8_t b) {
@@ -24,24 +26,16 @@ QString escName(uint8_t letter) {
     return QStringLiteral("ESC 0x%1").arg(hexByte(letter));
 }
 
-// Accepts both the raw value and its ASCII digit, as the printer does for its
-// one-digit switches.
-int digitValue(uint8_t b) {
-    return b >= '0' && b <= '9' ? b - '0' : b;
+QString lineCount(int lines) {
+    return lines == 1 ? QStringLiteral("1 linha") : QStringLiteral("%1 linhas").arg(lines);
 }
 
-const char* deviceName(uint8_t device) {
-    switch (device) {
-    case 0:
-        return "Título";
-    case 1:
-        return "Título e Fita Detalhe";
-    case 2:
-        return "Título e Documento";
-    default:
-        return "dispositivo desconhecido";
-    }
+QString onOff(bool on) {
+    return on ? QStringLiteral("ligado") : QStringLiteral("desligado");
 }
+
+// The authentication devices, in the order of their parameter values.
+const char* const DeviceNames[] = {"Título", "Título e Fita Detalhe", "Título e Documento"};
 
 } // namespace
 
@@ -85,7 +79,9 @@ void VirtualPrinter::receive(const QByteArray& bytes) {
 }
 
 bool VirtualPrinter::ready() const {
-    return !offline_ && !nearlyFull_;
+    if (nearlyFull_)
+        return false;
+    return rtsSignalling_ == 0 ? !offline_ : authenticationsWaiting_ == 0;
 }
 
 uint8_t VirtualPrinter::parallelStatus() const {
@@ -94,9 +90,9 @@ uint8_t VirtualPrinter::parallelStatus() const {
         s |= 0x08;
     if (!offline_)
         s |= 0x10;
-    if (paperOut_)
+    if (paperSensed())
         s |= 0x20;
-    if (ready())
+    if (!busy())
         s |= 0x80;
     return s;
 }
@@ -123,68 +119,20 @@ void VirtualPrinter::take(uint8_t byte) {
         break;
     case Parse::Parameters:
         ++pendingBytes_;
-        params_.append(static_cast<char>(byte));
-        if (params_.size() == needed_)
-            runCommand();
+        takeParameter(byte);
         break;
     case Parse::Authentication:
-        if (byte == '\n') {
-            ++pendingBytes_;
-            PaperLine line;
-            line.kind = PaperLine::Kind::Authentication;
-            line.columnsPerLine = columns_;
-            line.cells = authText_;
-            line.note = QString::fromUtf8(deviceName(static_cast<uint8_t>(params_[0])));
-            authText_.clear();
-            parse_ = Parse::Text;
-            queueLine(std::move(line), true);
-        } else if (authText_.size() == MaxAuthenticationText) {
-            // Without its line feed the text would swallow everything after it.
-            note(PrinterLogEntry::Kind::Warning,
-                 QStringLiteral("Autenticação com mais de %1 caracteres: encerrada sem LF")
-                     .arg(MaxAuthenticationText));
-            PaperLine line;
-            line.kind = PaperLine::Kind::Authentication;
-            line.columnsPerLine = columns_;
-            line.cells = authText_;
-            line.note = QString::fromUtf8(deviceName(static_cast<uint8_t>(params_[0])));
-            authText_.clear();
-            parse_ = Parse::Text;
-            queueLine(std::move(line), true);
-            take(byte);
-        } else {
-            ++pendingBytes_;
-            authText_.append(makeCell(byte, PrintStyle{}));
-        }
+        takeAuthenticationText(byte);
         break;
-    case Parse::ImageData: {
-        const int width = imageDouble_ ? 1 : 2;
-        if (imageDots_.size() + width <= PaperRoll::HeadDots) {
-            ++pendingBytes_;
-            for (int i = 0; i < width; ++i)
-                imageDots_.append(static_cast<char>(byte));
-        } else if (!imageClipped_) {
-            imageClipped_ = true;
-            note(PrinterLogEntry::Kind::Warning,
-                 QStringLiteral("Imagem mais larga que a cabeça: colunas excedentes descartadas"));
-        }
-        if (--imageRemaining_ == 0) {
-            PaperLine line;
-            line.kind = PaperLine::Kind::Image;
-            line.columnsPerLine = columns_;
-            line.dots = imageDots_;
-            imageDots_.clear();
-            parse_ = Parse::Text;
-            queueLine(std::move(line), true);
-        }
+    case Parse::ImageData:
+        takeImageData(byte);
         break;
-    }
     }
 }
 
 void VirtualPrinter::takeText(uint8_t byte) {
     switch (byte) {
-    case ESC:
+    case Commands::Esc:
         parse_ = Parse::Escape;
         return;
     case '\n':
@@ -221,231 +169,99 @@ void VirtualPrinter::takeText(uint8_t byte) {
     putCharacter(byte);
 }
 
-int VirtualPrinter::parameterCount(uint8_t letter) const {
-    const bool compatible = model_ == PrinterModel::Compatible;
-    switch (letter) {
-    case '@':
-    case 'x':
-    case 'M':
-    case 'E':
-    case '9':
-    case '8':
-        return 0;
-    case 'W':
-    case '~':
-    case 'd':
-    case 'P':
-    case 'y':
-    case 'I':
-    case 'c':
-        return 1;
-    case '#':
-        return 10;
-    case '*':
-        return 3;
-    case 'v':
-        return compatible ? 1 : 0;
-    case 'V':
-        return compatible ? 0 : -1;
-    case 'p':
-        return compatible ? -1 : 3;
-    case 'a':
-        return compatible ? -1 : 1;
-    case 'f':
-        return compatible ? 2 : -1;
-    default:
-        return -1;
-    }
-}
-
 void VirtualPrinter::takeEscape(uint8_t byte) {
-    const int count = parameterCount(byte);
-    if (count < 0) {
+    command_ = commandFor(byte, model_);
+    if (!command_) {
         note(PrinterLogEntry::Kind::Warning,
              QStringLiteral("Sequência desconhecida %1 ignorada").arg(escName(byte)),
-             QByteArray(1, static_cast<char>(ESC)) + static_cast<char>(byte));
+             QByteArray(1, Commands::Esc) + static_cast<char>(byte));
         parse_ = Parse::Text;
-        if (byte == ESC) { // a second ESC starts the next command
+        if (byte == Commands::Esc) { // a second ESC starts the next command
             parse_ = Parse::Escape;
             return;
         }
         finishCommand();
         return;
     }
-    letter_ = byte;
     params_.clear();
-    needed_ = count;
     parse_ = Parse::Parameters;
-    if (count == 0)
+    if (command_->parameters == 0)
+        runCommand();
+}
+
+void VirtualPrinter::takeParameter(uint8_t byte) {
+    params_.append(static_cast<char>(byte));
+    if (params_.size() == command_->parameters)
         runCommand();
 }
 
 void VirtualPrinter::runCommand() {
     parse_ = Parse::Text;
-    const auto p = [this](int i) { return static_cast<uint8_t>(params_[i]); };
-    const QByteArray bytes =
-        QByteArray(1, static_cast<char>(ESC)) + static_cast<char>(letter_) + params_;
-    const auto done = [&](const QString& what) {
-        note(PrinterLogEntry::Kind::Command, what, bytes);
-        finishCommand();
-    };
-    const auto bad = [&](const QString& what) {
-        note(PrinterLogEntry::Kind::Warning, what, bytes);
-        finishCommand();
-    };
-    const bool compatible = model_ == PrinterModel::Compatible;
+    (this->*command_->run)();
+}
 
-    switch (letter_) {
-    case '@':
-        note(PrinterLogEntry::Kind::Command, QStringLiteral("Reset"), bytes);
-        if (!pending_.isEmpty())
-            note(PrinterLogEntry::Kind::Warning,
-                 QStringLiteral("Reset: %1 caractere(s) não impresso(s) descartado(s)")
-                     .arg(pending_.size()));
-        pending_.clear();
-        pendingColumns_ = 0;
-        resetModes();
-        queueMarker(QStringLiteral("Reset"));
+void VirtualPrinter::takeAuthenticationText(uint8_t byte) {
+    if (byte == Commands::AuthenticationEnd) {
+        ++pendingBytes_;
+        endAuthentication();
         return;
-    case 'x':
-        note(PrinterLogEntry::Kind::Command, QStringLiteral("Modo dump ligado"), bytes);
-        printPending();
-        queueMarker(QStringLiteral("Modo dump"));
-        dumpMode_ = true;
-        return;
-    case 'M':
-        style_ = PrintStyle{};
-        return done(QStringLiteral("Modo normal"));
-    case 'E':
-        style_ = PrintStyle{false, true};
-        return done(QStringLiteral("Modo enfatizado"));
-    case 'W':
-        if (digitValue(p(0)) > 1)
-            return bad(QStringLiteral("ESC W com variante inválida 0x%1").arg(hexByte(p(0))));
-        style_ = PrintStyle{true, digitValue(p(0)) == 1};
-        return done(style_.bold ? QStringLiteral("Modo expandido negrito")
-                                : QStringLiteral("Modo expandido normal"));
-    case '~':
-        if (digitValue(p(0)) > 1)
-            return bad(QStringLiteral("ESC ~ com opção inválida 0x%1").arg(hexByte(p(0))));
-        rtsSignalling_ = digitValue(p(0));
-        return done(rtsSignalling_ ? QStringLiteral("RTS sinaliza autenticação")
-                                   : QStringLiteral("RTS sinaliza on/off-line"));
-    case 'd':
-        if (p(0) < 1 || p(0) > 39)
-            return bad(QStringLiteral("Tamanho de página %1 fora de 1 a 39 ignorado").arg(p(0)));
-        pageLines_ = p(0);
-        linesOnPage_ %= pageLines_;
-        return done(QStringLiteral("Página de %1 linhas").arg(pageLines_));
-    case 'P': {
-        static constexpr int widths[] = {40, 48, 60};
-        if (digitValue(p(0)) > 2)
-            return bad(QStringLiteral("ESC P com largura inválida 0x%1").arg(hexByte(p(0))));
-        columns_ = widths[digitValue(p(0))];
-        if (pendingColumns_ > columns_)
-            printPending();
-        return done(QStringLiteral("%1 colunas").arg(columns_));
     }
-    case '9':
-        paperSensor_ = true;
-        return done(QStringLiteral("Sensor de papel ligado"));
-    case '8':
-        paperSensor_ = false;
-        return done(QStringLiteral("Sensor de papel desligado"));
-    case 'y':
-        if (digitValue(p(0)) > 1)
-            return bad(QStringLiteral("ESC y com opção inválida 0x%1").arg(hexByte(p(0))));
-        keyboard_ = digitValue(p(0)) == 1;
-        return done(keyboard_ ? QStringLiteral("Teclado ligado")
-                              : QStringLiteral("Teclado desligado"));
-    case 'I':
-        if (p(0) == '1') {
-            note(PrinterLogEntry::Kind::Command, QStringLiteral("Pedido do modelo"), bytes);
-            finishCommand();
-            reply(identificationReply(compatible ? CompatibleModelName : DualModelName));
-        } else if (p(0) == '0') {
-            note(PrinterLogEntry::Kind::Command, QStringLiteral("Pedido do firmware"), bytes);
-            finishCommand();
-            reply(identificationReply(FirmwareName));
-        } else {
-            bad(QStringLiteral("ESC I com seletor inválido 0x%1").arg(hexByte(p(0))));
-        }
+    if (authText_.size() == Commands::MaxAuthenticationText) {
+        // Without its line feed the text would swallow everything after it.
+        note(PrinterLogEntry::Kind::Warning,
+             QStringLiteral("Autenticação com mais de %1 caracteres: encerrada sem LF")
+                 .arg(Commands::MaxAuthenticationText));
+        endAuthentication();
+        take(byte);
         return;
-    case 'V':
-    case 'v':
-        if (letter_ == 'v' && compatible) {
-            note(PrinterLogEntry::Kind::Command, QStringLiteral("Gaveta (pulso %1)").arg(p(0)),
-                 bytes);
-            queueJob(Job{Job::Kind::Drawer, {}, 0});
-            return;
-        }
-        note(PrinterLogEntry::Kind::Command, QStringLiteral("Pedido de status"), bytes);
-        finishCommand();
-        reply(statusReply());
-        return;
-    case 'p':
-        note(PrinterLogEntry::Kind::Command,
-             QStringLiteral("Gaveta (saída %1, pulso %2/%3)").arg(p(0)).arg(p(1)).arg(p(2)), bytes);
-        queueJob(Job{Job::Kind::Drawer, {}, 0});
-        return;
-    case 'a':
-        note(PrinterLogEntry::Kind::Command, QStringLiteral("Avanço de %1 linha(s)").arg(p(0)),
-             bytes);
-        feedLines(p(0));
-        return;
-    case 'f':
-        if (p(0) != 1)
-            return bad(QStringLiteral("ESC f com função inválida 0x%1").arg(hexByte(p(0))));
-        note(PrinterLogEntry::Kind::Command, QStringLiteral("Avanço de %1 linha(s)").arg(p(1)),
-             bytes);
-        feedLines(p(1));
-        return;
-    case 'c':
-        note(PrinterLogEntry::Kind::Command,
-             QStringLiteral("Autenticação: %1").arg(QString::fromUtf8(deviceName(p(0)))), bytes);
-        if (p(0) > 2)
-            note(PrinterLogEntry::Kind::Warning,
-                 QStringLiteral("Dispositivo de autenticação inválido 0x%1").arg(hexByte(p(0))));
-        printPending();
+    }
+    ++pendingBytes_;
+    authText_.append(makeCell(byte, PrintStyle{}));
+}
+
+void VirtualPrinter::endAuthentication() {
+    parse_ = Parse::Text;
+    if (!authDevice_) {
         authText_.clear();
-        parse_ = Parse::Authentication;
-        return;
-    case '#': {
-        if (p(0) < FirstUserChar || p(0) > FirstUserChar + 15)
-            return bad(QStringLiteral("Código de caractere 0x%1 fora de B0 a BF ignorado")
-                           .arg(hexByte(p(0))));
-        GlyphColumns columns;
-        for (int i = 0; i < 9; ++i)
-            columns[i] = p(1 + i);
-        userChars_[p(0) - FirstUserChar] = columns;
-        return done(QStringLiteral("Caractere 0x%1 programado").arg(hexByte(p(0))));
-    }
-    case '*': {
-        const int count = p(1) | (p(2) << 8);
-        if (p(0) > 1)
-            note(PrinterLogEntry::Kind::Warning,
-                 QStringLiteral("Densidade 0x%1 desconhecida: impressa como dupla")
-                     .arg(hexByte(p(0))));
-        imageDouble_ = p(0) != 0;
-        note(PrinterLogEntry::Kind::Command,
-             QStringLiteral("Imagem de %1 coluna(s), densidade %2")
-                 .arg(count)
-                 .arg(imageDouble_ ? QStringLiteral("dupla") : QStringLiteral("simples")),
-             bytes);
-        printPending();
-        if (count == 0) {
-            finishCommand();
-            return;
-        }
-        imageDots_.clear();
-        imageClipped_ = false;
-        imageRemaining_ = count;
-        parse_ = Parse::ImageData;
+        finishCommand();
         return;
     }
-    default:
-        return bad(QStringLiteral("Sequência desconhecida %1 ignorada").arg(escName(letter_)));
+    PaperLine line;
+    line.kind = PaperLine::Kind::Authentication;
+    line.columnsPerLine = columns_;
+    line.cells = std::move(authText_);
+    line.note = QString::fromUtf8(DeviceNames[*authDevice_]);
+    authText_.clear();
+    // Counted from its end only: a ready line that went off at its start
+    // would hold back its own text.
+    ++authenticationsWaiting_;
+    queueLine(std::move(line), true);
+}
+
+void VirtualPrinter::takeImageData(uint8_t byte) {
+    const int width = imageDouble_ ? 1 : 2;
+    if (imageRejected_) {
+        // Dropped as it comes: none of it takes room in the buffer.
+    } else if (imageDots_.size() + width <= PaperRoll::HeadDots) {
+        ++pendingBytes_;
+        for (int i = 0; i < width; ++i)
+            imageDots_.append(static_cast<char>(byte));
+    } else if (!imageClipped_) {
+        imageClipped_ = true;
+        note(PrinterLogEntry::Kind::Warning,
+             QStringLiteral("Imagem mais larga que a cabeça: colunas excedentes descartadas"));
     }
+    if (--imageRemaining_ > 0)
+        return;
+    parse_ = Parse::Text;
+    if (imageRejected_)
+        return;
+    PaperLine line;
+    line.kind = PaperLine::Kind::Image;
+    line.columnsPerLine = columns_;
+    line.dots = imageDots_;
+    imageDots_.clear();
+    queueLine(std::move(line), true);
 }
 
 void VirtualPrinter::takeDump(uint8_t byte) {
@@ -454,6 +270,247 @@ void VirtualPrinter::takeDump(uint8_t byte) {
     if (dumpBytes_.size() == DumpBytesPerLine)
         flushDump();
 }
+
+// ---- the commands ------------------------------------------------------------
+
+const VirtualPrinter::CommandRow* VirtualPrinter::commandFor(uint8_t letter, PrinterModel model) {
+    using V = VirtualPrinter;
+    static const CommandRow bothDialects[] = {
+        {Letter::Reset, 0, &V::runReset},
+        {Letter::DumpMode, 0, &V::runDumpMode},
+        {Letter::PrintNormal, 0, &V::runPrintMode},
+        {Letter::PrintExpanded, 1, &V::runPrintMode},
+        {Letter::PrintEmphasized, 0, &V::runPrintMode},
+        {Letter::RtsSignalling, 1, &V::runRtsSignalling},
+        {Letter::Authentication, 1, &V::runAuthentication},
+        {Letter::PageSize, 1, &V::runPageSize},
+        {Letter::CharactersPerLine, 1, &V::runCharactersPerLine},
+        {Letter::PaperSensorOn, 0, &V::runPaperSensor},
+        {Letter::PaperSensorOff, 0, &V::runPaperSensor},
+        {Letter::Keyboard, 1, &V::runKeyboard},
+        {Letter::Identification, 1, &V::runIdentification},
+        {Letter::UserCharacterDownload, 10, &V::runUserCharacter}, // code and nine columns
+        {Letter::BitmapPrint, 3, &V::runBitImage},                 // density and column count
+    };
+    static const CommandRow normalDialect[] = {
+        {Letter::StatusRequest, 0, &V::runStatusRequest},
+        {Letter::Drawer, int(Commands::DrawerParameters.size()), &V::runDrawer},
+        {Letter::LineFeed, 1, &V::runLineFeed},
+    };
+    static const CommandRow compatibleDialect[] = {
+        {Letter::StatusRequestCompatible, 0, &V::runStatusRequest},
+        {Letter::DrawerCompatible, 1, &V::runDrawer},
+        {Letter::LineFeedCompatible, 2, &V::runLineFeed},
+    };
+    const auto find = [letter](std::span<const CommandRow> rows) -> const CommandRow* {
+        const auto row = std::find_if(rows.begin(), rows.end(),
+                                      [letter](const CommandRow& r) { return r.letter == letter; });
+        return row == rows.end() ? nullptr : &*row;
+    };
+    if (const CommandRow* row = find(bothDialects))
+        return row;
+    return find(model == PrinterModel::Compatible ? std::span<const CommandRow>(compatibleDialect)
+                                                  : std::span<const CommandRow>(normalDialect));
+}
+
+QByteArray VirtualPrinter::commandBytes() const {
+    return QByteArray(1, Commands::Esc) + static_cast<char>(command_->letter) + params_;
+}
+
+std::optional<int> VirtualPrinter::pick(int index, std::span<const uint8_t> values,
+                                        const QString& command) {
+    const auto found = std::find(values.begin(), values.end(), param(index));
+    if (found != values.end())
+        return static_cast<int>(found - values.begin());
+    reject(index, command);
+    return std::nullopt;
+}
+
+void VirtualPrinter::reject(int index, const QString& command) {
+    note(PrinterLogEntry::Kind::Warning,
+         QStringLiteral("%1 (%2): parâmetro 0x%3 inválido, comando ignorado")
+             .arg(command, escName(command_->letter), hexByte(param(index))),
+         commandBytes());
+    finishCommand();
+}
+
+void VirtualPrinter::done(const QString& what) {
+    note(PrinterLogEntry::Kind::Command, what, commandBytes());
+    finishCommand();
+}
+
+void VirtualPrinter::runReset() {
+    note(PrinterLogEntry::Kind::Command, QStringLiteral("Reset"), commandBytes());
+    if (!pending_.isEmpty())
+        note(PrinterLogEntry::Kind::Warning,
+             QStringLiteral("Reset: %1 caractere(s) não impresso(s) descartado(s)")
+                 .arg(pending_.size()));
+    pending_.clear();
+    pendingColumns_ = 0;
+    resetModes();
+    queueMarker(QStringLiteral("Reset"));
+}
+
+void VirtualPrinter::runDumpMode() {
+    note(PrinterLogEntry::Kind::Command, QStringLiteral("Modo dump ligado"), commandBytes());
+    printPending();
+    queueMarker(QStringLiteral("Modo dump"));
+    dumpMode_ = true;
+}
+
+void VirtualPrinter::runPrintMode() {
+    if (command_->letter == Letter::PrintNormal) {
+        style_ = PrintStyle{};
+        return done(QStringLiteral("Modo normal"));
+    }
+    if (command_->letter == Letter::PrintEmphasized) {
+        style_ = PrintStyle{false, true};
+        return done(QStringLiteral("Modo enfatizado"));
+    }
+    const auto variant = pick(0, Commands::ExpandedVariants, QStringLiteral("Modo expandido"));
+    if (!variant)
+        return;
+    style_ = PrintStyle{true, *variant == 1};
+    done(style_.bold ? QStringLiteral("Modo expandido negrito")
+                     : QStringLiteral("Modo expandido normal"));
+}
+
+void VirtualPrinter::runRtsSignalling() {
+    const auto option = pick(0, Commands::RtsOptions, QStringLiteral("Sinalização do RTS"));
+    if (!option)
+        return;
+    rtsSignalling_ = *option;
+    done(rtsSignalling_ ? QStringLiteral("Sinalização do RTS: autenticação")
+                        : QStringLiteral("Sinalização do RTS: on/off-line"));
+}
+
+void VirtualPrinter::runAuthentication() {
+    authDevice_ = pick(0, Commands::AuthenticationDevices, QStringLiteral("Autenticação"));
+    authText_.clear();
+    // A rejected command's text goes with it, up to its line feed.
+    parse_ = Parse::Authentication;
+    if (!authDevice_)
+        return;
+    printPending();
+    note(PrinterLogEntry::Kind::Command,
+         QStringLiteral("Autenticação: %1").arg(QString::fromUtf8(DeviceNames[*authDevice_])),
+         commandBytes());
+}
+
+void VirtualPrinter::runPageSize() {
+    const uint8_t lines = param(0);
+    if (lines < Commands::MinPageSize || lines > Commands::MaxPageSize)
+        return reject(0, QStringLiteral("Tamanho de página"));
+    pageLines_ = lines;
+    linesOnPage_ %= pageLines_;
+    done(QStringLiteral("Página de %1").arg(lineCount(pageLines_)));
+}
+
+void VirtualPrinter::runCharactersPerLine() {
+    const auto index =
+        pick(0, Commands::CharactersPerLineCodes, QStringLiteral("Caracteres por linha"));
+    if (!index)
+        return;
+    columns_ = Commands::CharactersPerLineWidths[*index];
+    if (pendingColumns_ > columns_)
+        printPending();
+    done(QStringLiteral("%1 caracteres por linha").arg(columns_));
+}
+
+void VirtualPrinter::runPaperSensor() {
+    paperSensor_ = command_->letter == Letter::PaperSensorOn;
+    noPaperWarned_ = false;
+    done(QStringLiteral("Sensor de papel %1").arg(onOff(paperSensor_)));
+}
+
+void VirtualPrinter::runLineFeed() {
+    if (command_->letter == Letter::LineFeedCompatible &&
+        !pick(0, std::array{Commands::LineFeedFunction}, QStringLiteral("Avanço de linhas")))
+        return;
+    lastLineFeed_ = param(static_cast<int>(params_.size()) - 1);
+    note(PrinterLogEntry::Kind::Command,
+         QStringLiteral("Avanço de %1").arg(lineCount(lastLineFeed_)), commandBytes());
+    feedLines(lastLineFeed_);
+}
+
+void VirtualPrinter::runKeyboard() {
+    const auto state = pick(0, Commands::KeyboardStates, QStringLiteral("Teclado"));
+    if (!state)
+        return;
+    keyboard_ = *state == 0;
+    done(QStringLiteral("Teclado %1").arg(onOff(keyboard_)));
+}
+
+// The drawer's parameters (which output, how long a pulse) are the drawer's
+// business: any value opens it.
+void VirtualPrinter::runDrawer() {
+    const QString what = command_->letter == Letter::Drawer
+                             ? QStringLiteral("Gaveta (saída %1, pulso %2/%3)")
+                                   .arg(param(0))
+                                   .arg(param(1))
+                                   .arg(param(2))
+                             : QStringLiteral("Gaveta (pulso %1)").arg(param(0));
+    note(PrinterLogEntry::Kind::Command, what, commandBytes());
+    queueJob(Job{Job::Kind::Drawer, {}, 0});
+}
+
+void VirtualPrinter::runStatusRequest() {
+    done(QStringLiteral("Pedido de status"));
+    reply(statusReply());
+}
+
+void VirtualPrinter::runIdentification() {
+    const auto selector = pick(0, std::array{Commands::ModelSelector, Commands::FirmwareSelector},
+                               QStringLiteral("Pedido de identificação"));
+    if (!selector)
+        return;
+    if (*selector == 0) {
+        done(QStringLiteral("Pedido do modelo"));
+        reply(identificationReply(model_ == PrinterModel::Compatible ? CompatibleModelName
+                                                                     : DualModelName));
+    } else {
+        done(QStringLiteral("Pedido do firmware"));
+        reply(identificationReply(FirmwareName));
+    }
+}
+
+void VirtualPrinter::runUserCharacter() {
+    const uint8_t code = param(0);
+    if (code < FirstUserChar || code > FirstUserChar + 15)
+        return reject(0, QStringLiteral("Caractere programável"));
+    GlyphColumns columns;
+    for (int i = 0; i < 9; ++i)
+        columns[i] = param(1 + i);
+    userChars_[code - FirstUserChar] = columns;
+    done(QStringLiteral("Caractere 0x%1 programado").arg(hexByte(code)));
+}
+
+// The column data follow the command; a rejected density drops them unprinted.
+void VirtualPrinter::runBitImage() {
+    const int count = param(1) | (param(2) << 8);
+    const auto density = pick(0, Commands::BitImageDensities, QStringLiteral("Imagem"));
+    imageRejected_ = !density;
+    imageDouble_ = density == 1;
+    if (density)
+        note(PrinterLogEntry::Kind::Command,
+             QStringLiteral("Imagem de %1 coluna(s), densidade %2")
+                 .arg(count)
+                 .arg(imageDouble_ ? QStringLiteral("dupla") : QStringLiteral("simples")),
+             commandBytes());
+    if (count == 0) {
+        if (density)
+            finishCommand();
+        return;
+    }
+    if (density)
+        printPending();
+    imageDots_.clear();
+    imageClipped_ = false;
+    imageRemaining_ = count;
+    parse_ = Parse::ImageData;
+}
+
+// ---- the paper ---------------------------------------------------------------
 
 void VirtualPrinter::flushDump() {
     if (dumpBytes_.isEmpty())
@@ -628,15 +685,31 @@ void VirtualPrinter::printQueue(qint64 ms) {
             break;
         credit_ -= cost;
         queuedBytes_ -= job.bytes;
-        if (job.kind == Job::Kind::Drawer)
-            openDrawer();
-        else
-            paper_.append(std::move(job.line));
-        dirtyPaper_ = true;
+        printJob(job);
         queue_.pop_front();
     }
     if (queue_.empty())
         credit_ = 0;
+}
+
+// With the paper out and the sensor off nothing stops the head: what it
+// prints is lost, and the log says so once until paper is back.
+void VirtualPrinter::printJob(Job& job) {
+    if (job.kind == Job::Kind::Drawer) {
+        openDrawer();
+        return;
+    }
+    if (job.line.kind == PaperLine::Kind::Authentication)
+        --authenticationsWaiting_;
+    if (paperOut_ && job.line.kind != PaperLine::Kind::Marker) {
+        if (!noPaperWarned_)
+            note(PrinterLogEntry::Kind::Warning,
+                 QStringLiteral("Sem papel e sensor desligado: impressão perdida"));
+        noPaperWarned_ = true;
+        return;
+    }
+    paper_.append(std::move(job.line));
+    dirtyPaper_ = true;
 }
 
 void VirtualPrinter::openDrawer() {
@@ -648,13 +721,14 @@ void VirtualPrinter::openDrawer() {
     marker.columnsPerLine = columns_;
     marker.note = QStringLiteral("Gaveta aberta");
     paper_.append(std::move(marker));
+    dirtyPaper_ = true;
 }
 
 // ---- replies, panel, notifications -------------------------------------------
 
 QByteArray VirtualPrinter::statusReply() const {
     QByteArray r(1, static_cast<char>(ReplyLead));
-    r += paperOut_ ? 'S' : 'P';
+    r += paperSensed() ? 'S' : 'P';
     r += offline_ ? 'F' : 'L';
     r += drawerOpen_ ? 'A' : 'F';
     r += paperSensor_ ? '1' : '0';
@@ -682,6 +756,7 @@ void VirtualPrinter::note(PrinterLogEntry::Kind kind, const QString& text,
 }
 
 void VirtualPrinter::setPaperOut(bool out) {
+    noPaperWarned_ = false;
     setPanelSwitch(paperOut_, out, QStringLiteral("Sem papel"), QStringLiteral("Papel colocado"));
 }
 
@@ -695,6 +770,18 @@ void VirtualPrinter::setPanelSwitch(bool& state, bool on, const QString& onText,
         return;
     state = on;
     note(PrinterLogEntry::Kind::Command, on ? onText : offText);
+    updateReadiness();
+    changed();
+}
+
+void VirtualPrinter::pressFeedKey() {
+    if (!keyboard_) {
+        note(PrinterLogEntry::Kind::Warning,
+             QStringLiteral("Tecla de avanço ignorada: teclado desligado"));
+        return;
+    }
+    note(PrinterLogEntry::Kind::Command, QStringLiteral("Tecla de avanço"));
+    queueBlankLines(1);
     updateReadiness();
     changed();
 }
@@ -726,10 +813,12 @@ void VirtualPrinter::powerReset() {
     pending_.clear();
     pendingColumns_ = 0;
     authText_.clear();
+    authenticationsWaiting_ = 0;
     imageDots_.clear();
     dumpBytes_.clear();
     parse_ = Parse::Text;
     dumpMode_ = false;
+    lastLineFeed_ = -1;
     userChars_ = {};
     resetModes();
     note(PrinterLogEntry::Kind::Command, QStringLiteral("Impressora reiniciada"));

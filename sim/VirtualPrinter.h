@@ -11,6 +11,7 @@
 #include <array>
 #include <deque>
 #include <optional>
+#include <span>
 
 // The Korvexa Dual emulation: takes the bytes the program sends, keeps them in
 // a receive buffer of finite size, prints them at a finite speed onto a paper
@@ -19,10 +20,13 @@
 // thread in the program); time moves only through advance(), so tests step it.
 //
 // Commands are parsed as the bytes arrive: settings and queries take effect at
-// once, printing is queued and leaves the buffer at the print speed.
+// once, printing is queued and leaves the buffer at the print speed. Every
+// parameter is taken only in the command set's own encoding (the keyboard's
+// 0x01, not '1'); a command with any other parameter byte is logged as a
+// warning and changes nothing.
 //
 // The status reply is 9 bytes: 0x06, then eight characters, one per sensor:
-//   1 paper        'P' present        'S' out ("Sem papel")
+//   1 paper        'P' present        'S' out ("Sem papel"; 'P' with the sensor off)
 //   2 line         'L' on-line        'F' off-line
 //   3 drawer       'F' closed         'A' open
 //   4 paper sensor '1' on             '0' off
@@ -76,10 +80,15 @@ public:
     // to close, a dump line to finish.
     bool hasWork() const;
 
-    // The host's view. Ready: on-line and the buffer not nearly full (CTS on,
-    // busy off). Fault: paper out or off-line (the parallel error line).
+    // The host's view. Ready is the serial ready line (CTS): off while the
+    // buffer is nearly full; besides, with RTS signalling "on/off line" off
+    // while off-line, with "autenticação" off from the end of an
+    // authentication's text until it has printed. Busy is the parallel busy
+    // line: off-line or the buffer nearly full. Fault: off-line, or paper out
+    // while the paper sensor is on (the parallel error line).
     bool ready() const;
-    bool fault() const { return offline_ || paperOut_; }
+    bool busy() const { return offline_ || nearlyFull_; }
+    bool fault() const { return offline_ || paperSensed(); }
     // The parallel status register as the port reads it: bit 3 set without a
     // fault, bit 4 select (on-line), bit 5 paper end, bit 7 set when not busy.
     uint8_t parallelStatus() const;
@@ -102,6 +111,8 @@ public:
     // downloaded characters back to power-on.
     void powerReset();
     void clearPaper();
+    // The panel's paper feed key: one blank line, while the keyboard is on.
+    void pressFeedKey();
     // Puts an event of the printer's surroundings (a port opened) in the log.
     void logEvent(const QString& text);
     // Puts a fault of the printer's surroundings (a reply nobody read) in the log.
@@ -116,6 +127,8 @@ public:
     int rtsSignalling() const { return rtsSignalling_; } // 0 on/off-line, 1 authentication
     int columnsPerLine() const { return columns_; }
     int pageLines() const { return pageLines_; }
+    // The lines the last line feed command asked for; -1 before the first.
+    int lastLineFeed() const { return lastLineFeed_; }
     PrintStyle style() const { return style_; }
     std::optional<GlyphColumns> userCharacter(uint8_t code) const;
     int lostBytes() const { return lostBytes_; }
@@ -140,14 +153,53 @@ private:
         int bytes = 0;
     };
     enum class Parse { Text, Escape, Parameters, Authentication, ImageData };
+    // A command the printer knows in the current dialect: how many parameter
+    // bytes follow its letter, and what runs once they are in.
+    struct CommandRow {
+        uint8_t letter;
+        int parameters;
+        void (VirtualPrinter::*run)();
+    };
+    static const CommandRow* commandFor(uint8_t letter, PrinterModel model);
 
+    // The parser.
     void take(uint8_t byte);
     void takeText(uint8_t byte);
     void takeEscape(uint8_t byte);
-    void runCommand();
+    void takeParameter(uint8_t byte);
+    void takeAuthenticationText(uint8_t byte);
+    void takeImageData(uint8_t byte);
     void takeDump(uint8_t byte);
-    int parameterCount(uint8_t letter) const;
-    void finishCommand(); // bytes of a command that prints nothing
+    void runCommand();
+
+    // One handler per command family, run with the parameters in params_.
+    void runReset();
+    void runDumpMode();
+    void runPrintMode();
+    void runRtsSignalling();
+    void runAuthentication();
+    void runPageSize();
+    void runCharactersPerLine();
+    void runPaperSensor();
+    void runLineFeed();
+    void runKeyboard();
+    void runDrawer();
+    void runStatusRequest();
+    void runIdentification();
+    void runUserCharacter();
+    void runBitImage();
+
+    QByteArray commandBytes() const;
+    uint8_t param(int index) const { return static_cast<uint8_t>(params_[index]); }
+    // The position of parameter index among the values its command takes;
+    // nothing, with the warning logged and the command's bytes let go, for
+    // any other byte.
+    std::optional<int> pick(int index, std::span<const uint8_t> values, const QString& command);
+    void reject(int index, const QString& command);
+    void done(const QString& what); // logs a command that prints nothing
+    void finishCommand();           // bytes of a command that prints nothing
+    void endAuthentication();
+
     void putCharacter(uint8_t code);
     PaperCell makeCell(uint8_t code, PrintStyle style) const;
     void printPending();
@@ -160,10 +212,12 @@ private:
     void flushDump();
     void resetModes();
     void printQueue(qint64 ms);
+    void printJob(Job& job);
     void openDrawer();
     qint64 lineMs() const;
+    bool paperSensed() const { return paperOut_ && paperSensor_; }
     void note(PrinterLogEntry::Kind kind, const QString& text, const QByteArray& bytes = {});
-    // The panel's paper and off-line switches: both stop printing and change readiness.
+    // The panel's paper and off-line switches, which change printing and the lines.
     void setPanelSwitch(bool& state, bool on, const QString& onText, const QString& offText);
     void reply(const QByteArray& bytes);
     void updateReadiness();
@@ -192,18 +246,22 @@ private:
     bool keyboard_ = true;
     int rtsSignalling_ = 0;
     bool dumpMode_ = false;
+    int lastLineFeed_ = -1;
     std::array<std::optional<GlyphColumns>, 16> userChars_;
 
     // The parser.
     Parse parse_ = Parse::Text;
-    uint8_t letter_ = 0;
+    const CommandRow* command_ = nullptr;
     QByteArray params_;
-    int needed_ = 0;
     int imageRemaining_ = 0;
     QByteArray imageDots_;
     bool imageDouble_ = false;
     bool imageClipped_ = false;
+    bool imageRejected_ = false;    // its data are taken and dropped
+    std::optional<int> authDevice_; // none: the text is taken and dropped
     QList<PaperCell> authText_;
+    int authenticationsWaiting_ = 0; // received whole, not yet printed
+    bool noPaperWarned_ = false;
     QList<PaperCell> pending_; // the text line being filled
     int pendingColumns_ = 0;
     int linesOnPage_ = 0;

@@ -36,6 +36,38 @@ QString styleName(PrintStyle style) {
     return style.bold ? QStringLiteral("enfatizado") : QStringLiteral("normal");
 }
 
+QString yesNo(bool yes) {
+    return yes ? QStringLiteral("sim") : QStringLiteral("não");
+}
+
+QString onOff(bool on) {
+    return on ? QStringLiteral("ligado") : QStringLiteral("desligado");
+}
+
+QString settingsText(const VirtualPrinter& printer) {
+    const int feed = printer.lastLineFeed();
+    const QString lineFeed = feed < 0    ? QStringLiteral("nenhum")
+                             : feed == 1 ? QStringLiteral("1 linha")
+                                         : QStringLiteral("%1 linhas").arg(feed);
+    return QStringLiteral("CTS (pronta): %1    Ocupada: %2\n"
+                          "Modo de impressão: %3\n"
+                          "Colunas: %4    Página: %5 linhas\n"
+                          "Último avanço: %6\n"
+                          "Sensor de papel: %7    Teclado: %8\n"
+                          "Sinalização RTS: %9\n")
+               .arg(yesNo(printer.ready()), yesNo(printer.busy()), styleName(printer.style()))
+               .arg(printer.columnsPerLine())
+               .arg(printer.pageLines())
+               .arg(lineFeed, onOff(printer.paperSensor()), onOff(printer.keyboard()),
+                    printer.rtsSignalling() ? QStringLiteral("autenticação")
+                                            : QStringLiteral("on/off-line")) +
+           QStringLiteral("Modo dump: %1    Gaveta aberta %2 vez(es)\n"
+                          "Bytes perdidos (buffer cheio): %3")
+               .arg(onOff(printer.dumpMode()))
+               .arg(printer.drawerOpenings())
+               .arg(printer.lostBytes());
+}
+
 } // namespace
 
 LampWidget::LampWidget(const QString& caption, const QColor& colour, QWidget* parent)
@@ -120,6 +152,10 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     clearButton_ = new QPushButton(QStringLiteral("Limpar papel"), this);
     saveButton_ = new QPushButton(QStringLiteral("Salvar PNG..."), this);
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
+    feedButton_ = new QPushButton(QStringLiteral("Avanço"), this);
+    feedButton_->setObjectName(QStringLiteral("FeedKey"));
+    feedButton_->setToolTip(
+        QStringLiteral("A tecla de avanço do painel: uma linha em branco, com o teclado ligado"));
     clearButton_->setObjectName(QStringLiteral("ClearPaperButton"));
     saveButton_->setObjectName(QStringLiteral("SavePngButton"));
     resetButton_->setObjectName(QStringLiteral("ResetButton"));
@@ -127,6 +163,7 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
         QStringLiteral("Desliga e liga a impressora: esvazia o buffer, sai do modo dump e "
                        "apaga os caracteres programados"));
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(feedButton_);
     buttons->addWidget(clearButton_);
     buttons->addWidget(saveButton_);
     buttons->addWidget(resetButton_);
@@ -163,6 +200,7 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     connect(clearButton_, &QPushButton::clicked, printer_, &VirtualPrinter::clearPaper);
     connect(saveButton_, &QPushButton::clicked, this, &VirtualPrinterWindow::savePaperClicked);
     connect(resetButton_, &QPushButton::clicked, printer_, &VirtualPrinter::powerReset);
+    connect(feedButton_, &QPushButton::clicked, printer_, &VirtualPrinter::pressFeedKey);
     connect(printer_, &VirtualPrinter::stateChanged, this, &VirtualPrinterWindow::refresh);
     connect(printer_, &VirtualPrinter::logged, this, &VirtualPrinterWindow::logged);
     // The log is written in batches: a file send delivers a byte at a time.
@@ -183,25 +221,7 @@ void VirtualPrinterWindow::refresh() {
     speed_->setValue(static_cast<int>(std::lround(printer_->linesPerSecond())));
     buffer_->setRange(0, printer_->bufferSize());
     buffer_->setValue(printer_->bufferFill());
-    settings_->setText(
-        QStringLiteral("Pronta (CTS / não ocupada): %1\n"
-                       "Modo de impressão: %2\n"
-                       "Colunas: %3    Página: %4 linhas\n"
-                       "Sensor de papel: %5    Teclado: %6\n"
-                       "Sinalização RTS: %7\n"
-                       "Modo dump: %8    Gaveta aberta %9 vez(es)\n"
-                       "Bytes perdidos (buffer cheio): %10")
-            .arg(printer_->ready() ? QStringLiteral("sim") : QStringLiteral("não"),
-                 styleName(printer_->style()))
-            .arg(printer_->columnsPerLine())
-            .arg(printer_->pageLines())
-            .arg(printer_->paperSensor() ? QStringLiteral("ligado") : QStringLiteral("desligado"),
-                 printer_->keyboard() ? QStringLiteral("ligado") : QStringLiteral("desligado"),
-                 printer_->rtsSignalling() ? QStringLiteral("autenticação")
-                                           : QStringLiteral("on/off-line"),
-                 printer_->dumpMode() ? QStringLiteral("ligado") : QStringLiteral("desligado"))
-            .arg(printer_->drawerOpenings())
-            .arg(printer_->lostBytes()));
+    settings_->setText(settingsText(*printer_));
 }
 
 void VirtualPrinterWindow::logged(const PrinterLogEntry& entry) {

@@ -73,6 +73,7 @@ private:
     QPushButton* clearButton_;
     QPushButton* saveButton_;
     QPushButton* resetButton_;
+    QPushButton* feedButton_;
     QList<Pending> pendingLog_;
     QTimer logTimer_;
 };

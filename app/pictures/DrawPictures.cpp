@@ -232,6 +232,16 @@ QImage closeGlyph() {
     });
 }
 
+QImage okGlyph() {
+    return glyph([](QPainter& p) {
+        p.setPen(QPen(Green, 4.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        QPolygonF tick;
+        tick << QPointF(5, 17) << QPointF(12, 24) << QPointF(27, 8);
+        p.drawPolyline(tick);
+    });
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -245,6 +255,7 @@ int main(int argc, char* argv[]) {
         {"banner.png", banner()},    {"receipt.png", receipt()}, {"about.png", aboutPicture()},
         {"icon.png", icon()},        {"send.png", sendGlyph()},  {"status.png", statusGlyph()},
         {"reset.png", resetGlyph()}, {"exit.png", exitGlyph()},  {"close.png", closeGlyph()},
+        {"ok.png", okGlyph()},
     };
     for (const auto& [name, image] : pictures) {
         const QString path = out.filePath(QString::fromLatin1(name));

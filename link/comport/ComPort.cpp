@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <utility>
@@ -253,13 +254,14 @@ void TComThread::Stop() {
 }
 
 void TComThread::Execute() {
+    // Named, so that a look at the process's threads finds it.
+    pthread_setname_np(pthread_self(), "TComThread");
     while (!stop_) {
         const TComEvents events = line_->WaitEvents(TComEvents::FromBits(mask_.load()));
         if (stop_)
             break;
         if (events.Empty())
             continue;
-        lastEvents_ = events;
         port_->DispatchComMsg(events);
     }
 }
@@ -546,6 +548,10 @@ void TCustomComPort::Close() {
     std::exception_ptr handlerError;
     try {
         CheckSignals(false);
+        // The transmitter-empty report that would have put the Tx lamp out
+        // may be in the batch just dropped.
+        if (txActive_)
+            setTxActive(false);
         DoBeforeClose();
     } catch (...) {
         handlerError = std::current_exception();
@@ -582,24 +588,40 @@ int TCustomComPort::Write(const void* Buffer, int Count) {
         throw EComPort(2, WinError::InvalidHandle);
     if (Count < 0 || (Count > 0 && !Buffer))
         throw EComPort(2, WinError::InvalidParameter);
+    // Nothing to send starts no transmission, so no transmitter-empty report
+    // would follow: the Tx lamp stays as it is. A failed line still says so.
+    if (Count == 0) {
+        int none = 0;
+        if (const int error = line_->Write(static_cast<const char*>(Buffer), 0, none))
+            throw EComPort(2, error);
+        return 0;
+    }
     const std::shared_ptr<SerialLine> line = line_;
     // The bytes are copied first: a handler run while the LED processes
     // events may reuse the caller's buffer.
     const QByteArray data(static_cast<const char*>(Buffer), Count);
-    forEachLink([this](TComLink& l) {
-        if (l.OnTx)
-            l.OnTx(this, true);
-    });
+    setTxActive(true);
     if (!connected_ || line != line_)
         throw EComPort(2, WinError::InvalidHandle);
     int written = 0;
-    if (const int error = line->Write(data.constData(), Count, written))
+    if (const int error = line->Write(data.constData(), Count, written)) {
+        // Nor does a write that failed end in a transmitter-empty report.
+        setTxActive(false);
         throw EComPort(2, error);
+    }
     forEachLink([this, &data, written](TComLink& l) {
         if (l.OnTxBuf)
             l.OnTxBuf(this, data.constData(), written);
     });
     return written;
+}
+
+void TCustomComPort::setTxActive(bool on) {
+    txActive_ = on;
+    forEachLink([this, on](TComLink& l) {
+        if (l.OnTx)
+            l.OnTx(this, on);
+    });
 }
 
 int TCustomComPort::Read(void* Buffer, int Count) {
@@ -760,10 +782,7 @@ void TCustomComPort::CallRxChar() {
 }
 
 void TCustomComPort::CallTxEmpty() {
-    forEachLink([this](TComLink& l) {
-        if (l.OnTx)
-            l.OnTx(this, false);
-    });
+    setTxActive(false);
     forEachLink([this](TComLink& l) {
         if (l.OnTxEmpty)
             l.OnTxEmpty(this);

@@ -185,7 +185,6 @@ public:
     void Stop();
     // Returns once Execute has returned.
     void WaitFor();
-    bool Stopping() const { return stop_.load(); }
 
 protected:
     virtual void Execute();
@@ -195,7 +194,6 @@ private:
     SerialLine* line_;
     std::atomic<uint32_t> mask_;
     std::atomic<bool> stop_{false};
-    TComEvents lastEvents_;
     std::thread thread_;
     friend class TCustomComPort;
 };
@@ -215,6 +213,7 @@ public:
     void Close();
     // Returns the number of bytes written when the write completed or the
     // write time-out expired. Raises code 2 on failure (also when closed).
+    // Nothing to write starts no transmission: the Tx links hear nothing.
     int Write(const void* Buffer, int Count);
     // Returns the number of bytes read when Count arrived or the read
     // time-outs expired. Raises code 3 on failure (also when closed).
@@ -333,6 +332,7 @@ private:
     void CallDSRChange();
     void CallRLSDChange();
     void CheckSignals(bool Open);
+    void setTxActive(bool on);
     void forEachLink(const std::function<void(TComLink&)>& call);
     void runGuarded(const std::function<void()>& work);
 
@@ -359,6 +359,8 @@ private:
 
     bool connected_ = false;
     bool closing_ = false;
+    // The links were told of a transmission whose end they have not heard.
+    bool txActive_ = false;
     int updateCount_ = 0;
     bool pendingDCB_ = false, pendingTimeouts_ = false, pendingBuffer_ = false;
     std::shared_ptr<SerialLine> line_;

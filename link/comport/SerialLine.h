@@ -40,7 +40,9 @@ public:
 
     // Blocks until one of the events in mask happens or CancelWait is called;
     // returns the events (empty after a cancel). A line that hangs up reports
-    // evError once and then waits only for the cancel.
+    // once evError (ceIO) with its modem lines going off (evCTS, evDSR,
+    // evRLSD; ModemStatus reads them off from then on), and then waits only
+    // for the cancel.
     virtual TComEvents WaitEvents(TComEvents mask) = 0;
     virtual void CancelWait() = 0;
 };

@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
+
+class TtyModemWatch;
 
 // The serial line on a Linux tty device, through termios and the tty ioctls.
 // Kept apart from the component so that every kernel call of the port lives
@@ -44,14 +47,27 @@ private:
     bool has(Feature f) const { return (features_.load() & f) != 0; }
     // Switches a feature off when the driver does not offer it; true then.
     bool unsupported(Feature f, int err);
+    int applyTermios(const TDCB& dcb);
+    void applyModemControl(const TDCB& dcb);
     int outputQueue(int& count);
     bool transmitterEmpty();
+    int pushOut(const char* data, int count, const TransferDeadlines& deadlines, int& accepted);
+    int drain(const TransferDeadlines& deadlines, int& queued);
     int readSome(char* data, int count, int& got);
+    // A transfer that met a hang-up (or another failure) says so.
+    int failed(int err);
     void wake();
     void hangUp();
     void hangUpLocked();
-    // Looks at what poll() cannot report; caller holds sampleMutex_.
-    TComEvents sampleLocked();
+    // Looks at what poll() cannot report and keeps what it finds in pending_
+    // for the next WaitEvents; caller holds sampleMutex_.
+    void sampleLocked();
+    void sampleModemLocked();
+    void sampleCountersLocked();
+    void sampleInputLocked();
+    void startModemWatch();
+    int tickMs(int waiting) const;
+    void waitForActivity(int waiting);
     void setModemLine(int bit, bool on);
 
     const int fd_;
@@ -59,21 +75,26 @@ private:
     std::atomic<int> features_{ModemLines | Counters | LineStatus | QueueCounts | ModemControl};
     std::atomic<bool> hungUp_{false};
     std::atomic<bool> cancel_{false};
-    std::atomic<bool> txArmed_{false};
+    // A write has ended: its transmitter-empty report is due.
+    std::atomic<bool> txEmptyDue_{false};
     std::atomic<int64_t> byteTimeNs_{1041667};
     std::atomic<int> inputSize_{1024};
     std::atomic<bool> discardNull_{false};
     TCommTimeouts timeouts_;
     bool rtsToggle_ = false;
+    // Created by the event thread on its first wait; ended by the destructor.
+    std::unique_ptr<TtyModemWatch> modemWatch_;
+    bool modemWatchTried_ = false;
 
     std::mutex sampleMutex_;
     TComErrors errors_;
-    bool hangUpReported_ = false;
+    TComEvents pending_;
     int lastModem_ = 0;
     int lastInput_ = 0;
     struct Counts {
         int cts = 0, dsr = 0, rng = 0, dcd = 0, frame = 0, overrun = 0, parity = 0, brk = 0,
             bufOverrun = 0;
+        bool operator==(const Counts&) const = default;
     } lastCounts_;
 };
 

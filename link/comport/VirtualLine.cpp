@@ -209,7 +209,7 @@ void VirtualLine::unplug() {
     plugged_ = false;
     if (open_ && !hungUp_) {
         errors_.Include(ceIO);
-        raiseLocked({evError});
+        raiseLocked({evError, evCTS, evDSR, evRLSD});
         hungUp_ = true;
         txBusy_ = false;
     }
@@ -501,7 +501,7 @@ int VirtualPortEnd::ModemStatus(TComSignals& lines) {
     std::lock_guard lock(line_->mutex_);
     lines = {};
     if (line_->hungUp_)
-        return WinError::IoDevice;
+        return 0;
     if (line_->cts_)
         lines.Include(csCTS);
     if (line_->dsr_)

@@ -100,8 +100,9 @@ public:
     // code; 0 ends the fault.
     void failWrites(int winError);
     void failReads(int winError);
-    // Pulls the plug: the port sees one I/O error event, then its Write and
-    // Read fail and opening the line fails until plugIn().
+    // Pulls the plug: the port sees one I/O error event with CTS, DSR and
+    // RLSD going off, then its Write and Read fail and opening the line fails
+    // until plugIn().
     void unplug();
     void plugIn();
     bool pluggedIn() const;

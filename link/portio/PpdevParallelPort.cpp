@@ -16,6 +16,15 @@ QString failure(const char* step, const QString& path, int err) {
         .arg(QLatin1String(step), path, QString::fromLocal8Bit(std::strerror(err)));
 }
 
+// ppdev answers "no such device or address" when the port cannot be had
+// exclusively, that is whenever it already has a user.
+QString claimFailure(const QString& path, int err) {
+    if (err == ENXIO)
+        return QStringLiteral("claim %1: held by another program or by another driver such as lp")
+            .arg(path);
+    return failure("claim", path, err);
+}
+
 } // namespace
 
 std::unique_ptr<PpdevParallelPort> PpdevParallelPort::open(const QString& path, QString* error) {
@@ -25,24 +34,19 @@ std::unique_ptr<PpdevParallelPort> PpdevParallelPort::open(const QString& path, 
         *error = failure("open", path, errno);
         return nullptr;
     }
-    auto fail = [&](const char* step, int err) {
+    auto fail = [&](const QString& why) {
         ::close(fd);
-        *error = failure(step, path, err);
+        *error = why;
         return nullptr;
     };
     struct stat st {};
     if (::fstat(fd, &st) != 0)
-        return fail("open", errno);
-    if (!S_ISCHR(st.st_mode)) {
-        ::close(fd);
-        *error = QStringLiteral("open %1: not a parallel port device").arg(path);
-        return nullptr;
-    }
+        return fail(failure("open", path, errno));
+    if (!S_ISCHR(st.st_mode))
+        return fail(QStringLiteral("open %1: not a parallel port device").arg(path));
     // Exclusive: no other program may drive the lines while we strobe bytes.
-    if (::ioctl(fd, PPEXCL) != 0)
-        return fail("claim", errno);
-    if (::ioctl(fd, PPCLAIM) != 0)
-        return fail("claim", errno);
+    if (::ioctl(fd, PPEXCL) != 0 || ::ioctl(fd, PPCLAIM) != 0)
+        return fail(claimFailure(path, errno));
     return std::unique_ptr<PpdevParallelPort>(new PpdevParallelPort(fd));
 }
 

@@ -292,11 +292,14 @@ private slots:
 
     void unplugIsOneErrorAndThenWritesFail() {
         QList<TComErrors> errors;
+        QList<bool> cts;
         port->OnError = [&](TCustomComPort*, TComErrors e) { errors << e; };
         open();
+        port->OnCTSChange = [&](TCustomComPort*, bool on) { cts << on; };
         line->unplug();
         QTRY_COMPARE(errors.size(), 1);
         QCOMPARE(errors.first(), TComErrors{ceIO});
+        QCOMPARE(cts, QList<bool>{false});
         QCOMPARE(raisedCode([&] { port->Write("a", 1); }), 2);
         try {
             port->Write("a", 1);
@@ -308,6 +311,7 @@ private slots:
         line->send("late");
         QTest::qWait(30);
         QCOMPARE(errors.size(), 1);
+        QCOMPARE(cts.size(), 1);
         port->Close();
         QVERIFY(!port->Connected());
         // Still unplugged: the device is gone.

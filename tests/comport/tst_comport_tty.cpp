@@ -4,12 +4,15 @@
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
+#include "link/comport/TtyLine.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <future>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <thread>
 #include <time.h>
 
@@ -160,6 +163,8 @@ private slots:
         QTest::newRow("whole reply") << 4 << 60 << 10 << 300 << 4 << 4 << 20;
         QTest::newRow("whole reply of 300") << 300 << 60 << 1 << 500 << 300 << 300 << 20;
         QTest::newRow("return at once") << 5 << -1 << 0 << 0 << 0 << 0 << 0;
+        QTest::newRow("first byte only, none") << 9 << -1 << -1 << 150 << 0 << 0 << 150;
+        QTest::newRow("first byte only, some") << 9 << -1 << -1 << 500 << 3 << 3 << 20;
     }
     void readTimeouts() {
         QFETCH(int, count);
@@ -224,23 +229,37 @@ private slots:
         QCOMPARE(empties, 1);
     }
 
-    void outCtsFlowSwitchesHardwareFlowControl() {
-        port->Open();
+    void openSetsEveryFlagWhateverAnotherProgramLeft() {
+        // Held open from before the port opens, so it can read the settings
+        // back although the port takes the tty for itself.
         const int fd =
             ::open(pty->slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0)
-            QSKIP("the settings can be read back only with a second descriptor (root)");
-        auto cflag = [fd] {
+        QVERIFY(fd >= 0);
+        termios left{};
+        tcgetattr(fd, &left);
+        left.c_iflag |= IXOFF | IXANY | IUCLC | IGNPAR | ICRNL | ISTRIP | PARMRK | BRKINT;
+        left.c_oflag |= OPOST | ONLCR | OLCUC;
+        left.c_lflag |= ECHO | ICANON | ISIG | IEXTEN;
+        left.c_cflag |= HUPCL | CSTOPB;
+        left.c_cc[VMIN] = 1;
+        QCOMPARE(tcsetattr(fd, TCSANOW, &left), 0);
+        auto settings = [fd] {
             termios t{};
             tcgetattr(fd, &t);
-            return t.c_cflag;
+            return t;
         };
-        QCOMPARE(cflag() & CRTSCTS, tcflag_t(0));
-        QCOMPARE(cflag() & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
+        port->Open();
+        const termios t = settings();
+        QCOMPARE(t.c_iflag, tcflag_t(IGNBRK));
+        QCOMPARE(t.c_oflag, tcflag_t(0));
+        QCOMPARE(t.c_lflag, tcflag_t(0));
+        QCOMPARE(t.c_cflag & ~tcflag_t(CBAUD | CIBAUD), tcflag_t(CS8 | CREAD | CLOCAL));
+        QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+        QCOMPARE(t.c_cc[VMIN], cc_t(0));
         port->FlowControl().SetOutCTSFlow(true);
-        QCOMPARE(cflag() & CRTSCTS, tcflag_t(CRTSCTS));
+        QCOMPARE(settings().c_cflag & CRTSCTS, tcflag_t(CRTSCTS));
         port->FlowControl().SetOutCTSFlow(false);
-        QCOMPARE(cflag() & CRTSCTS, tcflag_t(0));
+        QCOMPARE(settings().c_cflag & CRTSCTS, tcflag_t(0));
         ::close(fd);
         // Rates termios has no constant for still apply.
         port->SetBaudRate(br56000);
@@ -249,18 +268,111 @@ private slots:
         QCOMPARE(raisedCode([&] { port->Parity().SetBits(prEven); }), 7);
     }
 
-    void unplugIsOneErrorAndTheThreadStaysIdle() {
+    void aWriteTheLineTakesNothingOfStillEndsInTransmitterEmpty() {
+        int empties = 0;
+        port->OnTxEmpty = [&](TCustomComPort*) { ++empties; };
+        port->FlowControl().SetXonXoffOut(true);
+        port->Timeouts().SetWriteTotalMultiplier(0);
+        port->Timeouts().SetWriteTotalConstant(100);
+        port->Open();
+        // The printer says XOFF: the tty takes no byte until XON.
+        pty->send("\x13");
+        QTest::qWait(50);
+        QCOMPARE(port->Write("abc", 3), 0);
+        QTRY_COMPARE(empties, 1);
+        QCOMPARE(pty->drain(), QByteArray());
+        pty->send("\x11");
+        QTest::qWait(50);
+        QCOMPARE(port->Write("abc", 3), 3);
+        QTRY_COMPARE(empties, 2);
+        QCOMPARE(pty->drain(), QByteArray("abc"));
+    }
+
+    void collectingTheErrorsKeepsTheOtherEvents() {
+        int error = 0;
+        const auto line = TtyLine::open(pty->slavePath, error);
+        QVERIFY(line);
+        TDCB dcb;
+        dcb.BaudRate = 9600;
+        dcb.Flags = TDCB::fBinary;
+        QCOMPARE(line->SetCommState(dcb), 0);
+        QCOMPARE(line->SetCommTimeouts(TCommTimeouts()), 0);
+        pty->send("abc");
+        int waiting = 0;
+        QTRY_VERIFY(line->InputWaiting(waiting) == 0 && waiting == 3);
+        int written = 0;
+        QCOMPARE(line->Write("x", 1, written), 0);
+        // What an error event does while these two are not yet reported.
+        TComErrors errors;
+        QCOMPARE(line->ClearError(errors, waiting), 0);
+        QCOMPARE(waiting, 3);
+        auto events =
+            std::async(std::launch::async, [&] { return line->WaitEvents(TComEvents::All()); });
+        if (events.wait_for(std::chrono::seconds(1)) != std::future_status::ready)
+            line->CancelWait();
+        QCOMPARE(events.get(), (TComEvents{evRxChar, evTxEmpty}));
+    }
+
+    void aReadRunningWhenTheLineHangsUpRaisesAtOnce() {
+        port->Timeouts().SetReadInterval(3000);
+        port->Timeouts().SetReadTotalConstant(3000);
+        port->Open();
+        std::thread far([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            pty->closeMaster();
+        });
+        char buffer[9];
+        QString message;
+        QElapsedTimer clock;
+        clock.start();
+        const double cpu = cpuSeconds();
+        const int code = raisedCode([&] { port->Read(buffer, 9); }, &message);
+        const qint64 elapsed = clock.elapsed();
+        far.join();
+        QCOMPARE(code, 3);
+        QCOMPARE(message, QStringLiteral("ReadFile function failed (win error code: 1117)"));
+        QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(cpuSeconds() - cpu < 0.2, "the read spins after a hang-up");
+    }
+
+    void closeAndZeroWritesLeaveTheTxLampOff() {
+        TComLed txLed;
+        txLed.SetLedSignal(lsTx);
+        txLed.SetComPort(port.get());
+        port->Open();
+        QCOMPARE(port->Write("", 0), 0);
+        QCOMPARE(txLed.State(), lsOff);
+        QCOMPARE(port->Write("x", 1), 1);
+        // Its transmitter-empty report waits for the GUI thread, which
+        // closes the port first.
+        QCOMPARE(txLed.State(), lsOn);
+        port->Close();
+        QCOMPARE(txLed.State(), lsOff);
+    }
+
+    void hangUpIsOneErrorWithTheLinesOffAndNoSpin() {
+        TComLed ctsLed, txLed;
+        ctsLed.SetLedSignal(lsCTS);
+        ctsLed.SetComPort(port.get());
+        txLed.SetLedSignal(lsTx);
+        txLed.SetComPort(port.get());
         QList<TComErrors> errors;
+        QList<bool> cts;
         port->OnError = [&](TCustomComPort*, TComErrors e) { errors << e; };
         port->Open();
+        port->OnCTSChange = [&](TCustomComPort*, bool on) { cts << on; };
         pty->closeMaster();
         QTRY_COMPARE(errors.size(), 1);
         QCOMPARE(errors.first(), TComErrors{ceIO});
+        QTRY_COMPARE(cts, QList<bool>{false});
+        QCOMPARE(ctsLed.State(), lsOff);
         QCOMPARE(raisedCode([&] { port->Write("a", 1); }), 2);
+        QCOMPARE(txLed.State(), lsOff);
         const double before = cpuSeconds();
         QTest::qWait(300);
         QVERIFY2(cpuSeconds() - before < 0.06, "the event thread spins after a hang-up");
         QCOMPARE(errors.size(), 1);
+        QCOMPARE(cts.size(), 1);
         port->Close();
         QVERIFY(!port->Connected());
     }

@@ -5,10 +5,19 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 using Reg = ParallelPortBackend::Register;
 using Access = VirtualParallelPort::Access;
+
+namespace {
+// The system's text for an errno, in whatever language the machine speaks.
+QString sys(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+} // namespace
 
 class PortIOTest : public QObject {
     Q_OBJECT
@@ -54,21 +63,20 @@ private slots:
         QTest::addColumn<QString>("lastError");
         const QString missing0 = QStringLiteral("/nonexistent/parport0");
         const QString missing1 = QStringLiteral("/nonexistent/parport1");
-        QTest::newRow("no devices") << missing0 << missing1 << true << false
-                                    << "open /nonexistent/parport0: No such file or directory; "
-                                       "open /nonexistent/parport1: No such file or directory";
-        QTest::newRow("not a parallel port") << "/dev/null" << missing1 << true << false
-                                             << "claim /dev/null: Inappropriate ioctl for "
-                                                "device; open /nonexistent/parport1: No such "
-                                                "file or directory";
+        const QString noFile = sys(ENOENT);
+        QTest::newRow("no devices")
+            << missing0 << missing1 << true << false
+            << "open /nonexistent/parport0: " + noFile + "; open /nonexistent/parport1: " + noFile;
+        QTest::newRow("not a parallel port")
+            << "/dev/null" << missing1 << true << false
+            << "claim /dev/null: " + sys(ENOTTY) + "; open /nonexistent/parport1: " + noFile;
         QTest::newRow("virtual without printer")
             << "virtual"
             << "virtual" << false << false
             << "LPT1: the virtual printer is not running; LPT2: the virtual printer is not "
                "running";
-        QTest::newRow("one port is enough") << "virtual" << missing1 << true << true
-                                            << "open /nonexistent/parport1: No such file or "
-                                               "directory";
+        QTest::newRow("one port is enough")
+            << "virtual" << missing1 << true << true << "open /nonexistent/parport1: " + noFile;
         QTest::newRow("both open") << "virtual"
                                    << "virtual" << true << true << QString();
         QTest::newRow("no device assigned")

@@ -1,10 +1,9 @@
-// The virtual printer's window and renderer: the switches drive the printer,
-// the lamps and the log follow it, and the paper image has the dots the
-// model says.
+// The virtual printer's window: the switches drive the printer, the lamps,
+// the log and the paper roll follow it, the paper saves as PNG, and the
+// window finds its place on the screen.
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
-#include "sim/PaperRenderer.h"
 #include "sim/PaperRollWidget.h"
 #include "sim/PrinterClock.h"
 #include "sim/VirtualPrinter.h"
@@ -15,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -30,8 +30,8 @@ private slots:
     void logShowsBytesBothWays();
     void buttonsClearAndResetAndSave();
     void savingToABadPlaceIsReported();
+    void panelShowsTheSettingsAndTheFeedKeyObeysThem();
     void rollFollowsTheNewestLine();
-    void imageRowIsDrawnDotByDot();
     void clockRunsOnlyWhileThePrinterHasWork();
     void stationServesThePortsMappedToIt();
     void placedWhollyOnTheScreen_data();
@@ -119,6 +119,28 @@ void TestPrinterWindow::buttonsClearAndResetAndSave() {
     QVERIFY(printer.paper().lines().isEmpty());
 }
 
+void TestPrinterWindow::panelShowsTheSettingsAndTheFeedKeyObeysThem() {
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    auto* feedKey = window.findChild<QPushButton*>("FeedKey");
+    feedKey->click();
+    printer.advance(1000);
+    QCOMPARE(printer.paper().lines().size(), 1);
+
+    printer.receive(QByteArray("\x1b"
+                               "a\x0c\x1by\x00\x1b~\x01",
+                               9));
+    const QString settings = window.findChild<QLabel*>("PrinterSettings")->text();
+    for (const char* shown :
+         {"Último avanço: 12 linhas", "Teclado: desligado", "Sinalização RTS: autenticação"})
+        QVERIFY2(settings.contains(QString::fromUtf8(shown)), shown);
+    printer.advance(600000);
+    const int lines = printer.paper().lines().size();
+    feedKey->click();
+    printer.advance(1000);
+    QCOMPARE(printer.paper().lines().size(), lines);
+}
+
 void TestPrinterWindow::savingToABadPlaceIsReported() {
     Messages::Recorder recorder;
     VirtualPrinter printer;
@@ -148,24 +170,6 @@ void TestPrinterWindow::rollFollowsTheNewestLine() {
     QCOMPARE(bar->value(), 0);
     printer.clearPaper();
     QCOMPARE(bar->maximum(), 0);
-}
-
-void TestPrinterWindow::imageRowIsDrawnDotByDot() {
-    PaperLine line;
-    line.kind = PaperLine::Kind::Image;
-    line.dots = QByteArray("\x01\x00\x80", 3);
-    const QImage image = PaperRenderer::render({line}, 2.0);
-    const int x0 = PaperRenderer::MarginDots * 2;
-    const int y0 = PaperRenderer::MarginDots * 2;
-    QCOMPARE(image.height(), 2 * (2 * PaperRenderer::MarginDots + PaperRenderer::ImageLineDots));
-    const auto inked = [&](int column, int row) {
-        return qGray(image.pixel(x0 + column * 2 + 1, y0 + row * 2 + 1)) < 128;
-    };
-    QVERIFY(inked(0, 0));
-    QVERIFY(!inked(0, 1));
-    QVERIFY(!inked(1, 0) && !inked(1, 7));
-    QVERIFY(inked(2, 7));
-    QVERIFY(!inked(2, 6));
 }
 
 void TestPrinterWindow::clockRunsOnlyWhileThePrinterHasWork() {

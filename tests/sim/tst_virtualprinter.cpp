@@ -42,6 +42,30 @@ void printAll(VirtualPrinter& printer, const QByteArray& bytes) {
     printer.advance(600000);
 }
 
+// The settings that differ from a printer just switched on.
+QStringList changedSettings(const VirtualPrinter& printer) {
+    const VirtualPrinter fresh;
+    QStringList out;
+    if (!(printer.style() == fresh.style()))
+        out << (printer.style().wide ? (printer.style().bold ? "expandido negrito" : "expandido")
+                                     : "enfatizado");
+    if (printer.rtsSignalling() != fresh.rtsSignalling())
+        out << QStringLiteral("RTS autenticação");
+    if (printer.pageLines() != fresh.pageLines())
+        out << QStringLiteral("página %1").arg(printer.pageLines());
+    if (printer.columnsPerLine() != fresh.columnsPerLine())
+        out << QStringLiteral("%1 colunas").arg(printer.columnsPerLine());
+    if (printer.paperSensor() != fresh.paperSensor())
+        out << QStringLiteral("sensor desligado");
+    if (printer.keyboard() != fresh.keyboard())
+        out << QStringLiteral("teclado desligado");
+    if (printer.lastLineFeed() != fresh.lastLineFeed())
+        out << QStringLiteral("avanço %1").arg(printer.lastLineFeed());
+    if (printer.dumpMode() != fresh.dumpMode())
+        out << QStringLiteral("dump");
+    return out;
+}
+
 QStringList repeated(const QString& text, int times) {
     QStringList out;
     for (int i = 0; i < times; ++i)
@@ -65,7 +89,11 @@ private slots:
     void queriesAnswerWithTheirLengths_data();
     void queriesAnswerWithTheirLengths();
     void statusReportsTheSensors();
-    void settingsAreVisibleState();
+    void commandSetsStateAndLog_data();
+    void commandSetsStateAndLog();
+    void paperOutStopsOnlyWithTheSensorOn();
+    void rtsSignallingDrivesTheReadyLine_data();
+    void rtsSignallingDrivesTheReadyLine();
     void fullBufferDropsReadyUntilHalfEmpty();
     void fullBufferLosesBytesNotTheParser();
     void paperOutRaisesErrorAndStopsPrinting();
@@ -73,7 +101,6 @@ private slots:
     void printSpeedPacesTheLines();
     void drawerOpensAndCloses();
     void resetKeepsDownloadedCharacters();
-    void unknownSequencesAreLogged();
 };
 
 void TestVirtualPrinter::commandLandsOnPaper_data() {
@@ -124,6 +151,9 @@ void TestVirtualPrinter::commandLandsOnPaper_data() {
     QTest::newRow("authentication names its device")
         << false << esc({'c', 2}) + "Pago 01/01/2001\n"
         << QStringList{QStringLiteral("{Título e Documento}Pago 01/01/2001")};
+    QTest::newRow("authentication for an unknown device prints nothing")
+        << false << esc({'c', 3}) + "lost\nok\n"
+        << QStringList{"ok"};
     QTest::newRow("empty authentication")
         << false << esc({'c', 0, '\n'}) << QStringList{QStringLiteral("{Título}")};
     QTest::newRow("authentication without its line feed ends after 40 characters")
@@ -142,6 +172,9 @@ void TestVirtualPrinter::commandLandsOnPaper_data() {
         << false << esc({'x'}) + "AB" + esc({'@'}) + "\n\xE7" + "CDE"
         << QStringList{"[Modo dump]", QStringLiteral("41 42 1B 40 0A E7 43 44  AB.@.çCD"),
                        QStringLiteral("45") + QString(23, ' ') + QStringLiteral("E")};
+    QTest::newRow("bit image of an unknown density prints nothing")
+        << false << esc({'*', 2, 3, 0}) + "abcok\n"
+        << QStringList{"ok"};
     QTest::newRow("unknown sequence then text") << false << esc({'Z'}) + "ok\n"
                                                 << QStringList{"ok"};
     QTest::newRow("escape after escape starts the command again")
@@ -173,7 +206,7 @@ void TestVirtualPrinter::commandLandsOnPaper() {
 void TestVirtualPrinter::printModesBecomeRuns() {
     VirtualPrinter printer;
     printAll(printer, esc({'E'}) + "a" + esc({'W', '0'}) + "b" + esc({'W', '1'}) + "c" +
-                          esc({'M'}) + "d" + esc({'W', 1}) + "e\n");
+                          esc({'M'}) + "d" + esc({'W', '1'}) + "e\n");
     QCOMPARE(printer.paper().lines().size(), 1);
     const QList<TextRun> expected{{"a", {false, true}},
                                   {"b", {true, false}},
@@ -311,32 +344,13 @@ void TestVirtualPrinter::statusReportsTheSensors() {
     QCOMPARE(printer.statusReply(), QByteArray("\x06PLF001DN"));
     printer.advance(1000);
     QCOMPARE(printer.statusReply(), QByteArray("\x06PLA001VN"));
+    // With its sensor off the printer cannot tell that the paper is out.
     printer.setPaperOut(true);
     printer.setOffline(true);
     printer.receive(esc({'x'}));
-    QCOMPARE(printer.statusReply(), QByteArray("\x06SFA001DD"));
+    QCOMPARE(printer.statusReply(), QByteArray("\x06PFA001DD"));
     // A queried status reply never carries a zero byte, so none is cut short.
     QVERIFY(!printer.statusReply().contains('\0'));
-}
-
-void TestVirtualPrinter::settingsAreVisibleState() {
-    VirtualPrinter printer;
-    printer.receive(esc({'8'}) + esc({'y', 0}) + esc({'~', 1}) + esc({'P', '0'}) + esc({'d', 12}) +
-                    esc({'W', '1'}));
-    QVERIFY(!printer.paperSensor());
-    QVERIFY(!printer.keyboard());
-    QCOMPARE(printer.rtsSignalling(), 1);
-    QCOMPARE(printer.columnsPerLine(), 40);
-    QCOMPARE(printer.pageLines(), 12);
-    QCOMPARE(printer.style(), (PrintStyle{true, true}));
-    printer.receive(esc({'9'}) + esc({'y', 1}) + esc({'~', 0}));
-    QVERIFY(printer.paperSensor());
-    QVERIFY(printer.keyboard());
-    QCOMPARE(printer.rtsSignalling(), 0);
-    printer.receive(esc({'@'}));
-    QCOMPARE(printer.columnsPerLine(), VirtualPrinter::DefaultColumns);
-    QCOMPARE(printer.pageLines(), VirtualPrinter::DefaultPageLines);
-    QCOMPARE(printer.style(), PrintStyle{});
 }
 
 void TestVirtualPrinter::fullBufferDropsReadyUntilHalfEmpty() {
@@ -465,19 +479,134 @@ void TestVirtualPrinter::resetKeepsDownloadedCharacters() {
     QVERIFY(printer.userCharacter(0xB0));
 }
 
-void TestVirtualPrinter::unknownSequencesAreLogged() {
+void TestVirtualPrinter::commandSetsStateAndLog_data() {
+    QTest::addColumn<bool>("compatible");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("settings");
+    QTest::addColumn<QStringList>("log");
+
+    const auto row = [](const char* name, const QByteArray& bytes, const QStringList& settings,
+                        const QStringList& log, bool compatible = false) {
+        QTest::newRow(name) << compatible << bytes << settings << log;
+    };
+    const auto ignored = [](const char* command, const char* letter, int byte) {
+        return QStringLiteral("! %1 (ESC %2): parâmetro 0x%3 inválido, comando ignorado")
+            .arg(QString::fromUtf8(command), QLatin1String(letter),
+                 QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper());
+    };
+    row("expanded bold", esc({'W', '1'}), {"expandido negrito"}, {"Modo expandido negrito"});
+    row("expanded takes the digit, not the value", esc({'W', 1}), {},
+        {ignored("Modo expandido", "W", 0x01)});
+    row("RTS signals the authentication", esc({'~', 1}), {"RTS autenticação"},
+        {QStringLiteral("Sinalização do RTS: autenticação")});
+    row("RTS takes the value, not the digit", esc({'~', '1'}), {},
+        {ignored("Sinalização do RTS", "~", '1')});
+    row("page size 12", esc({'d', 12}), {"página 12"}, {QStringLiteral("Página de 12 linhas")});
+    row("page size 40 is refused", esc({'d', 40}), {}, {ignored("Tamanho de página", "d", 40)});
+    row("page size 0 is refused", esc({'d', 0}), {}, {ignored("Tamanho de página", "d", 0)});
+    row("40 characters per line", esc({'P', '0'}), {"40 colunas"}, {"40 caracteres por linha"});
+    row("characters per line take the digit", esc({'P', 0}), {},
+        {ignored("Caracteres por linha", "P", 0)});
+    row("no fourth width", esc({'P', '3'}), {}, {ignored("Caracteres por linha", "P", '3')});
+    row("paper sensor off", esc({'8'}), {"sensor desligado"}, {"Sensor de papel desligado"});
+    row("keyboard off", esc({'y', 0}), {"teclado desligado"}, {"Teclado desligado"});
+    row("keyboard takes the value, not the digit", esc({'y', '0'}), {},
+        {ignored("Teclado", "y", '0')});
+    row("twelve line feeds", esc({'a', 12}), {"avanço 12"},
+        {QStringLiteral("Avanço de 12 linhas")});
+    row("line feeds, compatible", esc({'f', 1, 12}), {"avanço 12"},
+        {QStringLiteral("Avanço de 12 linhas")}, true);
+    row("compatible line feed with another function", esc({'f', 2, 12}), {},
+        {ignored("Avanço de linhas", "f", 2)}, true);
+    row("ESC f is unknown in the normal dialect", esc({'f', 2, 3}), {},
+        {QStringLiteral("! Sequência desconhecida ESC f ignorada"),
+         "! Caractere de controle 0x02 ignorado", "! Caractere de controle 0x03 ignorado"});
+    row("authentication for an unknown device", esc({'c', 3}) + "x\n", {},
+        {ignored("Autenticação", "c", 3)});
+    row("unknown identification selector", esc({'I', '2'}), {},
+        {ignored("Pedido de identificação", "I", '2')});
+    row("dump mode", esc({'x'}), {"dump"}, {"Modo dump ligado"});
+    row("reset restores the modes", esc({'8'}) + esc({'P', '0'}) + esc({'@'}), {},
+        {"Sensor de papel desligado", "40 caracteres por linha", "Reset"});
+    row("unknown sequence", esc({'Z'}), {},
+        {QStringLiteral("! Sequência desconhecida ESC Z ignorada")});
+}
+
+void TestVirtualPrinter::commandSetsStateAndLog() {
+    QFETCH(bool, compatible);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, settings);
+    QFETCH(QStringList, log);
+    VirtualPrinter printer(compatible ? PrinterModel::Compatible : PrinterModel::KorvexaDual);
+    QStringList logged;
+    connect(&printer, &VirtualPrinter::logged, this, [&](const PrinterLogEntry& entry) {
+        if (entry.kind == PrinterLogEntry::Kind::Command)
+            logged << entry.text;
+        else if (entry.kind == PrinterLogEntry::Kind::Warning)
+            logged << QStringLiteral("! ") + entry.text;
+    });
+    printer.receive(bytes);
+    QCOMPARE(changedSettings(printer), settings);
+    QCOMPARE(logged, log);
+}
+
+void TestVirtualPrinter::paperOutStopsOnlyWithTheSensorOn() {
     VirtualPrinter printer;
     QStringList warnings;
     connect(&printer, &VirtualPrinter::logged, this, [&](const PrinterLogEntry& entry) {
         if (entry.kind == PrinterLogEntry::Kind::Warning)
             warnings << entry.text;
     });
-    printer.receive(esc({'Z'}) + esc({'W', '7'}) + esc({'f', 2, 3}));
-    QCOMPARE(warnings, (QStringList{QStringLiteral("Sequência desconhecida ESC Z ignorada"),
-                                    QStringLiteral("ESC W com variante inválida 0x37"),
-                                    QStringLiteral("Sequência desconhecida ESC f ignorada"),
-                                    QStringLiteral("Caractere de controle 0x02 ignorado"),
-                                    QStringLiteral("Caractere de controle 0x03 ignorado")}));
+    printer.receive(esc({'8'}));
+    printer.setPaperOut(true);
+    QVERIFY(!printer.fault());
+    QCOMPARE(printer.parallelStatus() & 0x28, 0x08); // no error, no paper end
+    QCOMPARE(printer.statusReply().at(1), 'P');
+    printAll(printer, "one\ntwo\n");
+    QVERIFY(printer.paper().lines().isEmpty());
+    QCOMPARE(printer.bufferFill(), 0);
+    QCOMPARE(warnings,
+             QStringList{QStringLiteral("Sem papel e sensor desligado: impressão perdida")});
+
+    printer.receive(esc({'9'}));
+    QVERIFY(printer.fault());
+    QCOMPARE(printer.statusReply().at(1), 'S');
+}
+
+void TestVirtualPrinter::rtsSignallingDrivesTheReadyLine_data() {
+    QTest::addColumn<int>("option");
+    QTest::addColumn<bool>("offline");
+    QTest::addColumn<bool>("authentication");
+    QTest::addColumn<bool>("ready");
+    QTest::newRow("on/off line: on-line") << 0 << false << false << true;
+    QTest::newRow("on/off line: off-line") << 0 << true << false << false;
+    QTest::newRow("on/off line: an authentication waits") << 0 << false << true << true;
+    QTest::newRow("authentication: off-line is not signalled") << 1 << true << false << true;
+    QTest::newRow("authentication: one waits to print") << 1 << true << true << false;
+    QTest::newRow("authentication: printed") << 1 << false << true << true;
+}
+
+void TestVirtualPrinter::rtsSignallingDrivesTheReadyLine() {
+    QFETCH(int, option);
+    QFETCH(bool, offline);
+    QFETCH(bool, authentication);
+    QFETCH(bool, ready);
+    VirtualPrinter printer;
+    printer.setLinesPerSecond(1);
+    printer.receive(esc({'~', option}));
+    printer.setOffline(offline);
+    if (authentication) {
+        printer.receive(esc({'c', 0}) + "Pa");
+        QVERIFY(printer.ready()); // the line lets the text itself through
+        printer.receive("go\n");
+    }
+    printer.advance(500); // not yet printed
+    if (authentication && !offline) {
+        QCOMPARE(printer.ready(), option == 0);
+        printer.advance(500);
+    }
+    QCOMPARE(printer.ready(), ready);
+    QCOMPARE(printer.busy(), offline); // the parallel busy line never follows RTS
 }
 
 QTEST_GUILESS_MAIN(TestVirtualPrinter)
