@@ -102,7 +102,9 @@ WindowPlaces placeBeside(QSize frame, const QRect& mainFrame, const QRect& avail
         const QPoint main(available.left() + (available.width() - pair) / 2, mainFrame.top());
         return {main, inside(main.x() + mainFrame.width() + Gap, mainFrame.top())};
     }
-    return {mainFrame.topLeft(), inside(available.right() + 1 - frame.width(), mainFrame.top())};
+    // The two overlap: at opposite edges, as little of the main window is covered as can be.
+    return {QPoint(available.left(), mainFrame.top()),
+            inside(available.right() + 1 - frame.width(), mainFrame.top())};
 }
 
 void showOnScreen(QWidget* window, QWidget* mainWindow) {

@@ -45,8 +45,9 @@ struct WindowPlaces {
 // Places a window of the given frame size wholly inside the available screen
 // area: right of the main window, else left of it; when neither side has room
 // but the two fit side by side, the main window moves over to make room;
-// otherwise the window covers part of the main window. Without a main window
-// (a null rectangle) it is centred.
+// otherwise the main window goes to the left edge and the window to the right
+// edge, covering as little of it as it can. Without a main window (a null
+// rectangle) it is centred.
 WindowPlaces placeBeside(QSize frame, const QRect& mainFrame, const QRect& available);
 
 // Shows a window placed by placeBeside() on the main window's screen, made

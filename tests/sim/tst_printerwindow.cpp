@@ -227,14 +227,14 @@ void TestPrinterWindow::placedWhollyOnTheScreen_data() {
     QTest::newRow("1920 x 1080, centred main window: the pair fits once it moves")
         << QRect(0, 0, 1920, 1040) << QRect(593, 260, 734, 520) << QPoint(102, 260)
         << QPoint(844, 260);
-    QTest::newRow("1280 x 1024: over the main window's right part")
-        << QRect(0, 0, 1280, 1024) << QRect(273, 252, 734, 520) << QPoint(273, 252)
+    QTest::newRow("1280 x 1024: at opposite edges, over the main window's right part")
+        << QRect(0, 0, 1280, 1024) << QRect(273, 252, 734, 520) << QPoint(0, 252)
         << QPoint(306, 252);
     QTest::newRow("low main window: raised to end at the screen's bottom")
         << QRect(0, 0, 1920, 1080) << QRect(50, 500, 734, 520) << QPoint(50, 500)
         << QPoint(792, 440);
     QTest::newRow("second screen") << QRect(1920, 0, 1280, 1024) << QRect(2000, 100, 734, 520)
-                                   << QPoint(2000, 100) << QPoint(2226, 100);
+                                   << QPoint(1920, 100) << QPoint(2226, 100);
     QTest::newRow("no main window: centred")
         << QRect(0, 0, 1280, 1024) << QRect() << QPoint() << QPoint(152, 191);
 }
