@@ -1,7 +1,7 @@
 // tellumo-printer as a program on a real pseudo-terminal: a long receipt
 // written in one go reaches the paper whole, a host that never reads the
 // replies cannot stall it, and what it would lose at the end is refused at
-// the start.
+// the start. Also the printer's losses where they can happen, and its text.
 #include "sim/PaperText.h"
 #include "sim/VirtualPrinter.h"
 
@@ -196,6 +196,23 @@ private slots:
         QVERIFY2(process.exitCode() == exitCode, qPrintable(all));
         QVERIFY2(all.contains(said), qPrintable(all));
         QVERIFY(!all.contains(QStringLiteral("/dev/pts/")));
+    }
+
+    // Where bytes can be lost (a host ignoring CTS on the in-process line),
+    // every loss is counted and logged, not only the first of an overrun.
+    void everyLossIsLogged() {
+        VirtualPrinter printer;
+        printer.setOffline(true);
+        QStringList warnings;
+        connect(&printer, &VirtualPrinter::logged, this, [&](const PrinterLogEntry& entry) {
+            if (entry.kind == PrinterLogEntry::Kind::Warning)
+                warnings << entry.text;
+        });
+        for (int i = 0; i < 4; ++i)
+            printer.receive(QByteArray(2000, 'x'));
+        QCOMPARE(printer.lostBytes(), 8000 - printer.bufferSize());
+        QCOMPARE(warnings, (QStringList{"Buffer cheio: 1904 byte(s) perdido(s)",
+                                        "Buffer cheio: 2000 byte(s) perdido(s)"}));
     }
 
     void paperTextMarksWhatTextCannotCarry() {
