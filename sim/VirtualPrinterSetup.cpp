@@ -37,9 +37,9 @@ void place(QWidget* window, QWidget* mainWindow) {
     QMargins frame = frameMargins(window);
     if (frame.isNull() && mainWindow)
         frame = frameMargins(mainWindow);
-    const QSize room = available.size().shrunkBy(frame);
-    if (window->width() > room.width() || window->height() > room.height())
-        window->resize(window->size().boundedTo(room));
+    // The window system would open it at two thirds of the screen at most;
+    // it opens at the size it asks for, as far as the screen has room.
+    window->resize(window->sizeHint().boundedTo(available.size().shrunkBy(frame)));
     const WindowPlaces places =
         placeBeside(window->size().grownBy(frame),
                     mainWindow ? mainWindow->frameGeometry() : QRect(), available);

@@ -36,6 +36,7 @@ private slots:
     void stationServesThePortsMappedToIt();
     void placedWhollyOnTheScreen_data();
     void placedWhollyOnTheScreen();
+    void fitsBesideTheMainWindowAndOnSmallScreens();
 };
 
 void TestPrinterWindow::switchesDrivePrinter_data() {
@@ -248,6 +249,20 @@ void TestPrinterWindow::placedWhollyOnTheScreen() {
     QCOMPARE(places.main, main);
     QCOMPARE(places.beside, beside);
     QVERIFY(available.contains(QRect(places.beside, QSize(974, 640))));
+}
+
+// At its own size the window sits beside the main window on a 1920 x 1080
+// screen; it can shrink to fit 1280 x 1024 whole, the paper scrolling sideways.
+void TestPrinterWindow::fitsBesideTheMainWindowAndOnSmallScreens() {
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    const QSize natural = window.sizeHint();
+    QVERIFY2(natural.width() <= 1920 - 734 - 8 && natural.height() <= 1000,
+             qPrintable(QStringLiteral("%1 x %2").arg(natural.width()).arg(natural.height())));
+    QVERIFY(window.minimumSizeHint().width() <= 1280 - 20);
+    window.resize(600, 700);
+    auto* roll = window.findChild<PaperRollWidget*>(QStringLiteral("PaperRoll"));
+    QVERIFY(roll->horizontalScrollBar()->maximum() > 0);
 }
 
 QTEST_MAIN(TestPrinterWindow)
