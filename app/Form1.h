@@ -125,6 +125,9 @@ protected:
 
 private:
     void createControls();
+    void createFileControls();
+    void createButtonsAndLeds();
+    void createProgramarMenu();
     void createMenu();
     void wireHandlers();
     void runSendCommand(const QString& noInterfaceText);

@@ -76,28 +76,7 @@ void TForm9::BitBtn1Click() {
     portIO.DriverPath = QCoreApplication::applicationDirPath();
 
     if (LinkState.ParallelConnected) {
-        Form1->Serial1->setEnabled(true);
-        Form1->ComLed1->show();
-        Form1->ComLed2->show();
-        Form1->ComLed3->hide();
-        Form1->ComLed4->hide();
-        Form1->ComLed5->hide();
-
-        Form1->Timer1->stop();
-        LinkState.FaultBlinkPhase = false;
-        Form1->Label3->hide();
-        Form1->ComLed5->SetState(lsOff);
-        Form1->Label1->setText(QStringLiteral("CTS"));
-        Form1->Label1->adjustSize();
-
-        LinkState.ParallelConnected = false;
-        BitBtn1->setText(QStringLiteral("&Conectar"));
-        RadioGroup1->setEnabled(true);
-
-        portIO.CloseDriver();
-
-        LinkState.CompatibleMode = false;
-        CheckBox2->setChecked(false);
+        disconnectPort(portIO);
         return;
     }
 
@@ -135,6 +114,32 @@ void TForm9::BitBtn1Click() {
     RadioGroup1->setEnabled(false);
 
     LinkState.CompatibleMode = CheckBox2->isChecked();
+}
+
+// Back to the serial set of LEDs, the timer stopped, the driver released.
+void TForm9::disconnectPort(TPortIO& portIO) {
+    Form1->Serial1->setEnabled(true);
+    Form1->ComLed1->show();
+    Form1->ComLed2->show();
+    Form1->ComLed3->hide();
+    Form1->ComLed4->hide();
+    Form1->ComLed5->hide();
+
+    Form1->Timer1->stop();
+    LinkState.FaultBlinkPhase = false;
+    Form1->Label3->hide();
+    Form1->ComLed5->SetState(lsOff);
+    Form1->Label1->setText(QStringLiteral("CTS"));
+    Form1->Label1->adjustSize();
+
+    LinkState.ParallelConnected = false;
+    BitBtn1->setText(QStringLiteral("&Conectar"));
+    RadioGroup1->setEnabled(true);
+
+    portIO.CloseDriver();
+
+    LinkState.CompatibleMode = false;
+    CheckBox2->setChecked(false);
 }
 
 void TForm9::BitBtn2Click() {
