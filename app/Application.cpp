@@ -7,6 +7,8 @@
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(Messages::applicationTitle());
+    // Matches the installed tellumo.desktop, for the desktop's icon and name.
+    setDesktopFileName(QStringLiteral("tellumo"));
     // The windows name the fonts of the desktop they were drawn for; these are
     // the closest shapes a Debian desktop has (fonts-liberation2 and the URW set).
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),

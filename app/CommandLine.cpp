@@ -4,41 +4,70 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-CommandLineOptions parseCommandLine(const QStringList& arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Demonstration, test and set-up tool for the Korvexa Dual receipt printer."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+namespace {
 
-    QList<QCommandLineOption> com;
+QString comOption(int n) {
+    return QStringLiteral("com%1").arg(n);
+}
+QString lptOption(int n) {
+    return QStringLiteral("lpt%1").arg(n);
+}
+
+bool asksForHelpOrVersion(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        for (const char* flag : {"-h", "-?", "--help", "--help-all", "-v", "--version"})
+            if (std::strcmp(argv[i], flag) == 0)
+                return true;
+    }
+    return false;
+}
+
+// Prints the usage or the version and exits the process when either is asked for.
+void answerIfAsked(QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+}
+
+} // namespace
+
+void describeCommandLine(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        QStringLiteral("Demonstration, test and set-up tool for the Korvexa Dual receipt printer.\n"
+                       "Ports chosen in \"Portas do sistema\" are remembered; --comN and --lptN "
+                       "override them for one run."));
     for (int n = 1; n <= 4; ++n) {
-        com.append(QCommandLineOption(
-            QStringLiteral("com%1").arg(n),
+        parser.addOption(QCommandLineOption(
+            comOption(n),
             QStringLiteral("Use DEVICE for COM%1 (default /dev/ttyS%2; \"virtual\" for the virtual "
                            "printer).")
                 .arg(n)
                 .arg(n - 1),
             QStringLiteral("DEVICE")));
     }
-    QList<QCommandLineOption> lpt;
     for (int n = 1; n <= 2; ++n) {
-        lpt.append(QCommandLineOption(
-            QStringLiteral("lpt%1").arg(n),
+        parser.addOption(QCommandLineOption(
+            lptOption(n),
             QStringLiteral("Use DEVICE for LPT%1 (default /dev/parport%2; \"virtual\" for the "
                            "virtual printer).")
                 .arg(n)
                 .arg(n - 1),
             QStringLiteral("DEVICE")));
     }
-    QCommandLineOption virtualPrinter(
+    parser.addOption(QCommandLineOption(
         QStringLiteral("virtual-printer"),
         QStringLiteral("Connect COM1-COM4 and LPT1-LPT2 to the built-in virtual printer and show "
-                       "its window."));
-    parser.addOptions(com);
-    parser.addOptions(lpt);
-    parser.addOption(virtualPrinter);
+                       "its window.")));
+}
+
+CommandLineOptions parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addVersionOption();
+    describeCommandLine(parser);
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n\n%s", qPrintable(parser.errorText()),
@@ -51,20 +80,34 @@ CommandLineOptions parseCommandLine(const QStringList& arguments) {
                      qPrintable(parser.helpText()));
         std::exit(2);
     }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    answerIfAsked(parser);
 
     CommandLineOptions options;
-    options.virtualPrinter = parser.isSet(virtualPrinter);
+    options.virtualPrinter = parser.isSet(QStringLiteral("virtual-printer"));
     for (int n = 1; n <= 4; ++n) {
-        if (parser.isSet(com[n - 1]))
-            options.comDevices.insert(QStringLiteral("COM%1").arg(n), parser.value(com[n - 1]));
+        if (parser.isSet(comOption(n)))
+            options.comDevices.insert(comOption(n).toUpper(), parser.value(comOption(n)));
     }
     for (int n = 1; n <= 2; ++n) {
-        if (parser.isSet(lpt[n - 1]))
-            options.lptDevices.insert(QStringLiteral("LPT%1").arg(n), parser.value(lpt[n - 1]));
+        if (parser.isSet(lptOption(n)))
+            options.lptDevices.insert(lptOption(n).toUpper(), parser.value(lptOption(n)));
     }
     return options;
+}
+
+void answerHelpOrVersion(int argc, char* argv[], const QString& version) {
+    if (!asksForHelpOrVersion(argc, argv))
+        return;
+    // A core application is all the parser needs to print; the program's own
+    // application object, which connects to the display, comes later.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tellumo"));
+    QCoreApplication::setApplicationVersion(version);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addVersionOption();
+    describeCommandLine(parser);
+    // A bad argument beside --help is reported by the program's own parse.
+    parser.parse(QCoreApplication::arguments());
+    answerIfAsked(parser);
 }

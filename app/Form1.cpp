@@ -28,6 +28,7 @@
 #include "link/Form3.h"
 #include "link/Form9.h"
 #include "link/LinkState.h"
+#include "link/PortsWindow.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/PortIO.h"
@@ -113,10 +114,14 @@ private:
 // Runs a query and shows its answer, or readError when the reply came short;
 // the query itself refuses when the serial port is not connected.
 void showQueryAnswer(Commands::Query query, const QString& readError) {
-    const Commands::QueryResult result = Commands::runQuery(
-        query,
-        QStringLiteral(" A porta serial não está selecionada - Este comando não está disponível na "
-                       "Paralela"));
+    Commands::QueryResult result;
+    {
+        // The read may hold the program for its whole time-out.
+        const WaitCursor wait(LinkState.SerialConnected);
+        result = Commands::runQuery(query, QStringLiteral(" A porta serial não está selecionada - "
+                                                          "Este comando não está disponível na "
+                                                          "Paralela"));
+    }
     switch (result.outcome) {
     case Commands::QueryResult::Outcome::NotSerial:
         break;
@@ -127,6 +132,12 @@ void showQueryAnswer(Commands::Query query, const QString& readError) {
         Messages::plainMessage(result.shownText());
         break;
     }
+}
+
+QAction* menuItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
+    return action;
 }
 
 } // namespace
@@ -172,6 +183,26 @@ void TForm1::createControls() {
     Image2->setPixmap(QPixmap(QStringLiteral(":/pictures/banner.png")));
     Image2->setGeometry(4, 4, 577, 113);
 
+    createFileControls();
+
+    createButtonsAndLeds();
+
+    Image1 = new ClickableImage(ClientArea);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/receipt.png")));
+    Image1->setAlignment(Qt::AlignCenter);
+    Image1->setGeometry(344, 360, 377, 89);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(400);
+
+    PortIO1 = new TPortIO(this);
+    PortIO1->setObjectName(QStringLiteral("PortIO1"));
+}
+
+// The loaded file's text, progress, name and size.
+void TForm1::createFileControls() {
     StaticText1 =
         staticText(ClientArea, "StaticText1", QStringLiteral("Texto do arquivo"), 14, 160);
 
@@ -216,7 +247,10 @@ void TForm1::createControls() {
     menuColoured.setColor(QPalette::Window, QApplication::palette("QMenu").color(QPalette::Window));
     StaticText3->setPalette(menuColoured);
     StaticText3->setGeometry(544, 204, 161, 33);
+}
 
+// The four buttons and the link LEDs with their labels.
+void TForm1::createButtonsAndLeds() {
     BitBtn3 = bitBtn(ClientArea, "BitBtn3", QStringLiteral("&Enviar"), ":/pictures/send.png",
                      {352, 256, 105, 57});
     BitBtn3->setToolTip(QStringLiteral("Envia dados para a impressora"));
@@ -248,30 +282,12 @@ void TForm1::createControls() {
         label->setFont(labelFont);
         label->adjustSize();
     }
-
-    Image1 = new ClickableImage(ClientArea);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/receipt.png")));
-    Image1->setAlignment(Qt::AlignCenter);
-    Image1->setGeometry(344, 360, 377, 89);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(400);
-
-    PortIO1 = new TPortIO(this);
-    PortIO1->setObjectName(QStringLiteral("PortIO1"));
 }
 
 void TForm1::createMenu() {
     MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
 
-    auto item = [](QMenu* menu, const char* name, const QString& caption) {
-        QAction* action = menu->addAction(caption);
-        action->setObjectName(QLatin1String(name));
-        return action;
-    };
     auto submenu = [this](const char* name, const QString& caption) {
         QMenu* menu = MainMenu1->addMenu(caption);
         menu->setObjectName(QLatin1String(name));
@@ -280,38 +296,17 @@ void TForm1::createMenu() {
     };
 
     Arquivo1 = submenu("Arquivo1", QStringLiteral("&Arquivo"));
-    Abrir1 = item(Arquivo1, "Abrir1", QStringLiteral("&Abrir"));
-    Sair1 = item(Arquivo1, "Sair1", QStringLiteral("&Sair"));
+    Abrir1 = menuItem(Arquivo1, "Abrir1", QStringLiteral("&Abrir"));
+    Sair1 = menuItem(Arquivo1, "Sair1", QStringLiteral("&Sair"));
     Sair1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
 
     Programar1 = submenu("Programar1", QStringLiteral("&Programar"));
-    Enviar1 = item(Programar1, "Enviar1", QStringLiteral("&Enviar"));
-    Enviar1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_E));
-    Enviar1->setToolTip(QStringLiteral("Envia o conteúdo do buffer para o dispositivo"));
-    Enviar1->setStatusTip(Enviar1->toolTip());
-    Paralela1 = item(Programar1, "Paralela1", QStringLiteral("&Paralela"));
-    Serial1 = item(Programar1, "Serial1", QStringLiteral("&Serial"));
-    Serial1->setToolTip(QStringLiteral("Programa a porta serial"));
-    Serial1->setStatusTip(Serial1->toolTip());
-    ProgramaImpresso1 =
-        item(Programar1, "ProgramaImpresso1", QStringLiteral("Programa &Impressão"));
-    Autenticao1 = item(Programar1, "Autenticao1", QStringLiteral("Sinalização do &RTS"));
-    Autenticao2 = item(Programar1, "Autenticao2", QStringLiteral("&Autenticação"));
-    Gaveta1 = item(Programar1, "Gaveta1", QStringLiteral("&Gaveta"));
-    Reset1 = item(Programar1, "Reset1", QStringLiteral("Reset"));
-    Pagina1 = item(Programar1, "Pagina1", QStringLiteral("Pagina"));
-    ProgramarBitmap1 = item(Programar1, "ProgramarBitmap1", QStringLiteral("Programar &Bitmap"));
-    ImprimeBitmap1 = item(Programar1, "ImprimeBitmap1", QStringLiteral("Imprime Bitmap"));
-    N4048Caracteres1 = item(Programar1, "N4048Caracteres1", QStringLiteral("&Caracteres p/ Linha"));
-    SensorPapel1 = item(Programar1, "SensorPapel1", QStringLiteral("Sensor Papel"));
-    AvancodeLinhas1 = item(Programar1, "AvancodeLinhas1", QStringLiteral("Avanco de Linhas"));
-    Teclado1 = item(Programar1, "Teclado1", QStringLiteral("Teclado"));
-    N1 = item(Programar1, "N1", QStringLiteral("Modo Dump"));
+    createProgramarMenu();
 
     Sobre1 = submenu("Sobre1", QStringLiteral("&Sobre"));
-    Autor1 = item(Sobre1, "Autor1", QStringLiteral("&Programa"));
-    Impressora1 = item(Sobre1, "Impressora1", QStringLiteral("&Impressora"));
-    Firmware1 = item(Sobre1, "Firmware1", QStringLiteral("&Firmware"));
+    Autor1 = menuItem(Sobre1, "Autor1", QStringLiteral("&Programa"));
+    Impressora1 = menuItem(Sobre1, "Impressora1", QStringLiteral("&Impressora"));
+    Firmware1 = menuItem(Sobre1, "Firmware1", QStringLiteral("&Firmware"));
 
     auto* sendKey =
         new MenuKeyFirst(this, QKeySequence(Qt::ALT | Qt::Key_E), [this] { Enviar1->trigger(); });
@@ -320,6 +315,40 @@ void TForm1::createMenu() {
     auto* aboutKey = new MenuKeyFirst(this, QKeySequence(Qt::ALT | Qt::Key_S),
                                       [this] { MainMenu1->setActiveAction(Sobre1->menuAction()); });
     aboutKey->watch(BitBtn1);
+}
+
+// "&Programar": the file send, the connections, the settings and commands.
+void TForm1::createProgramarMenu() {
+    const auto item = [this](const char* name, const QString& caption) {
+        return menuItem(Programar1, name, caption);
+    };
+    Enviar1 = item("Enviar1", QStringLiteral("&Enviar"));
+    Enviar1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_E));
+    Enviar1->setToolTip(QStringLiteral("Envia o conteúdo do buffer para o dispositivo"));
+    Enviar1->setStatusTip(Enviar1->toolTip());
+    Paralela1 = item("Paralela1", QStringLiteral("&Paralela"));
+    Serial1 = item("Serial1", QStringLiteral("&Serial"));
+    Serial1->setToolTip(QStringLiteral("Programa a porta serial"));
+    Serial1->setStatusTip(Serial1->toolTip());
+    ProgramaImpresso1 = item("ProgramaImpresso1", QStringLiteral("Programa &Impressão"));
+    Autenticao1 = item("Autenticao1", QStringLiteral("Sinalização do &RTS"));
+    Autenticao2 = item("Autenticao2", QStringLiteral("&Autenticação"));
+    Gaveta1 = item("Gaveta1", QStringLiteral("&Gaveta"));
+    Reset1 = item("Reset1", QStringLiteral("Reset"));
+    Pagina1 = item("Pagina1", QStringLiteral("Pagina"));
+    ProgramarBitmap1 = item("ProgramarBitmap1", QStringLiteral("Programar &Bitmap"));
+    ImprimeBitmap1 = item("ImprimeBitmap1", QStringLiteral("Imprime Bitmap"));
+    N4048Caracteres1 = item("N4048Caracteres1", QStringLiteral("&Caracteres p/ Linha"));
+    SensorPapel1 = item("SensorPapel1", QStringLiteral("Sensor Papel"));
+    AvancodeLinhas1 = item("AvancodeLinhas1", QStringLiteral("Avanco de Linhas"));
+    Teclado1 = item("Teclado1", QStringLiteral("Teclado"));
+    N1 = item("N1", QStringLiteral("Modo Dump"));
+    Programar1->addSeparator();
+    ImpressoraVirtual1 = item("ImpressoraVirtual1", QStringLiteral("Impressora virtual"));
+    ImpressoraVirtual1->setVisible(false);
+    PortasdoSistema1 = item("PortasdoSistema1", QStringLiteral("Portas do sistema"));
+    PortasdoSistema1->setToolTip(QStringLiteral("Escolhe o dispositivo de cada porta COM e LPT"));
+    PortasdoSistema1->setStatusTip(PortasdoSistema1->toolTip());
 }
 
 void TForm1::wireHandlers() {
@@ -355,6 +384,10 @@ void TForm1::wireHandlers() {
     connect(Image1, &ClickableImage::clicked, this, handler(this, &TForm1::Image1Click));
     connect(Image1, &ClickableImage::doubleClicked, this, handler(this, &TForm1::Image1DblClick));
     connect(Timer1, &QTimer::timeout, this, handler(&Timer1Timer));
+    connect(ImpressoraVirtual1, &QAction::triggered, this,
+            handler(this, &TForm1::ImpressoraVirtual1Click));
+    connect(PortasdoSistema1, &QAction::triggered, this,
+            handler(this, &TForm1::PortasdoSistema1Click));
 }
 
 void TForm1::FormCreate() {
@@ -475,6 +508,20 @@ void TForm1::Image1Click() {
 }
 void TForm1::Image1DblClick() {
     Form5->hide();
+}
+
+void TForm1::ImpressoraVirtual1Click() {
+    if (showVirtualPrinter_)
+        showVirtualPrinter_();
+}
+
+void TForm1::PortasdoSistema1Click() {
+    PortsWindow->showForm();
+}
+
+void TForm1::attachVirtualPrinter(std::function<void()> show) {
+    showVirtualPrinter_ = std::move(show);
+    ImpressoraVirtual1->setVisible(true);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

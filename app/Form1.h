@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 class ClickableImage;
 class QAction;
 class QFrame;
@@ -74,6 +76,8 @@ public:
     QAction* AvancodeLinhas1;
     QAction* Teclado1;
     QAction* N1;
+    QAction* ImpressoraVirtual1; // present only while a virtual printer is attached
+    QAction* PortasdoSistema1;
     QMenu* Sobre1;
     QAction* Autor1;
     QAction* Impressora1;
@@ -108,13 +112,25 @@ public slots:
     void Firmware1Click();
     void Image1Click();
     void Image1DblClick();
+    void ImpressoraVirtual1Click();
+    void PortasdoSistema1Click();
+
+public:
+    // A virtual printer is attached: "Impressora virtual" appears and shows
+    // its window through show.
+    void attachVirtualPrinter(std::function<void()> show);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls();
+    void createFileControls();
+    void createButtonsAndLeds();
+    void createProgramarMenu();
     void createMenu();
     void wireHandlers();
     void runSendCommand(const QString& noInterfaceText);
+
+    std::function<void()> showVirtualPrinter_;
 };

@@ -62,6 +62,16 @@ QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, cons
     return button;
 }
 
+WaitCursor::WaitCursor(bool active) : active_(active) {
+    if (active_)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+WaitCursor::~WaitCursor() {
+    if (active_)
+        QGuiApplication::restoreOverrideCursor();
+}
+
 void showWindow(QWidget* window) {
     window->show();
     window->raise();

@@ -47,6 +47,19 @@ private:
 QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
                     const QRect& place, int glyphSize = 26);
 
+// The wait cursor over every window while the program is held waiting for
+// the printer (a query's reply); nothing when active is false.
+class WaitCursor {
+public:
+    explicit WaitCursor(bool active = true);
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    bool active_;
+};
+
 // Makes a window visible and brings it to the front without waiting for it.
 void showWindow(QWidget* window);
 // Places a window whose size is set so that it sits in the middle of the screen.

@@ -16,6 +16,7 @@
 #include "commands/Form8.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
+#include "link/PortsWindow.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 
@@ -35,6 +36,7 @@ TForm13* Form13 = nullptr;
 TForm14* Form14 = nullptr;
 TForm15* Form15 = nullptr;
 TForm16* Form16 = nullptr;
+TPortsWindow* PortsWindow = nullptr;
 
 void createForms() {
     // The pictures live in a static library; register them before any window
@@ -57,6 +59,7 @@ void createForms() {
     Form14 = new TForm14;
     Form15 = new TForm15;
     Form16 = new TForm16;
+    PortsWindow = new TPortsWindow;
 
     // The serial LEDs could not be bound while Form1 was being made: ComPort1
     // comes with Form3.
@@ -73,6 +76,8 @@ void destroyForms() {
         Form1->ComLed1->SetComPort(nullptr);
         Form1->ComLed2->SetComPort(nullptr);
     }
+    delete PortsWindow;
+    PortsWindow = nullptr;
     delete Form16;
     delete Form15;
     delete Form14;

@@ -18,6 +18,7 @@ class TForm13;
 class TForm14;
 class TForm15;
 class TForm16;
+class TPortsWindow;
 
 extern TForm1* Form1;
 extern TForm2* Form2;
@@ -35,6 +36,8 @@ extern TForm13* Form13;
 extern TForm14* Form14;
 extern TForm15* Form15;
 extern TForm16* Form16;
+// "Portas do sistema", made after the sixteen windows.
+extern TPortsWindow* PortsWindow;
 
 // Creates Form1 ... Form16 in that order, all hidden; Form1 is the main
 // window. Then binds what needed a later window (the serial LEDs to ComPort1

@@ -10,11 +10,14 @@ int sendDepth = 0;
 bool pending = false;
 Quitter quitter;
 
+// Leaves the event loop without asking any window first: quit() would try to
+// close every window and give up at the first dialog that refuses, hiding the
+// others on its way.
 void quitNow() {
     if (quitter)
         quitter();
     else
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
 }
 
 } // namespace

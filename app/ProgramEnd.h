@@ -26,7 +26,8 @@ public:
     SendScope& operator=(const SendScope&) = delete;
 };
 
-// What "end the program" does: QCoreApplication::quit() unless a test has
+// What "end the program" does: leave the event loop, whatever windows are
+// open (main() then destroys them all), unless a test has
 // installed something else. Returns the previous action; an empty one
 // restores the default.
 using Quitter = std::function<void()>;

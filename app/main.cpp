@@ -5,8 +5,8 @@
 #include "app/LinkWiring.h"
 #include "app/MessageBoxes.h"
 #include "app/Messages.h"
-#include "link/comport/PortMap.h"
-#include "link/portio/LptMap.h"
+#include "link/PortChoices.h"
+#include "link/PortsWindow.h"
 #include "sim/VirtualPrinterSetup.h"
 
 #include <QTimer>
@@ -14,28 +14,43 @@
 #include <exception>
 #include <memory>
 
+namespace {
+
+// Outlives the windows: closing ComPort1 with Form3 still talks to it.
+std::unique_ptr<VirtualPrinterStation> virtualPrinter;
+
+// Attaches the virtual printer when a port first leads to it, and shows its
+// window; the main window's menu then shows it again whenever asked.
+void attachVirtualPrinter() {
+    if (!virtualPrinter) {
+        virtualPrinter = std::make_unique<VirtualPrinterStation>();
+        Form1->attachVirtualPrinter([] { virtualPrinter->showBeside(Form1); });
+    }
+    virtualPrinter->showBeside(Form1);
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    const QString version = QStringLiteral(TELLUMO_VERSION);
+    answerHelpOrVersion(argc, argv, version);
     TApplication app(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral(TELLUMO_VERSION));
+    QApplication::setApplicationVersion(version);
 
     const CommandLineOptions options = parseCommandLine(QApplication::arguments());
-    for (auto it = options.comDevices.cbegin(); it != options.comDevices.cend(); ++it)
-        PortMap::map(it.key(), it.value());
-    for (auto it = options.lptDevices.cbegin(); it != options.lptDevices.cend(); ++it)
-        LptMap::map(it.key(), it.value());
+    PortChoices::applyAtStart(options);
 
     MessageBoxSink messageBoxes;
     Messages::setSink(&messageBoxes);
-
-    // Outlives the windows: closing ComPort1 with Form3 still talks to it.
-    std::unique_ptr<VirtualPrinterStation> virtualPrinter;
 
     // An exception while the windows are made is shown and ends the program;
     // one leaving a handler later is caught by the application object.
     try {
         createForms();
         wireLinkDevices();
-        virtualPrinter = setUpVirtualPrinter(options, Form1);
+        if (PortChoices::anyVirtual())
+            attachVirtualPrinter();
+        QObject::connect(PortsWindow, &TPortsWindow::virtualPrinterChosen, attachVirtualPrinter);
         // The start-up benchmark's probe: report the first idle moment of the
         // event loop, once the main window is up, and end.
         if (qEnvironmentVariableIsSet("TELLUMO_QUIT_WHEN_IDLE")) {
@@ -51,5 +66,6 @@ int main(int argc, char* argv[]) {
     }
     unwireLinkDevices();
     destroyForms();
+    virtualPrinter.reset();
     return 0;
 }

@@ -6,9 +6,12 @@
 #include "app/Messages.h"
 #include "commands/QueryProcedure.h"
 #include "link/LinkState.h"
+#include "link/OpenFailure.h"
+#include "link/PortsWindow.h"
 #include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "link/comport/PortMap.h"
 
 #include <QAction>
 #include <QIcon>
@@ -91,6 +94,7 @@ TForm3::~TForm3() {
 void TForm3::createControls() {
     RadioGroup2 = radioGroup(this, "RadioGroup2", QStringLiteral("Porta Serial"), PortItems, 1,
                              {16, 12, 201, 137});
+    showDevicesAsHints(RadioGroup2);
     RadioGroup1 = radioGroup(this, "RadioGroup1", QStringLiteral("Baud Rate"), BaudItems, 3,
                              {240, 12, 201, 161});
     RadioGroup1->setEnabled(false);
@@ -195,8 +199,10 @@ void TForm3::BitBtn2Click() {
             }
             showDisconnected();
             LinkState.SerialConnected = false;
-            Messages::warningBox(QStringLiteral(
-                "Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta"));
+            Messages::warningBox(OpenFailure::withCause(
+                QStringLiteral(
+                    "Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta"),
+                OpenFailure::serialCause(PortMap::device(ComPort1->Port()))));
         }
     }
     modelProbe();
@@ -207,6 +213,7 @@ void TForm3::BitBtn2Click() {
 void TForm3::modelProbe() {
     if (LinkState.SerialConnected && LinkState.CtsActive) {
         // A short or missing reply leaves the mode as it was, without a word.
+        const WaitCursor wait;
         if (const std::optional<QByteArray> model = Commands::exchangeQuery(Commands::Query::Model))
             LinkState.CompatibleMode = *model == CompatibleModelName;
     } else if (LinkState.SerialConnected) {

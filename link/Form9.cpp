@@ -6,8 +6,11 @@
 #include "app/Messages.h"
 #include "link/Form3.h"
 #include "link/LinkState.h"
+#include "link/OpenFailure.h"
+#include "link/PortsWindow.h"
 #include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
+#include "link/portio/LptMap.h"
 #include "link/portio/PortIO.h"
 
 #include <QAction>
@@ -48,6 +51,7 @@ void TForm9::createControls() {
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1->SetItemIndex(0);
     RadioGroup1->setGeometry(12, 12, 113, 89);
+    showDevicesAsHints(RadioGroup1);
     CheckBox1 =
         checkBox(this, "CheckBox1", QStringLiteral("Verifica Busy"), true, {138, 30, 105, 21});
     CheckBox2 =
@@ -72,28 +76,7 @@ void TForm9::BitBtn1Click() {
     portIO.DriverPath = QCoreApplication::applicationDirPath();
 
     if (LinkState.ParallelConnected) {
-        Form1->Serial1->setEnabled(true);
-        Form1->ComLed1->show();
-        Form1->ComLed2->show();
-        Form1->ComLed3->hide();
-        Form1->ComLed4->hide();
-        Form1->ComLed5->hide();
-
-        Form1->Timer1->stop();
-        LinkState.FaultBlinkPhase = false;
-        Form1->Label3->hide();
-        Form1->ComLed5->SetState(lsOff);
-        Form1->Label1->setText(QStringLiteral("CTS"));
-        Form1->Label1->adjustSize();
-
-        LinkState.ParallelConnected = false;
-        BitBtn1->setText(QStringLiteral("&Conectar"));
-        RadioGroup1->setEnabled(true);
-
-        portIO.CloseDriver();
-
-        LinkState.CompatibleMode = false;
-        CheckBox2->setChecked(false);
+        disconnectPort(portIO);
         return;
     }
 
@@ -103,7 +86,10 @@ void TForm9::BitBtn1Click() {
     // be among them, or every byte would vanish without a word.
     if (!portIO.ActiveHW() || !portIO.HasPort(base)) {
         portIO.CloseDriver();
-        Messages::warningBox(QStringLiteral("Não foi possível abrir o driver da porta paralela"));
+        const QString port = QLatin1String(base == TPortIO::Lpt1Base ? "LPT1" : "LPT2");
+        Messages::warningBox(OpenFailure::withCause(
+            QStringLiteral("Não foi possível abrir o driver da porta paralela"),
+            OpenFailure::parallelCause(LptMap::device(port))));
         return;
     }
     LinkState.LptBasePort = base;
@@ -128,6 +114,32 @@ void TForm9::BitBtn1Click() {
     RadioGroup1->setEnabled(false);
 
     LinkState.CompatibleMode = CheckBox2->isChecked();
+}
+
+// Back to the serial set of LEDs, the timer stopped, the driver released.
+void TForm9::disconnectPort(TPortIO& portIO) {
+    Form1->Serial1->setEnabled(true);
+    Form1->ComLed1->show();
+    Form1->ComLed2->show();
+    Form1->ComLed3->hide();
+    Form1->ComLed4->hide();
+    Form1->ComLed5->hide();
+
+    Form1->Timer1->stop();
+    LinkState.FaultBlinkPhase = false;
+    Form1->Label3->hide();
+    Form1->ComLed5->SetState(lsOff);
+    Form1->Label1->setText(QStringLiteral("CTS"));
+    Form1->Label1->adjustSize();
+
+    LinkState.ParallelConnected = false;
+    BitBtn1->setText(QStringLiteral("&Conectar"));
+    RadioGroup1->setEnabled(true);
+
+    portIO.CloseDriver();
+
+    LinkState.CompatibleMode = false;
+    CheckBox2->setChecked(false);
 }
 
 void TForm9::BitBtn2Click() {

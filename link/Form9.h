@@ -4,6 +4,7 @@
 
 class QCheckBox;
 class QPushButton;
+class TPortIO;
 class TRadioGroup;
 
 // "Configuração Paralela": connects to the printer over the parallel port
@@ -27,4 +28,5 @@ public slots:
 private:
     void createControls();
     void wireHandlers();
+    void disconnectPort(TPortIO& portIO);
 };

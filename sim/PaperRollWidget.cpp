@@ -11,17 +11,23 @@
 PaperRollWidget::PaperRollWidget(VirtualPrinter* printer, QWidget* parent)
     : QAbstractScrollArea(parent), printer_(printer) {
     setObjectName(QStringLiteral("PaperRoll"));
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A window narrower than the paper scrolls it sideways, so the printer's
+    // window fits small screens without shrinking the dots.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setMinimumWidth(PaperRenderer::paperWidth(zoom_) + verticalScrollBar()->sizeHint().width() +
-                    2 * frameWidth());
     viewport()->setBackgroundRole(QPalette::Dark);
     connect(printer_, &VirtualPrinter::paperChanged, this, &PaperRollWidget::paperChanged);
     paperChanged();
 }
 
 QSize PaperRollWidget::sizeHint() const {
-    return {minimumWidth(), 460};
+    return {PaperRenderer::paperWidth(zoom_) + verticalScrollBar()->sizeHint().width() +
+                2 * frameWidth(),
+            460};
+}
+
+QSize PaperRollWidget::minimumSizeHint() const {
+    return {320, 160};
 }
 
 void PaperRollWidget::paperChanged() {
@@ -48,6 +54,10 @@ void PaperRollWidget::updateScrollBar() {
     bar->setPageStep(viewport()->height());
     bar->setSingleStep(static_cast<int>(PaperRenderer::TextLineDots * dot()));
     bar->setRange(0, std::max(0, total - viewport()->height()));
+    QScrollBar* across = horizontalScrollBar();
+    across->setPageStep(viewport()->width());
+    across->setSingleStep(static_cast<int>(PaperRenderer::TextLineDots * dot()));
+    across->setRange(0, std::max(0, PaperRenderer::paperWidth(zoom_) - viewport()->width()));
 }
 
 void PaperRollWidget::resizeEvent(QResizeEvent* event) {
@@ -59,7 +69,8 @@ void PaperRollWidget::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const int offset = verticalScrollBar()->value();
     const int paperWidth = PaperRenderer::paperWidth(zoom_);
-    const qreal x = std::max(0, (viewport()->width() - paperWidth) / 2);
+    const int spare = viewport()->width() - paperWidth;
+    const qreal x = spare >= 0 ? spare / 2 : -horizontalScrollBar()->value();
     painter.fillRect(viewport()->rect(), palette().dark());
     const qreal bottom = std::min<qreal>(viewport()->height(),
                                          tops_.last() + PaperRenderer::MarginDots * dot() - offset);

@@ -14,6 +14,7 @@ public:
     explicit PaperRollWidget(VirtualPrinter* printer, QWidget* parent = nullptr);
 
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,15 +1,27 @@
 #pragma once
 
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <deque>
 
 class QSocketNotifier;
 class VirtualPrinter;
 
 // Serves the virtual printer on a pseudo-terminal, so that any serial program
 // can open the terminal's path as its port: what the program writes goes to
-// the printer, the printer's replies come back as the port's input. A
-// pseudo-terminal has no modem lines, so the printer is always ready there.
+// the printer, the printer's replies come back as the port's input.
+//
+// A pseudo-terminal has no modem lines, so the printer is always "ready"
+// there and the only flow control left is to stop reading: while the
+// printer's buffer is full the bytes stay in the terminal and the writer
+// blocks, so nothing written is ever lost. Replies go out as the terminal
+// takes them; one the host has not read within the write time-out of the
+// printer's interface is dropped and logged, so a host that never reads
+// cannot stall the printer.
 //
 // The server holds the terminal's own end open too: the terminal starts raw
 // (no echo of the printer's input back to it) and survives programs opening
@@ -25,13 +37,34 @@ public:
     // The terminal's path, for example /dev/pts/3.
     QString path() const { return path_; }
 
+    // How long a reply of this many bytes waits for the host: the interface's
+    // write time-out, 1000 ms and 100 ms per byte.
+    static qint64 replyTimeoutMs(qsizetype bytes) { return 1000 + 100 * bytes; }
+
+    // At the end: takes what is still waiting in the terminal (at most
+    // maxBytes), printing as much as needed to make room for it, so that what
+    // a program wrote before the printer was stopped still reaches the paper.
+    void takeWaitingBytes(qsizetype maxBytes = 1 << 20);
+
 private:
+    struct Reply {
+        QByteArray bytes;
+        qint64 deadline = 0;
+    };
+
     void readable();
+    void followPrinter();
     void reply(const QByteArray& bytes);
+    void writeReplies();
+    void dropLateReplies();
 
     VirtualPrinter* printer_;
     int master_ = -1;
     int terminal_ = -1;
     QString path_;
-    QSocketNotifier* notifier_ = nullptr;
+    QSocketNotifier* reader_ = nullptr;
+    QSocketNotifier* writer_ = nullptr;
+    std::deque<Reply> replies_;
+    QElapsedTimer clock_;
+    QTimer lateReplies_;
 };

@@ -65,15 +65,14 @@ void VirtualPrinter::receive(const QByteArray& bytes) {
             ++lostNow;
             continue;
         }
-        overflowing_ = false;
         take(static_cast<uint8_t>(c));
     }
+    // Every loss is counted and logged: a host that ignores the ready line
+    // must see how much it lost.
     if (lostNow > 0) {
         lostBytes_ += lostNow;
-        if (!overflowing_)
-            note(PrinterLogEntry::Kind::Warning,
-                 QStringLiteral("Buffer cheio: %1 byte(s) perdido(s)").arg(lostNow));
-        overflowing_ = true;
+        note(PrinterLogEntry::Kind::Warning,
+             QStringLiteral("Buffer cheio: %1 byte(s) perdido(s)").arg(lostNow));
     }
     updateReadiness();
     changed();
@@ -835,6 +834,10 @@ void VirtualPrinter::clearPaper() {
 
 void VirtualPrinter::logEvent(const QString& text) {
     note(PrinterLogEntry::Kind::Command, text);
+}
+
+void VirtualPrinter::logWarning(const QString& text) {
+    note(PrinterLogEntry::Kind::Warning, text);
 }
 
 std::optional<GlyphColumns> VirtualPrinter::userCharacter(uint8_t code) const {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <optional>
@@ -104,6 +105,8 @@ public:
     void setBufferSize(int bytes); // clamped to 1 KiB .. 1 MiB
     int bufferSize() const { return bufferSize_; }
     int bufferFill() const;
+    // Bytes the buffer can still take without losing any.
+    int room() const { return std::max(0, bufferSize_ - bufferFill()); }
     // The printer's own reset: buffer emptied, dump mode left, modes and
     // downloaded characters back to power-on.
     void powerReset();
@@ -112,6 +115,8 @@ public:
     void pressFeedKey();
     // Puts an event of the printer's surroundings (a port opened) in the log.
     void logEvent(const QString& text);
+    // Puts a fault of the printer's surroundings (a reply nobody read) in the log.
+    void logWarning(const QString& text);
 
     // What the commands have set.
     bool drawerOpen() const { return drawerOpen_; }
@@ -228,7 +233,6 @@ private:
     double linesPerSecond_ = DefaultLinesPerSecond;
     int bufferSize_ = DefaultBufferSize;
     bool nearlyFull_ = false;
-    bool overflowing_ = false;
     int lostBytes_ = 0;
     bool drawerOpen_ = false;
     qint64 drawerClosesAt_ = 0;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
 #include <memory>
 
-struct CommandLineOptions;
 class PrinterClock;
 class PrinterLinks;
 class QWidget;
@@ -10,7 +13,8 @@ class VirtualPrinter;
 class VirtualPrinterWindow;
 
 // The virtual printer as the program runs it: the emulation on the wall
-// clock, attached to every port mapped to "virtual", and its window.
+// clock, attached to every port mapped to "virtual", and its window. main()
+// makes one when a port first leads to "virtual" and keeps it to the end.
 class VirtualPrinterStation {
 public:
     VirtualPrinterStation();
@@ -21,7 +25,8 @@ public:
     VirtualPrinter* printer() const { return printer_.get(); }
     PrinterLinks* links() const { return links_.get(); }
     VirtualPrinterWindow* window() const { return window_.get(); }
-    // Shows the window with its left edge just right of the main window.
+    // Shows the window wholly on the screen, beside the main window when
+    // there is room; shown again, it comes back where it was left.
     void showBeside(QWidget* mainWindow);
 
 private:
@@ -29,13 +34,22 @@ private:
     std::unique_ptr<PrinterClock> clock_;
     std::unique_ptr<PrinterLinks> links_;
     std::unique_ptr<VirtualPrinterWindow> window_;
+    bool placed_ = false;
 };
 
-// For main(), after the command line's port mappings have been applied and
-// the main window exists: with --virtual-printer, maps COM1-COM4 and
-// LPT1-LPT2 to "virtual" (except ports the command line mapped to a device)
-// and shows the printer's window beside the main window. When any port is
-// mapped to "virtual", returns the station serving them, which main() keeps
-// until the program ends; otherwise returns null.
-std::unique_ptr<VirtualPrinterStation> setUpVirtualPrinter(const CommandLineOptions& options,
-                                                           QWidget* mainWindow);
+// Where two windows go, as frame rectangles' top-left corners.
+struct WindowPlaces {
+    QPoint main;
+    QPoint beside;
+};
+// Places a window of the given frame size wholly inside the available screen
+// area: right of the main window, else left of it; when neither side has room
+// but the two fit side by side, the main window moves over to make room;
+// otherwise the main window goes to the left edge and the window to the right
+// edge, covering as little of it as it can. Without a main window (a null
+// rectangle) it is centred.
+WindowPlaces placeBeside(QSize frame, const QRect& mainFrame, const QRect& available);
+
+// Shows a window placed by placeBeside() on the main window's screen, made
+// smaller when it is larger than the screen. mainWindow may be null.
+void showOnScreen(QWidget* window, QWidget* mainWindow);

@@ -174,21 +174,26 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     log_->setMaximumBlockCount(5000);
     log_->setLineWrapMode(QPlainTextEdit::NoWrap);
     log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    log_->setFixedHeight(150);
+    log_->setMinimumHeight(120);
 
+    // The paper takes the whole width on top and the panel sits beside the
+    // log below it, so the window is little wider than the paper and fits
+    // beside the main window on a common screen.
     auto* side = new QVBoxLayout;
     side->addWidget(lamps);
     side->addWidget(controls);
     side->addWidget(state);
     side->addLayout(buttons);
     side->addStretch(1);
-    auto* upper = new QHBoxLayout;
-    upper->addWidget(roll_, 1);
-    upper->addLayout(side);
+    auto* logColumn = new QVBoxLayout;
+    logColumn->addWidget(new QLabel(QStringLiteral("Bytes recebidos (←) e enviados (→):"), this));
+    logColumn->addWidget(log_, 1);
+    auto* lower = new QHBoxLayout;
+    lower->addLayout(side);
+    lower->addLayout(logColumn, 1);
     auto* top = new QVBoxLayout(this);
-    top->addLayout(upper, 1);
-    top->addWidget(new QLabel(QStringLiteral("Bytes recebidos (←) e enviados (→):"), this));
-    top->addWidget(log_);
+    top->addWidget(roll_, 1);
+    top->addLayout(lower);
 
     connect(paperOut_, &QCheckBox::toggled, printer_, &VirtualPrinter::setPaperOut);
     connect(offline_, &QCheckBox::toggled, printer_, &VirtualPrinter::setOffline);

@@ -370,6 +370,24 @@ int VirtualPortEnd::SetCommTimeouts(const TCommTimeouts& timeouts) {
     return 0;
 }
 
+// When a write looks at the line again: as the block's last byte leaves a
+// free line, a delivery step later while someone reads, a held step later
+// while CTS holds it and the reader runs on the writing thread, and never
+// past the write's deadline; max() when only an event can move it on.
+VirtualLine::Clock::time_point VirtualLine::nextWriteLookLocked(Clock::time_point now,
+                                                                Clock::time_point deadline,
+                                                                bool held,
+                                                                bool receiverHere) const {
+    auto next = held ? Clock::time_point::max()
+                     : txCursor_ + (int64_t(txBlock_.size()) - txSent_) *
+                                       std::chrono::nanoseconds(10'000'000'000LL / dcb_.BaudRate);
+    if (receiver_.set && !held)
+        next = std::min(next, now + deliveryStep);
+    if (held && receiverHere)
+        next = std::min(next, now + heldStep);
+    return std::min(next, deadline);
+}
+
 int VirtualPortEnd::Write(const char* data, int count, int& written) {
     written = 0;
     VirtualLine& l = *line_;
@@ -420,15 +438,7 @@ int VirtualPortEnd::Write(const char* data, int count, int& written) {
             lock.lock();
             continue;
         }
-        auto next =
-            held ? Clock::time_point::max()
-                 : l.txCursor_ + (int64_t(l.txBlock_.size()) - l.txSent_) *
-                                     std::chrono::nanoseconds(10'000'000'000LL / l.dcb_.BaudRate);
-        if (receiver && !held)
-            next = std::min(next, now + deliveryStep);
-        if (held && receiverHere)
-            next = std::min(next, now + heldStep);
-        next = std::min(next, deadline);
+        const auto next = l.nextWriteLookLocked(now, deadline, held, receiverHere);
         if (next == Clock::time_point::max())
             l.changed_.wait(lock);
         else

@@ -123,6 +123,8 @@ private:
     };
 
     void advanceLocked(Clock::time_point now);
+    Clock::time_point nextWriteLookLocked(Clock::time_point now, Clock::time_point deadline,
+                                          bool held, bool receiverHere) const;
     void raiseLocked(TComEvents events);
     void deliverArrivals(bool idleTick);
     void notifyOpen(bool open);

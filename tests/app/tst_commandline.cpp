@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "link/comport/PortMap.h"
 
+#include <QProcess>
 #include <QTest>
 
 class CommandLineTest : public QObject {
@@ -44,6 +45,35 @@ private slots:
         QVERIFY(!o.comDevices.contains("COM1"));
         QCOMPARE(o.lptDevices.value("LPT2"), QStringLiteral("/dev/parport3"));
         QVERIFY(o.virtualPrinter);
+    }
+
+    // Answered before the program reaches for a display, so they work on a
+    // bare terminal.
+    void helpAndVersionNeedNoDisplay_data() {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("--help") << "--help"
+                                << "--com2 <DEVICE>";
+        QTest::newRow("-h") << "-h"
+                            << "Portas do sistema";
+        QTest::newRow("--version") << "--version"
+                                   << "Tellumo 3.3";
+    }
+    void helpAndVersionNeedNoDisplay() {
+        QFETCH(QString, argument);
+        QFETCH(QString, said);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QProcess tellumo;
+        tellumo.setProcessEnvironment(environment);
+        tellumo.start(QStringLiteral(TELLUMO_BINARY), {argument});
+        QVERIFY(tellumo.waitForFinished(20000));
+        const QString output = QString::fromLocal8Bit(tellumo.readAllStandardOutput());
+        QCOMPARE(tellumo.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tellumo.exitCode(), 0);
+        QVERIFY2(output.contains(said), qPrintable(output));
     }
 
     void noArgumentsMeansDefaults() {

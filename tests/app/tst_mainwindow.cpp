@@ -4,6 +4,7 @@
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
+#include "app/FormBase.h"
 #include "app/Forms.h"
 #include "app/Handlers.h"
 #include "app/LinkWiring.h"
@@ -13,6 +14,7 @@
 #include "link/Form3.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
+#include "link/PortsWindow.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 
@@ -67,6 +69,7 @@ public:
 class MainWindowTest : public QObject {
     Q_OBJECT
     int quits = 0;
+    int virtualPrinterShown = 0;
     ProgramEnd::Quitter previousQuitter;
 
 private slots:
@@ -303,29 +306,45 @@ private slots:
         QTest::addColumn<QStringList>("names");
         QTest::newRow("Arquivo") << "&Arquivo" << QStringList{"&Abrir", "&Sair"}
                                  << QStringList{"Abrir1", "Sair1"};
-        QTest::newRow("Programar")
-            << "&Programar"
-            << QStringList{"&Enviar",
-                           "&Paralela",
-                           "&Serial",
-                           "Programa &Impressão",
-                           "Sinalização do &RTS",
-                           "&Autenticação",
-                           "&Gaveta",
-                           "Reset",
-                           "Pagina",
-                           "Programar &Bitmap",
-                           "Imprime Bitmap",
-                           "&Caracteres p/ Linha",
-                           "Sensor Papel",
-                           "Avanco de Linhas",
-                           "Teclado",
-                           "Modo Dump"}
-            << QStringList{
-                   "Enviar1",      "Paralela1",        "Serial1",        "ProgramaImpresso1",
-                   "Autenticao1",  "Autenticao2",      "Gaveta1",        "Reset1",
-                   "Pagina1",      "ProgramarBitmap1", "ImprimeBitmap1", "N4048Caracteres1",
-                   "SensorPapel1", "AvancodeLinhas1",  "Teclado1",       "N1"};
+        QTest::newRow("Programar") << "&Programar"
+                                   << QStringList{"&Enviar",
+                                                  "&Paralela",
+                                                  "&Serial",
+                                                  "Programa &Impressão",
+                                                  "Sinalização do &RTS",
+                                                  "&Autenticação",
+                                                  "&Gaveta",
+                                                  "Reset",
+                                                  "Pagina",
+                                                  "Programar &Bitmap",
+                                                  "Imprime Bitmap",
+                                                  "&Caracteres p/ Linha",
+                                                  "Sensor Papel",
+                                                  "Avanco de Linhas",
+                                                  "Teclado",
+                                                  "Modo Dump",
+                                                  "",
+                                                  "Impressora virtual",
+                                                  "Portas do sistema"}
+                                   << QStringList{"Enviar1",
+                                                  "Paralela1",
+                                                  "Serial1",
+                                                  "ProgramaImpresso1",
+                                                  "Autenticao1",
+                                                  "Autenticao2",
+                                                  "Gaveta1",
+                                                  "Reset1",
+                                                  "Pagina1",
+                                                  "ProgramarBitmap1",
+                                                  "ImprimeBitmap1",
+                                                  "N4048Caracteres1",
+                                                  "SensorPapel1",
+                                                  "AvancodeLinhas1",
+                                                  "Teclado1",
+                                                  "N1",
+                                                  "",
+                                                  "ImpressoraVirtual1",
+                                                  "PortasdoSistema1"};
         QTest::newRow("Sobre") << "&Sobre" << QStringList{"&Programa", "&Impressora", "&Firmware"}
                                << QStringList{"Autor1", "Impressora1", "Firmware1"};
     }
@@ -343,10 +362,21 @@ private slots:
         for (QAction* a : found->actions()) {
             captions << a->text();
             objectNames << a->objectName();
-            QVERIFY2(a->isEnabled(), qPrintable(a->text()));
+            QVERIFY2(a->isEnabled() || !a->isVisible(), qPrintable(a->text()));
         }
         QCOMPARE(captions, items);
         QCOMPARE(objectNames, names);
+    }
+
+    void theLastItemsReachThePortsAndTheVirtualPrinter() {
+        Form1->PortasdoSistema1->trigger();
+        QVERIFY(PortsWindow->isVisible());
+        PortsWindow->hide();
+        QVERIFY(!Form1->ImpressoraVirtual1->isVisible());
+        Form1->attachVirtualPrinter([this] { ++virtualPrinterShown; });
+        QVERIFY(Form1->ImpressoraVirtual1->isVisible());
+        Form1->ImpressoraVirtual1->trigger();
+        QCOMPARE(virtualPrinterShown, 1);
     }
 
     void menuShortcutsAndHints() {
@@ -494,19 +524,43 @@ private slots:
 
     void everyWayOfEndingEndsAtOnce_data() {
         QTest::addColumn<QString>("way");
-        QTest::newRow("menu Sair") << "menu";
-        QTest::newRow("Alt+F4") << "key";
-        QTest::newRow("button Sair") << "button";
-        QTest::newRow("caption close") << "close";
+        QTest::addColumn<int>("openForm"); // a window left open, 0 for none
+        const std::pair<const char*, const char*> ways[] = {{"menu Sair", "menu"},
+                                                            {"Alt+F4", "key"},
+                                                            {"button Sair", "button"},
+                                                            {"caption close", "close"}};
+        for (const auto& [name, way] : ways)
+            for (int n : {0, 3, 6, 9})
+                QTest::addRow("%s, Form%d open", name, n) << QString::fromLatin1(way) << n;
     }
+    // Through the program's own quit, with the event loop running: windows
+    // that refuse to close, and any other window, stay as they are.
     void everyWayOfEndingEndsAtOnce() {
         QFETCH(QString, way);
-        end(way);
-        QCOMPARE(quits, 1);
+        QFETCH(int, openForm);
+        const ProgramEnd::Quitter counting = ProgramEnd::setQuitter({});
+        if (openForm)
+            showWindow(form(openForm));
+        QWidget bystander;
+        bystander.show();
+        QTimer::singleShot(0, this, [&] { end(way); });
+        QTimer watchdog;
+        watchdog.callOnTimeout([] { QCoreApplication::exit(1); });
+        watchdog.start(5000);
+        const int code = QApplication::exec();
+        ProgramEnd::setQuitter(counting);
+        QCOMPARE(code, 0);
         QVERIFY(Form1->isVisible());
+        QVERIFY(bystander.isVisible());
+        if (openForm)
+            QVERIFY(form(openForm)->isVisible());
     }
 
-    void endingDuringASendWaitsForTheSendToReturn_data() { everyWayOfEndingEndsAtOnce_data(); }
+    void endingDuringASendWaitsForTheSendToReturn_data() {
+        QTest::addColumn<QString>("way");
+        for (const char* way : {"menu", "key", "button", "close"})
+            QTest::newRow(way) << QString::fromLatin1(way);
+    }
     void endingDuringASendWaitsForTheSendToReturn() {
         QFETCH(QString, way);
         {

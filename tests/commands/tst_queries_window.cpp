@@ -15,6 +15,8 @@
 #include "link/comport/ComTypes.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCursor>
 #include <QPushButton>
 #include <QTest>
 
@@ -125,6 +127,34 @@ private slots:
         ask(query);
         QCOMPARE(farEnd->received, request(query));
         QCOMPARE(recorder.entries, (QList<Entry>{{Form::Plain, "Tellumo", shown}}));
+    }
+
+    // A query holds the program for up to its read time-out.
+    void theWaitCursorShowsWhileAReplyIsAwaited_data() {
+        QTest::addColumn<QString>("query"); // "probe": the model probe at connect
+        for (const char* query : {"status", "firmware", "probe"})
+            QTest::newRow(query) << QString::fromLatin1(query);
+    }
+    void theWaitCursorShowsWhileAReplyIsAwaited() {
+        QFETCH(QString, query);
+        if (query != "probe")
+            connectSerial();
+        QList<int> shapes; // the cursor each time the printer got bytes
+        connect(&farEnd->printer, &VirtualPrinter::logged, &farEnd->context,
+                [&](const PrinterLogEntry& entry) {
+                    if (entry.kind == PrinterLogEntry::Kind::Received)
+                        shapes << (QApplication::overrideCursor()
+                                       ? int(QApplication::overrideCursor()->shape())
+                                       : -1);
+                });
+        Messages::Recorder recorder;
+        if (query == "probe")
+            Form3->BitBtn2->click();
+        else
+            ask(query);
+        QVERIFY(!shapes.isEmpty());
+        QCOMPARE(shapes, QList<int>(shapes.size(), Qt::WaitCursor));
+        QVERIFY(!QApplication::overrideCursor());
     }
 
     void aFailedReadGoesToTheExceptionDisplay() {

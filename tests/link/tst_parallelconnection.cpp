@@ -183,15 +183,22 @@ private slots:
         QTest::addColumn<QString>("lpt1");
         QTest::addColumn<QString>("lpt2");
         QTest::addColumn<int>("pick");
-        QTest::newRow("no port at all") << "/nonexistent/parport0"
-                                        << "/nonexistent/parport1" << 0;
-        QTest::newRow("the picked port missing") << "virtual"
-                                                 << "/nonexistent/parport1" << 1;
+        QTest::addColumn<QString>("cause"); // the second line: what the picked device shows
+        QTest::newRow("no port at all")
+            << "/nonexistent/lpt-a"
+            << "/nonexistent/lpt-b" << 0 << "/nonexistent/lpt-a: dispositivo não encontrado";
+        QTest::newRow("the picked port missing")
+            << "virtual"
+            << "/nonexistent/lpt-b" << 1 << "/nonexistent/lpt-b: dispositivo não encontrado";
+        QTest::newRow("the picked port not a parallel port")
+            << "virtual"
+            << "/dev/null" << 1 << "/dev/null: não é uma porta paralela";
     }
     void aDriverThatCannotOpenChangesNothing() {
         QFETCH(QString, lpt1);
         QFETCH(QString, lpt2);
         QFETCH(int, pick);
+        QFETCH(QString, cause);
         LptMap::map(QStringLiteral("LPT1"), lpt1);
         LptMap::map(QStringLiteral("LPT2"), lpt2);
         Form9->RadioGroup1->Item(pick)->click();
@@ -201,7 +208,7 @@ private slots:
 
         Form9->BitBtn1->click();
         QCOMPARE(recorder.entries,
-                 (QList<Entry>{{Messages::Form::Warning, "ATENÇÃO", DriverError}}));
+                 (QList<Entry>{{Messages::Form::Warning, "ATENÇÃO", DriverError + "\n" + cause}}));
         QVERIFY(!LinkState.ParallelConnected);
         QCOMPARE(LinkState.LptBasePort, 0x378);
         QVERIFY(!LinkState.CompatibleMode);

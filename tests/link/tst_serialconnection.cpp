@@ -5,6 +5,7 @@
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "app/Messages.h"
+#include "comport/Pty.h"
 #include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form3.h"
@@ -206,26 +207,42 @@ private slots:
         QCOMPARE(recorder.entries, (QList<Entry>{{Form::Plain, "Tellumo", "PLF110VN"}}));
     }
 
+    // The box's second line names the device and what is wrong with it,
+    // unless another program simply holds it.
     void aPortThatCannotBeOpenedLeavesEverythingDisconnected_data() {
-        QTest::addColumn<bool>("heldByAnother"); // else the device is missing
-        QTest::newRow("held by another opener") << true;
-        QTest::newRow("missing device") << false;
+        QTest::addColumn<QString>("device"); // "held": another port has COM2 open
+        QTest::addColumn<QString>("cause");
+        const QString file = QCoreApplication::applicationFilePath();
+        QTest::newRow("held by another opener") << "held"
+                                                << "";
+        QTest::newRow("pseudo-terminal held by another opener") << "held pty"
+                                                                << "";
+        QTest::newRow("missing device") << "/nonexistent/ttyS1"
+                                        << "/nonexistent/ttyS1: dispositivo não encontrado";
+        QTest::newRow("a device, not a terminal") << "/dev/null"
+                                                  << "/dev/null: não é um terminal serial";
+        QTest::newRow("a file") << file << file + ": não é um terminal serial";
     }
     void aPortThatCannotBeOpenedLeavesEverythingDisconnected() {
-        QFETCH(bool, heldByAnother);
+        QFETCH(QString, device);
+        QFETCH(QString, cause);
+        Pty pty;
         TComPort other;
-        if (heldByAnother) {
+        if (device.startsWith("held")) {
+            if (device == "held pty")
+                PortMap::map(QStringLiteral("COM2"), pty.slavePath);
             other.SetPort(QStringLiteral("COM2"));
             other.Open();
             QVERIFY(other.Connected());
         } else {
-            PortMap::map(QStringLiteral("COM2"), QStringLiteral("/nonexistent/ttyS1"));
+            PortMap::map(QStringLiteral("COM2"), device);
         }
         LinkState.CompatibleMode = true;
         Messages::Recorder recorder;
 
         Form3->BitBtn2->click();
-        QCOMPARE(recorder.entries, (QList<Entry>{{Form::Warning, "ATENÇÃO", OpenError}}));
+        const QString text = cause.isEmpty() ? OpenError : OpenError + "\n" + cause;
+        QCOMPARE(recorder.entries, (QList<Entry>{{Form::Warning, "ATENÇÃO", text}}));
         QVERIFY(!Form3->ComPort1->Connected());
         QVERIFY(!LinkState.SerialConnected);
         QVERIFY(LinkState.CompatibleMode);

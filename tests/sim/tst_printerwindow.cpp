@@ -1,6 +1,6 @@
 // The virtual printer's window: the switches drive the printer, the lamps,
-// the log and the paper roll follow it, and the paper saves as PNG.
-#include "app/CommandLine.h"
+// the log and the paper roll follow it, the paper saves as PNG, and the
+// window finds its place on the screen.
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
@@ -33,8 +33,10 @@ private slots:
     void panelShowsTheSettingsAndTheFeedKeyObeysThem();
     void rollFollowsTheNewestLine();
     void clockRunsOnlyWhileThePrinterHasWork();
-    void setUpAttachesThePortsMappedToThePrinter_data();
-    void setUpAttachesThePortsMappedToThePrinter();
+    void stationServesThePortsMappedToIt();
+    void placedWhollyOnTheScreen_data();
+    void placedWhollyOnTheScreen();
+    void fitsBesideTheMainWindowAndOnSmallScreens();
 };
 
 void TestPrinterWindow::switchesDrivePrinter_data() {
@@ -188,63 +190,79 @@ void TestPrinterWindow::clockRunsOnlyWhileThePrinterHasWork() {
     QTRY_VERIFY(!clock.ticking());
 }
 
-void TestPrinterWindow::setUpAttachesThePortsMappedToThePrinter_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QStringList>("virtualPorts");
-    QTest::addColumn<bool>("windowShown");
-
-    QTest::newRow("--virtual-printer")
-        << QStringList{"--virtual-printer"}
-        << QStringList{"COM1", "COM2", "COM3", "COM4", "LPT1", "LPT2"} << true;
-    QTest::newRow("a port the command line maps to a device keeps it")
-        << QStringList{"--virtual-printer", "--com2", "/dev/ttyUSB0", "--lpt1", "/dev/parport3"}
-        << QStringList{"COM1", "COM3", "COM4", "LPT2"} << true;
-    QTest::newRow("one port, no window")
-        << QStringList{"--com3", "virtual"} << QStringList{"COM3"} << false;
-    QTest::newRow("no virtual port, no printer") << QStringList{} << QStringList{} << false;
-}
-
-void TestPrinterWindow::setUpAttachesThePortsMappedToThePrinter() {
-    QFETCH(QStringList, arguments);
-    QFETCH(QStringList, virtualPorts);
-    QFETCH(bool, windowShown);
+void TestPrinterWindow::stationServesThePortsMappedToIt() {
     PortMap::reset();
-    LptMap::reset();
-    const CommandLineOptions options = parseCommandLine(QStringList{"tellumo"} + arguments);
-    for (auto it = options.comDevices.cbegin(); it != options.comDevices.cend(); ++it)
-        PortMap::map(it.key(), it.value());
-    for (auto it = options.lptDevices.cbegin(); it != options.lptDevices.cend(); ++it)
-        LptMap::map(it.key(), it.value());
-
-    QWidget mainWindow;
-    auto station = setUpVirtualPrinter(options, &mainWindow);
-    QCOMPARE(station != nullptr, !virtualPorts.isEmpty());
-    QStringList mapped;
-    for (const char* name : {"COM1", "COM2", "COM3", "COM4"})
-        if (PortMap::device(name) == PortMap::VirtualDevice)
-            mapped << QString::fromLatin1(name);
-    for (const char* name : {"LPT1", "LPT2"})
-        if (LptMap::device(name) == LptMap::VirtualDevice)
-            mapped << QString::fromLatin1(name);
-    QCOMPARE(mapped, virtualPorts);
-
-    if (station) {
-        QCOMPARE(station->window()->isVisible(), windowShown);
+    PortMap::map(QStringLiteral("COM3"), QString::fromLatin1(PortMap::VirtualDevice));
+    {
+        VirtualPrinterStation station;
+        QWidget mainWindow;
+        station.showBeside(&mainWindow);
+        QVERIFY(station.window()->isVisible());
+        station.window()->close();
+        station.showBeside(&mainWindow);
+        QVERIFY(station.window()->isVisible());
         // The program's port, opened by name, reaches the printer.
         TComPort port;
-        port.SetPort(virtualPorts.first());
+        port.SetPort(QStringLiteral("COM3"));
         port.Open();
-        const QByteArray request("\x1bI1");
-        port.Write(request.constData(), 3);
+        port.Write("\x1bI1", 3);
         QByteArray reply(17, '\0');
         QCOMPARE(port.Read(reply.data(), 17), 17);
         QCOMPARE(reply.mid(1), VirtualPrinter::DualModelName);
         port.Close();
     }
-    station.reset();
-    QVERIFY(!PortMap::virtualLine("COM1"));
+    QVERIFY(!PortMap::virtualLine(QStringLiteral("COM3")));
     PortMap::reset();
-    LptMap::reset();
+}
+
+void TestPrinterWindow::placedWhollyOnTheScreen_data() {
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("mainFrame");
+    QTest::addColumn<QPoint>("main");
+    QTest::addColumn<QPoint>("beside");
+    // The printer's window is 974 x 640 with its frame, the main window 734 x 520.
+    QTest::newRow("room on the right") << QRect(0, 0, 2560, 1440) << QRect(100, 100, 734, 520)
+                                       << QPoint(100, 100) << QPoint(842, 100);
+    QTest::newRow("room on the left only") << QRect(0, 0, 1920, 1080) << QRect(1100, 100, 734, 520)
+                                           << QPoint(1100, 100) << QPoint(118, 100);
+    QTest::newRow("1920 x 1080, centred main window: the pair fits once it moves")
+        << QRect(0, 0, 1920, 1040) << QRect(593, 260, 734, 520) << QPoint(102, 260)
+        << QPoint(844, 260);
+    QTest::newRow("1280 x 1024: at opposite edges, over the main window's right part")
+        << QRect(0, 0, 1280, 1024) << QRect(273, 252, 734, 520) << QPoint(0, 252)
+        << QPoint(306, 252);
+    QTest::newRow("low main window: raised to end at the screen's bottom")
+        << QRect(0, 0, 1920, 1080) << QRect(50, 500, 734, 520) << QPoint(50, 500)
+        << QPoint(792, 440);
+    QTest::newRow("second screen") << QRect(1920, 0, 1280, 1024) << QRect(2000, 100, 734, 520)
+                                   << QPoint(1920, 100) << QPoint(2226, 100);
+    QTest::newRow("no main window: centred")
+        << QRect(0, 0, 1280, 1024) << QRect() << QPoint() << QPoint(152, 191);
+}
+
+void TestPrinterWindow::placedWhollyOnTheScreen() {
+    QFETCH(QRect, available);
+    QFETCH(QRect, mainFrame);
+    QFETCH(QPoint, main);
+    QFETCH(QPoint, beside);
+    const WindowPlaces places = placeBeside(QSize(974, 640), mainFrame, available);
+    QCOMPARE(places.main, main);
+    QCOMPARE(places.beside, beside);
+    QVERIFY(available.contains(QRect(places.beside, QSize(974, 640))));
+}
+
+// At its own size the window sits beside the main window on a 1920 x 1080
+// screen; it can shrink to fit 1280 x 1024 whole, the paper scrolling sideways.
+void TestPrinterWindow::fitsBesideTheMainWindowAndOnSmallScreens() {
+    VirtualPrinter printer;
+    VirtualPrinterWindow window(&printer);
+    const QSize natural = window.sizeHint();
+    QVERIFY2(natural.width() <= 1920 - 734 - 8 && natural.height() <= 1000,
+             qPrintable(QStringLiteral("%1 x %2").arg(natural.width()).arg(natural.height())));
+    QVERIFY(window.minimumSizeHint().width() <= 1280 - 20);
+    window.resize(600, 700);
+    auto* roll = window.findChild<PaperRollWidget*>(QStringLiteral("PaperRoll"));
+    QVERIFY(roll->horizontalScrollBar()->maximum() > 0);
 }
 
 QTEST_MAIN(TestPrinterWindow)

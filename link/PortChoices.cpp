@@ -1,0 +1,109 @@
+#include "link/PortChoices.h"
+
+#include "app/CommandLine.h"
+#include "link/comport/PortMap.h"
+#include "link/portio/LptMap.h"
+
+#include <QSet>
+#include <QSettings>
+
+namespace PortChoices {
+
+namespace {
+
+const QString SettingsGroup = QStringLiteral("ports");
+
+QSet<QString>& commandLinePorts() {
+    static QSet<QString> ports;
+    return ports;
+}
+
+// The choices' group in the program's settings file (~/.config/Tellumo/tellumo.conf).
+class PortSettings : public QSettings {
+public:
+    PortSettings()
+        : QSettings(QSettings::UserScope, QStringLiteral("Tellumo"), QStringLiteral("tellumo")) {
+        beginGroup(SettingsGroup);
+    }
+};
+
+void map(const QString& port, const QString& device) {
+    if (isParallel(port))
+        LptMap::map(port, device);
+    else
+        PortMap::map(port, device);
+}
+
+} // namespace
+
+QStringList portNames() {
+    return {QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
+            QStringLiteral("COM4"), QStringLiteral("LPT1"), QStringLiteral("LPT2")};
+}
+
+bool isParallel(const QString& port) {
+    return port.startsWith(QLatin1String("LPT"));
+}
+
+QString defaultDevice(const QString& port) {
+    const int n = port.mid(3).toInt();
+    return isParallel(port) ? QStringLiteral("/dev/parport%1").arg(n - 1)
+                            : QStringLiteral("/dev/ttyS%1").arg(n - 1);
+}
+
+QString currentDevice(const QString& port) {
+    return isParallel(port) ? LptMap::device(port) : PortMap::device(port);
+}
+
+QMap<QString, QString> remembered() {
+    PortSettings s;
+    QMap<QString, QString> choices;
+    for (const QString& port : portNames()) {
+        const QString device = s.value(port).toString();
+        if (!device.isEmpty())
+            choices.insert(port, device);
+    }
+    return choices;
+}
+
+void applyAtStart(const CommandLineOptions& options) {
+    const QMap<QString, QString> saved = remembered();
+    commandLinePorts().clear();
+    for (const QString& port : portNames()) {
+        const QMap<QString, QString>& given =
+            isParallel(port) ? options.lptDevices : options.comDevices;
+        QString device = saved.value(port);
+        if (given.contains(port))
+            device = given.value(port);
+        else if (options.virtualPrinter)
+            device = QString::fromLatin1(PortMap::VirtualDevice);
+        if (given.contains(port) || options.virtualPrinter)
+            commandLinePorts().insert(port);
+        if (!device.isEmpty())
+            map(port, device);
+    }
+}
+
+bool fromCommandLine(const QString& port) {
+    return commandLinePorts().contains(port);
+}
+
+void choose(const QString& port, const QString& device) {
+    map(port, device.isEmpty() ? defaultDevice(port) : device);
+    commandLinePorts().remove(port);
+    PortSettings s;
+    if (device.isEmpty())
+        s.remove(port);
+    else
+        s.setValue(port, device);
+}
+
+bool anyVirtual() {
+    const QString virtualDevice = QString::fromLatin1(PortMap::VirtualDevice);
+    for (const QString& port : portNames())
+        if (currentDevice(port) == virtualDevice)
+            return true;
+    return false;
+}
+
+} // namespace PortChoices

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// The serial and parallel devices this machine has, read from sysfs, for the
+// operator to map the printer's port names to. root is "/" but for tests,
+// which build a tree of their own; every path given back lies under it.
+struct SystemPort {
+    QString path;        // /dev/serial/by-id/usb-FTDI_..., /dev/ttyUSB0, /dev/parport0
+    QString driver;      // ftdi_sio, cdc_acm, serial8250, parport_pc; empty when unknown
+    QString description; // "FTDI FT232R USB UART (0403:6001)", "porta serial (UART)" ...
+    bool operator==(const SystemPort&) const = default;
+};
+
+namespace SystemPorts {
+
+// The stable /dev/serial/by-id names first, then ttyUSB*, ttyACM* and the
+// ttyS* that have a UART behind them, each group in numeric order.
+QList<SystemPort> serial(const QString& root = QStringLiteral("/"));
+// The parallel ports the kernel knows, parport0 first, whether or not the
+// ppdev module has made their devices.
+QList<SystemPort> parallel(const QString& root = QStringLiteral("/"));
+
+} // namespace SystemPorts
