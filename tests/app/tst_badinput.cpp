@@ -112,16 +112,25 @@ private slots:
     void aPortMappedToWhatIsNoPortFailsAndTouchesNothing_data() {
         QTest::addColumn<bool>("parallel");
         QTest::addColumn<QString>("target");
-        for (const bool parallel : {false, true}) {
-            const char* port = parallel ? "LPT1" : "COM2";
-            for (const char* target : {"a regular file", "a directory", "a missing path",
-                                       "a terminal another program holds"})
-                QTest::addRow("%s mapped to %s", port, target) << parallel << QString(target);
-        }
+        QTest::addColumn<QString>("cause"); // the box's second line, after the device
+        const QString notSerial = QStringLiteral("não é um terminal serial");
+        const QString notParallel = QStringLiteral("não é uma porta paralela");
+        const QString missing = QStringLiteral("dispositivo não encontrado");
+        const QList<std::pair<const char*, QStringList>> targets{
+            {"a regular file", {notSerial, notParallel}},
+            {"a directory", {notSerial, notParallel}},
+            {"a missing path", {missing, missing}},
+            {"a terminal another program holds", {QString(), notParallel}},
+        };
+        for (const bool parallel : {false, true})
+            for (const auto& [target, causes] : targets)
+                QTest::addRow("%s mapped to %s", parallel ? "LPT1" : "COM2", target)
+                    << parallel << QString(target) << causes[parallel];
     }
     void aPortMappedToWhatIsNoPortFailsAndTouchesNothing() {
         QFETCH(bool, parallel);
         QFETCH(QString, target);
+        QFETCH(QString, cause);
         const QString file = dir.filePath(QStringLiteral("recibo.txt"));
         const QByteArray contents("conteúdo\n");
         QFile out(file);
@@ -137,10 +146,12 @@ private slots:
         LptMap::map(QStringLiteral("LPT1"), device);
         LptMap::map(QStringLiteral("LPT2"), dir.filePath(QStringLiteral("nada")));
 
+        QString text = parallel ? ParallelError : SerialError;
+        if (!cause.isEmpty())
+            text += '\n' + device + QStringLiteral(": ") + cause;
         Messages::Recorder recorder;
         (parallel ? Form9->BitBtn1 : Form3->BitBtn2)->click();
-        QCOMPARE(recorder.entries, (QList<Entry>{{Messages::Form::Warning, "ATENÇÃO",
-                                                  parallel ? ParallelError : SerialError}}));
+        QCOMPARE(recorder.entries, (QList<Entry>{{Messages::Form::Warning, "ATENÇÃO", text}}));
         QVERIFY(!LinkState.SerialConnected && !LinkState.ParallelConnected);
         QVERIFY(!terminal.written());
         QFile in(file);

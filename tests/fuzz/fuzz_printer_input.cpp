@@ -17,10 +17,6 @@ constexpr qsizetype ReadChunk = 512;
 // Long enough to print a full buffer at the slowest speed.
 constexpr qint64 PrintAllMs = 3600 * 1000;
 
-int room(const VirtualPrinter& printer) {
-    return std::max(0, printer.bufferSize() - printer.bufferFill());
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -37,13 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray stream(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     qsizetype at = 0;
     while (at < stream.size()) {
-        if (room(printer) == 0) {
+        if (printer.room() == 0) {
             printer.advance(PrintAllMs);
-            if (room(printer) == 0)
+            if (printer.room() == 0)
                 std::abort(); // stuck full: the writer would wait for ever
         }
         const qsizetype n =
-            std::min({qsizetype(room(printer)), ReadChunk, step, stream.size() - at});
+            std::min({qsizetype(printer.room()), ReadChunk, step, stream.size() - at});
         printer.receive(stream.mid(at, n));
         at += n;
         printer.advance(n % 7);
