@@ -177,7 +177,7 @@ private:
 class TComThread {
 public:
     TComThread(TCustomComPort* port, SerialLine* line, TComEvents mask);
-    ~TComThread();
+    virtual ~TComThread();
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
     void Start();
