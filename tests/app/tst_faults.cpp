@@ -195,13 +195,12 @@ QByteArray whole(const Bench& b) {
 }
 // The blocks that had gone out when the printer stalled.
 QByteArray beforeTheStall(const Bench& b) {
-    return b.file.left(b.stalledAt);
+    return b.stalledAt < 0 ? QByteArray("(the send never waited)") : b.file.left(b.stalledAt);
 }
 // The blocks before the stall, then between, then the rest of the file.
 auto stalledThen(const QByteArray& between) {
-    return [between](const Bench& b) {
-        return b.file.left(b.stalledAt) + between + b.file.mid(b.stalledAt);
-    };
+    return
+        [between](const Bench& b) { return beforeTheStall(b) + between + b.file.mid(b.stalledAt); };
 }
 auto exactly(const QByteArray& bytes) {
     return [bytes](const Bench&) { return bytes; };
