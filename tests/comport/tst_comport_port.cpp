@@ -1,5 +1,6 @@
 #include "Raised.h"
 
+#include "link/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/VirtualLine.h"
@@ -10,17 +11,6 @@
 #include <cerrno>
 #include <functional>
 #include <map>
-
-namespace {
-// The settings Form3 gives ComPort1.
-void configureLikeComPort1(TCustomComPort& port) {
-    port.Timeouts().SetReadInterval(3000);
-    port.Timeouts().SetReadTotalMultiplier(1000);
-    port.Timeouts().SetReadTotalConstant(3000);
-    TComEvents events = TComEvents::All();
-    port.SetEvents(events.Exclude(evRing));
-}
-} // namespace
 
 class ComPortTest : public QObject {
     Q_OBJECT
@@ -74,7 +64,7 @@ private slots:
 
     void comPort1SettingsGiveTheWin32Records() {
         TComPort port;
-        configureLikeComPort1(port);
+        applyPrinterLineSettings(port);
         const TDCB dcb = port.BuildDCB();
         QCOMPARE(dcb.BaudRate, 9600u);
         QCOMPARE(dcb.Flags, 0x1u);

@@ -10,6 +10,7 @@
 #include "link/LinkState.h"
 #include "link/PortIOAccess.h"
 #include "link/Primitives.h"
+#include "link/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
 #include "link/portio/PortIO.h"
 
@@ -62,11 +63,7 @@ bool writeSysfs(const QString& file, const QString& value) {
 // The settings the serial dialog gives ComPort1.
 void configure(TCustomComPort& port, const QString& name) {
     port.SetPort(name);
-    port.Timeouts().SetReadInterval(3000);
-    port.Timeouts().SetReadTotalMultiplier(1000);
-    port.Timeouts().SetReadTotalConstant(3000);
-    TComEvents events = TComEvents::All();
-    port.SetEvents(events.Exclude(evRing));
+    applyPrinterLineSettings(port);
 }
 } // namespace
 
