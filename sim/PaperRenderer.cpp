@@ -194,7 +194,26 @@ void paintLine(QPainter& p, const PaperLine& line, qreal y, qreal zoom) {
     p.restore();
 }
 
-QImage render(const QList<PaperLine>& lines, qreal zoom) {
+// The newest lines that fit a picture of MaxImageHeight, with a marker on
+// top when older ones had to be left out.
+static QList<PaperLine> linesThatFit(const QList<PaperLine>& lines, qreal zoom) {
+    PaperLine marker;
+    marker.kind = PaperLine::Kind::Marker;
+    const qreal room = MaxImageHeight - 2 * MarginDots * dotSize(zoom) - lineHeight(marker, zoom);
+    qreal height = 0;
+    qsizetype first = lines.size();
+    while (first > 0 && height + lineHeight(lines[first - 1], zoom) <= room)
+        height += lineHeight(lines[--first], zoom);
+    QList<PaperLine> kept = lines.mid(first);
+    if (first > 0) {
+        marker.note = QStringLiteral("%1 linhas anteriores não cabem na imagem").arg(first);
+        kept.prepend(marker);
+    }
+    return kept;
+}
+
+QImage render(const QList<PaperLine>& all, qreal zoom) {
+    const QList<PaperLine> lines = linesThatFit(all, zoom);
     qreal height = 2 * MarginDots * dotSize(zoom);
     for (const PaperLine& line : lines)
         height += lineHeight(line, zoom);

@@ -25,6 +25,9 @@ inline constexpr int BaselineDots = 15;
 inline constexpr int ImageLineDots = 8;
 inline constexpr int AuthenticationLineDots = 50;
 inline constexpr int MarkerLineDots = 10;
+// The tallest picture render() makes, in pixels: a long roll at 2x would
+// otherwise ask for gigabytes, and many viewers stop at this height anyway.
+inline constexpr int MaxImageHeight = 32767;
 
 // Pixels per dot at the zoom.
 qreal dotSize(qreal zoom);
@@ -35,7 +38,8 @@ qreal lineHeight(const PaperLine& line, qreal zoom);
 void paintBackground(QPainter& painter, const QRectF& area);
 // Paints one line with its top at y.
 void paintLine(QPainter& painter, const PaperLine& line, qreal y, qreal zoom);
-// The whole roll, with a short blank margin above and below.
+// The roll with a short blank margin above and below: all of it, or the
+// newest lines that fit MaxImageHeight under a marker that counts the rest.
 QImage render(const QList<PaperLine>& lines, qreal zoom = 1.0);
 
 } // namespace PaperRenderer

@@ -106,6 +106,15 @@ private slots:
         QCOMPARE(run(image, x0 + 2 * widthDots * px, y0, 0, 1), px);
         QCOMPARE(run(image, x0 + 2 * widthDots * px, y0, 1, 0), widthDots * px);
     }
+
+    // A full roll at 2x would be gigabytes: the picture keeps as many of
+    // the newest lines as fit.
+    void aLongRollStaysWithinTheHeightLimit() {
+        const QImage image = render(QList<PaperLine>(PaperRoll::MaxLines), 2.0);
+        QVERIFY(!image.isNull());
+        QVERIFY(image.height() <= MaxImageHeight);
+        QVERIFY(image.height() > MaxImageHeight - 2 * TextLineDots * dotSize(2.0));
+    }
 };
 
 QTEST_MAIN(TestPaperRenderer)
