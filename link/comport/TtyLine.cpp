@@ -120,6 +120,13 @@ bool sameFlags(const termios& set, const termios& got) {
 
 std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError) {
     const QByteArray path = device.toLocal8Bit();
+    // Only a device node is opened: opening a FIFO or some other file could
+    // act on it before the checks below refuse it.
+    struct stat node {};
+    if (::stat(path.constData(), &node) == 0 && !S_ISCHR(node.st_mode)) {
+        winError = WinError::InvalidFunction;
+        return nullptr;
+    }
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         winError = openError(errno);

@@ -25,11 +25,22 @@ QString claimFailure(const QString& path, int err) {
     return failure("claim", path, err);
 }
 
+QString notAParallelPort(const QString& path) {
+    return QStringLiteral("open %1: not a parallel port device").arg(path);
+}
+
 } // namespace
 
 std::unique_ptr<PpdevParallelPort> PpdevParallelPort::open(const QString& path, QString* error) {
     const QByteArray native = path.toLocal8Bit();
-    const int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
+    // Only a device node is opened, and never as the controlling terminal:
+    // the path may be mistyped for a serial port or a FIFO.
+    struct stat node {};
+    if (::stat(native.constData(), &node) == 0 && !S_ISCHR(node.st_mode)) {
+        *error = notAParallelPort(path);
+        return nullptr;
+    }
+    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         *error = failure("open", path, errno);
         return nullptr;
@@ -43,7 +54,7 @@ std::unique_ptr<PpdevParallelPort> PpdevParallelPort::open(const QString& path, 
     if (::fstat(fd, &st) != 0)
         return fail(failure("open", path, errno));
     if (!S_ISCHR(st.st_mode))
-        return fail(QStringLiteral("open %1: not a parallel port device").arg(path));
+        return fail(notAParallelPort(path));
     // Exclusive: no other program may drive the lines while we strobe bytes.
     if (::ioctl(fd, PPEXCL) != 0 || ::ioctl(fd, PPCLAIM) != 0)
         return fail(claimFailure(path, errno));

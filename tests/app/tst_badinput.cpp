@@ -22,6 +22,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,7 +31,9 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -119,6 +122,7 @@ private slots:
         const QList<std::pair<const char*, QStringList>> targets{
             {"a regular file", {notSerial, notParallel}},
             {"a directory", {notSerial, notParallel}},
+            {"a FIFO", {notSerial, notParallel}},
             {"a missing path", {missing, missing}},
             {"a terminal another program holds", {QString(), notParallel}},
         };
@@ -138,10 +142,20 @@ private slots:
         out.close();
         const QDateTime modified = QFileInfo(file).lastModified();
         HeldTerminal terminal;
+        const QString fifo = dir.filePath(QStringLiteral("fila"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 || errno == EEXIST);
         const QString device = target == "a regular file"   ? file
                                : target == "a directory"    ? dir.path()
+                               : target == "a FIFO"         ? fifo
                                : target == "a missing path" ? dir.filePath(QStringLiteral("nada"))
                                                             : terminal.path;
+        // What is no device is not even opened.
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        const auto closeWatch = qScopeGuard([watch] { ::close(watch); });
+        if (target != "a missing path" && target != "a terminal another program holds")
+            QVERIFY(::inotify_add_watch(watch, QFile::encodeName(device).constData(), IN_OPEN) >=
+                    0);
         PortMap::map(QStringLiteral("COM2"), device);
         LptMap::map(QStringLiteral("LPT1"), device);
         LptMap::map(QStringLiteral("LPT2"), dir.filePath(QStringLiteral("nada")));
@@ -154,6 +168,8 @@ private slots:
         QCOMPARE(recorder.entries, (QList<Entry>{{Messages::Form::Warning, "ATENÇÃO", text}}));
         QVERIFY(!LinkState.SerialConnected && !LinkState.ParallelConnected);
         QVERIFY(!terminal.written());
+        char event[sizeof(inotify_event) + NAME_MAX + 1];
+        QCOMPARE(::read(watch, event, sizeof event), ssize_t(-1));
         QFile in(file);
         QVERIFY(in.open(QIODevice::ReadOnly));
         QCOMPARE(in.readAll(), contents);
