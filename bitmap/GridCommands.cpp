@@ -1,5 +1,7 @@
 #include "bitmap/GridCommands.h"
 
+#include "commands/CommandBytes.h"
+
 namespace Bitmap {
 
 std::optional<QByteArray>
@@ -8,7 +10,9 @@ userCharacterDownloadCommand(int index, std::span<const uint8_t, UserCharColumnC
         return std::nullopt;
     QByteArray command;
     command.reserve(3 + UserCharColumnCount);
-    command.append('\x1B').append('#').append(static_cast<char>(0xB0 + index));
+    command.append(Commands::Esc)
+        .append(char(Commands::Letter::UserCharacterDownload))
+        .append(char(Commands::FirstUserCharacter + index));
     command.append(reinterpret_cast<const char*>(columns.data()), UserCharColumnCount);
     return command;
 }
@@ -17,8 +21,11 @@ QByteArray bitmapPrintCommand(std::span<const uint8_t, BitmapColumnCount> column
                               const BitmapPrintOptions& options) {
     QByteArray command;
     command.reserve(BitmapDataOffset + BitmapColumnCount);
-    command.append('\x1B').append('*').append(options.modeIndex == 0 ? '\x00' : '\x01');
-    command.append('\x40').append('\x00');
+    command.append(Commands::Esc)
+        .append(char(Commands::Letter::BitmapPrint))
+        .append(char(Commands::BitImageDensities[options.modeIndex == 0 ? 0 : 1]));
+    // The column count, low byte first.
+    command.append(char(BitmapColumnCount & 0xFF)).append(char(BitmapColumnCount >> 8));
     command.append(reinterpret_cast<const char*>(columns.data()), BitmapColumnCount);
 
     auto* data = reinterpret_cast<uint8_t*>(command.data()) + BitmapDataOffset;

@@ -58,6 +58,8 @@ inline constexpr std::array<int, 3> CharactersPerLineWidths = {40, 48, 60};
 inline constexpr uint8_t LineFeedFunction = 0x01; // the compatible feed's first parameter
 inline constexpr std::array<uint8_t, 2> KeyboardStates = {0x01, 0x00};    // on, off
 inline constexpr std::array<uint8_t, 2> BitImageDensities = {0x00, 0x01}; // single, double
+// The code of the first of the sixteen user-defined characters.
+inline constexpr uint8_t FirstUserCharacter = 0xB0;
 inline constexpr std::array<uint8_t, 2> PaperSensorLetters = {Letter::PaperSensorOn,
                                                               Letter::PaperSensorOff};
 

@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint8_t ReplyLead = 0x06;
 constexpr int DumpBytesPerLine = 8;
-constexpr uint8_t FirstUserChar = 0xB0;
+constexpr uint8_t FirstUserChar = Commands::FirstUserCharacter;
 
 QString hexByte(uint8_t b) {
     return QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
