@@ -370,6 +370,14 @@ int VirtualPortEnd::SetCommTimeouts(const TCommTimeouts& timeouts) {
     return 0;
 }
 
+// The transmitter takes a new block; its first byte starts at once.
+void VirtualLine::beginBlockLocked(const QByteArray& block, Clock::time_point start) {
+    txBlock_ = block;
+    txSent_ = 0;
+    txBusy_ = true;
+    txCursor_ = start;
+}
+
 // When a write looks at the line again: as the block's last byte leaves a
 // free line, a delivery step later while someone reads, a held step later
 // while CTS holds it and the reader runs on the writing thread, and never
@@ -400,10 +408,7 @@ int VirtualPortEnd::Write(const char* data, int count, int& written) {
         return 0;
     const auto start = Clock::now();
     const auto deadline = TransferDeadlines::ForWrite(l.timeouts_, count, start).Total();
-    l.txBlock_ = QByteArray(data, count);
-    l.txSent_ = 0;
-    l.txBusy_ = true;
-    l.txCursor_ = start;
+    l.beginBlockLocked(QByteArray(data, count), start);
     auto lastHeldTick = start;
     for (;;) {
         const auto now = Clock::now();

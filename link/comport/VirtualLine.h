@@ -123,6 +123,7 @@ private:
     };
 
     void advanceLocked(Clock::time_point now);
+    void beginBlockLocked(const QByteArray& block, Clock::time_point start);
     Clock::time_point nextWriteLookLocked(Clock::time_point now, Clock::time_point deadline,
                                           bool held, bool receiverHere) const;
     void raiseLocked(TComEvents events);
