@@ -5,11 +5,7 @@
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
-#include "app/FormBase.h"
 #include "app/Forms.h"
-#include "app/GlyphButton.h"
-#include "app/Handlers.h"
-#include "app/Messages.h"
 #include "app/ProgramEnd.h"
 #include "bitmap/DotGrids.h"
 #include "bitmap/Form10.h"
@@ -32,6 +28,10 @@
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/PortIO.h"
+#include "windowkit/FormBase.h"
+#include "windowkit/GlyphButton.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
 
 #include <QApplication>
 #include <QCloseEvent>

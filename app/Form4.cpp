@@ -2,9 +2,9 @@
 
 #include "app/Form1.h"
 #include "app/Forms.h"
-#include "app/Handlers.h"
 #include "app/LoadedFile.h"
-#include "app/Messages.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
 
 #include <QComboBox>
 #include <QDir>

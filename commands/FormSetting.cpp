@@ -1,7 +1,7 @@
 #include "commands/FormSetting.h"
 
-#include "app/Handlers.h"
-#include "link/RadioGroupWidget.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QIcon>
 #include <QLineEdit>

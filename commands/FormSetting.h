@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/FormBase.h"
 #include "commands/SendProcedure.h"
+#include "windowkit/FormBase.h"
 
 #include <QStringList>
 #include <functional>

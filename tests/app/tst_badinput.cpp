@@ -5,7 +5,6 @@
 #include "app/Application.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "commands/Form11.h"
 #include "commands/Form15.h"
 #include "commands/Form8.h"
@@ -15,6 +14,7 @@
 #include "link/Form9.h"
 #include "link/LinkState.h"
 #include "link/Primitives.h"
+#include "windowkit/Messages.h"
 
 #include <QClipboard>
 #include <QFileInfo>

@@ -8,7 +8,6 @@
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "app/LoadedFile.h"
-#include "app/Messages.h"
 #include "app/ProgramEnd.h"
 #include "link/Disconnect.h"
 #include "link/FarEnd.h"
@@ -18,6 +17,7 @@
 #include "link/LinkState.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
+#include "windowkit/Messages.h"
 
 #include <QAction>
 #include <QCheckBox>

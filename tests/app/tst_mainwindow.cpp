@@ -4,11 +4,8 @@
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
-#include "app/FormBase.h"
 #include "app/Forms.h"
-#include "app/Handlers.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "app/ProgramEnd.h"
 #include "bitmap/DotGrids.h"
 #include "link/Form3.h"
@@ -17,6 +14,9 @@
 #include "link/PortsWindow.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "windowkit/FormBase.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
 
 #include <QLabel>
 #include <QMenu>

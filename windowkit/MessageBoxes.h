@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Messages.h"
+#include "windowkit/Messages.h"
 
 // Shows the operator's messages as real modal boxes.
 class MessageBoxSink : public Messages::Sink {

@@ -1,4 +1,4 @@
-#include "app/MessageBoxes.h"
+#include "windowkit/MessageBoxes.h"
 
 #include <QApplication>
 #include <QMessageBox>
