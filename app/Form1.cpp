@@ -210,8 +210,11 @@ void TForm1::createFileControls() {
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
     RichEdit1->setReadOnly(true);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Regular, not the window's bold: a font that leaves its weight unset
+    // takes the parent's.
     QFont courier(QStringLiteral("Courier New"));
     courier.setPixelSize(13);
+    courier.setBold(false);
     courier.setStyleHint(QFont::TypeWriter);
     RichEdit1->setFont(courier);
     RichEdit1->setGeometry(16, 184, 321, 217);
