@@ -55,6 +55,7 @@ private:
     void FileListBox1Change();
     QStringList matchingFiles() const;
     void listFiles();
+    int refillDrives();
     void showLoadedFile(const QString& name);
 
     QFileSystemModel* directories_;
