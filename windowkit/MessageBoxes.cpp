@@ -3,7 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
-void MessageBoxSink::show(Messages::Form form, const QString& title, const QString& text) {
+std::unique_ptr<QMessageBox> MessageBoxSink::box(Messages::Form form, const QString& title,
+                                                 const QString& text) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (form) {
     case Messages::Form::Plain:
@@ -17,6 +18,12 @@ void MessageBoxSink::show(Messages::Form form, const QString& title, const QStri
         break;
     }
     // No parent: the box centres on the screen, as the program's messages always have.
-    QMessageBox box(icon, title, text, QMessageBox::Ok);
-    box.exec();
+    auto shown = std::make_unique<QMessageBox>(icon, title, text, QMessageBox::Ok);
+    // A printer's reply or a file name is shown as it is, never read as markup.
+    shown->setTextFormat(Qt::PlainText);
+    return shown;
+}
+
+void MessageBoxSink::show(Messages::Form form, const QString& title, const QString& text) {
+    box(form, title, text)->exec();
 }
