@@ -1,0 +1,90 @@
+// The transfers and the line queries the program calls on the GUI thread:
+// Write, Read, the modem lines, the input count and the purge.
+#include "link/comport/ComPort.h"
+
+#include "link/comport/SerialLine.h"
+
+#include <QByteArray>
+
+int TCustomComPort::Write(const void* Buffer, int Count) {
+    if (!connected_)
+        throw EComPort(2, WinError::InvalidHandle);
+    if (Count < 0 || (Count > 0 && !Buffer))
+        throw EComPort(2, WinError::InvalidParameter);
+    // Nothing to send starts no transmission, so no transmitter-empty report
+    // would follow: the Tx lamp stays as it is. A failed line still says so.
+    if (Count == 0) {
+        int none = 0;
+        if (const int error = line_->Write(static_cast<const char*>(Buffer), 0, none))
+            throw EComPort(2, error);
+        return 0;
+    }
+    const std::shared_ptr<SerialLine> line = line_;
+    // The bytes are copied first: a handler run while the LED processes
+    // events may reuse the caller's buffer.
+    const QByteArray data(static_cast<const char*>(Buffer), Count);
+    setTxActive(true);
+    if (!connected_ || line != line_)
+        throw EComPort(2, WinError::InvalidHandle);
+    int written = 0;
+    if (const int error = line->Write(data.constData(), Count, written)) {
+        // Nor does a write that failed end in a transmitter-empty report.
+        setTxActive(false);
+        throw EComPort(2, error);
+    }
+    forEachLink([this, &data, written](TComLink& l) {
+        if (l.OnTxBuf)
+            l.OnTxBuf(this, data.constData(), written);
+    });
+    return written;
+}
+
+void TCustomComPort::setTxActive(bool on) {
+    txActive_ = on;
+    forEachLink([this, on](TComLink& l) {
+        if (l.OnTx)
+            l.OnTx(this, on);
+    });
+}
+
+int TCustomComPort::Read(void* Buffer, int Count) {
+    if (!connected_)
+        throw EComPort(3, WinError::InvalidHandle);
+    if (Count < 0 || (Count > 0 && !Buffer))
+        throw EComPort(3, WinError::InvalidParameter);
+    int read = 0;
+    if (const int error = line_->Read(static_cast<char*>(Buffer), Count, read))
+        throw EComPort(3, error);
+    int waiting = 0;
+    if (line_->InputWaiting(waiting) == 0 && waiting == 0)
+        forEachLink([this](TComLink& l) {
+            if (l.OnRx)
+                l.OnRx(this, false);
+        });
+    return read;
+}
+
+TComSignals TCustomComPort::Signals() {
+    if (!connected_)
+        throw EComPort(11, WinError::InvalidHandle);
+    TComSignals lines;
+    if (const int error = line_->ModemStatus(lines))
+        throw EComPort(11, error);
+    return lines;
+}
+
+int TCustomComPort::InputCount() {
+    if (!connected_)
+        throw EComPort(10, WinError::InvalidHandle);
+    int count = 0;
+    if (const int error = line_->InputWaiting(count))
+        throw EComPort(10, error);
+    return count;
+}
+
+void TCustomComPort::ClearBuffer(bool Input, bool Output) {
+    if (!connected_)
+        throw EComPort(5, WinError::InvalidHandle);
+    if (const int error = line_->Purge(Output, Input))
+        throw EComPort(5, error);
+}

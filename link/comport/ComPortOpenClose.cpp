@@ -1,0 +1,134 @@
+// Opening and closing the port: the order of the steps, and what each report
+// to the links and handlers means for the program above, live here, as the
+// connection dialog's behaviour follows from them.
+#include "link/comport/ComPort.h"
+
+#include "link/comport/SerialLine.h"
+
+#include <cerrno>
+#include <exception>
+
+void TCustomComPort::SetPort(const QString& Value) {
+    const QString name = NormalisePortName(Value);
+    if (name == port_)
+        return;
+    port_ = name;
+    if (connected_) {
+        Close();
+        Open();
+    }
+}
+
+void TCustomComPort::SetConnected(bool Value) {
+    if (Value)
+        Open();
+    else
+        Close();
+}
+
+void TCustomComPort::CreateHandle() {
+    int error = 0;
+    std::unique_ptr<SerialLine> line = OpenSerialLine(port_, error);
+    if (!line)
+        throw EComPort(1, error);
+    line_ = std::move(line);
+}
+
+void TCustomComPort::DestroyHandle() {
+    line_.reset();
+}
+
+void TCustomComPort::Open() {
+    if (connected_)
+        return;
+    DoBeforeOpen();
+    CreateHandle();
+    connected_ = true;
+    try {
+        SetupComPort();
+    } catch (...) {
+        DestroyHandle();
+        connected_ = false;
+        throw;
+    }
+    handOver_ = std::make_shared<HandOver>();
+    if (!events_.Empty()) {
+        if (handOver_->bell < 0) {
+            const int error = WinError::FromErrno(errno);
+            DestroyHandle();
+            connected_ = false;
+            throw EComPort(1, error);
+        }
+        bellNotifier_ = std::make_unique<QSocketNotifier>(handOver_->bell, QSocketNotifier::Read);
+        connect(bellNotifier_.get(), &QSocketNotifier::activated, this,
+                &TCustomComPort::runHandOver);
+        thread_ = std::make_unique<TComThread>(this, line_.get(), events_);
+        thread_->Start();
+    }
+    forEachLink([this](TComLink& l) {
+        if (l.OnConn)
+            l.OnConn(this, true);
+    });
+    DoAfterOpen();
+    CheckSignals(true);
+}
+
+void TCustomComPort::Close() {
+    if (!connected_ || closing_)
+        return;
+    closing_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } resetClosing{closing_};
+
+    // From here on a batch the event thread is handing over is dropped rather
+    // than run: its handlers would report the lines of a port that is going.
+    // This also frees the event thread if a handler of its batch is what
+    // called Close.
+    {
+        std::lock_guard lock(handOver_->mutex);
+        handOver_->abandon = true;
+    }
+    handOver_->done.notify_all();
+
+    // The lines are reported off first, so the LEDs and the handlers see the
+    // printer go away before the port does. A handler that raises does not
+    // keep the port open: its exception is passed on once the port is closed.
+    std::exception_ptr handlerError;
+    try {
+        CheckSignals(false);
+        // The transmitter-empty report that would have put the Tx lamp out
+        // may be in the batch just dropped.
+        if (txActive_)
+            setTxActive(false);
+        DoBeforeClose();
+    } catch (...) {
+        handlerError = std::current_exception();
+    }
+
+    // A failed purge still closes the port (a port that cannot be closed
+    // could never be reopened); the failure is raised once it is closed.
+    const int purgeError = line_->Purge(true, true);
+    stopThread();
+    DestroyHandle();
+    connected_ = false;
+    forEachLink([this](TComLink& l) {
+        if (l.OnConn)
+            l.OnConn(this, false);
+    });
+    DoAfterClose();
+    if (handlerError)
+        std::rethrow_exception(handlerError);
+    if (purgeError)
+        throw EComPort(5, purgeError);
+}
+
+void TCustomComPort::stopThread() {
+    if (!thread_)
+        return;
+    thread_->Stop();
+    thread_->WaitFor();
+    thread_.reset();
+    bellNotifier_.reset();
+}
