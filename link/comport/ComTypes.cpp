@@ -103,3 +103,11 @@ int WinError::FromErrno(int err) {
         return GenFailure;
     }
 }
+
+bool WinError::DeviceGone(int err) {
+    return err == EIO || err == ENODEV || err == ENXIO || err == ESHUTDOWN;
+}
+
+int WinError::FromLineErrno(int err) {
+    return DeviceGone(err) ? IoDevice : FromErrno(err);
+}

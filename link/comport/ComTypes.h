@@ -174,4 +174,11 @@ inline constexpr int IoDevice = 1117;
 inline constexpr int Timeout = 1460;
 
 int FromErrno(int err);
+// Whether an error on an open port means the device went away (a USB adapter
+// pulled out): drivers answer EIO, ENODEV, ENXIO or ESHUTDOWN, depending on
+// how far the removal has gone.
+bool DeviceGone(int err);
+// FromErrno for a call on an open port: a device that went away is the
+// device's I/O error, whatever the driver said.
+int FromLineErrno(int err);
 } // namespace WinError

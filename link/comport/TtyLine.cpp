@@ -1,47 +1,28 @@
 #include "link/comport/TtyLine.h"
 
+#include "link/comport/TtyHolder.h"
+#include "link/comport/TtyInterrupt.h"
+#include "link/comport/TtyLock.h"
 #include "link/comport/TtyModemWatch.h"
 
-#include <algorithm>
+#include <QFile>
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <linux/serial.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
-using Clock = std::chrono::steady_clock;
 
-// A write waits for its bytes to leave in steps of the time they take on
-// the line, never shorter than this.
-constexpr auto drainStep = std::chrono::microseconds(500);
-// Modem lines whose driver cannot wait for a change are looked at this
-// often: CTS is the printer's ready line.
-constexpr int modemTickMs = 20;
-// What nothing can wake on (breaks and line errors, seen only in the
-// driver's counters; more input while unread input waits) is looked at
-// this often.
-constexpr int slowTickMs = 250;
-
-// The milliseconds poll() should wait to reach a deadline: -1 for none,
-// rounded up so that a wake-up never comes before it. The deadline is
-// compared before any arithmetic, as it may be the clock's minimum.
-int msUntil(Clock::time_point until) {
-    if (until == Clock::time_point::max())
-        return -1;
-    const auto now = Clock::now();
-    if (until <= now)
-        return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-    return ms > 1 << 30 ? 1 << 30 : int(ms);
-}
+// How long the last close may wait for output to drain before it is cut
+// short: Close must return promptly whatever the printer does with CTS.
+constexpr auto closeGrace = std::chrono::milliseconds(200);
 
 bool standardSpeed(int baud, speed_t& code) {
     static const struct {
@@ -80,9 +61,10 @@ bool setFlags(const TDCB& dcb, termios& t) {
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     static const tcflag_t parities[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR,
                                         PARENB | CMSPAR};
-    // Breaks are seen in the driver's counters; as characters they would
-    // put NULs among the printer's replies.
-    t.c_iflag = IGNBRK;
+    // A break reads as a mark (PARMRK, without IGNBRK or BRKINT): input
+    // that wakes the event thread, which finds it in the driver's counters.
+    // Reads take the marks out, so no NUL reaches the printer's replies.
+    t.c_iflag = PARMRK;
     if (dcb.Flags & TDCB::fParity)
         t.c_iflag |= INPCK;
     if (dcb.Flags & TDCB::fOutX)
@@ -116,10 +98,37 @@ bool sameFlags(const termios& set, const termios& got) {
            (got.c_cflag & ~rate) == (set.c_cflag & ~rate) && got.c_cc[VMIN] == 0 &&
            got.c_cc[VTIME] == 0;
 }
+
+// Makes an opened tty the port's: refuses what is no tty or is held by a
+// lock of its own kind, then lowers DTR and RTS before anything else reaches
+// the device. 0, or the Windows error.
+int claim(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return WinError::InvalidFunction;
+    // A node without a UART opens, and then fails even the tty check.
+    if (!isatty(fd))
+        return errno == EIO ? openError(EIO) : WinError::InvalidFunction;
+    // Two locks, as programs on Linux use either: an advisory lock for those
+    // that honour it, and the tty's own exclusive mode for the rest.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? WinError::AccessDenied : WinError::FromErrno(errno);
+    int exclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+        return WinError::AccessDenied;
+    // Opening raised DTR and RTS; the printer must not see them until the
+    // flow control settings say so. A device without modem lines refuses,
+    // and has nothing to lower.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);
+    if (ioctl(fd, TIOCEXCL) != 0 && !notOffered(errno))
+        return WinError::FromErrno(errno);
+    return 0;
+}
 } // namespace
 
 std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError) {
-    const QByteArray path = device.toLocal8Bit();
+    const QByteArray path = QFile::encodeName(device);
     // Only a device node is opened: opening a FIFO or some other file could
     // act on it before the checks below refuse it.
     struct stat node {};
@@ -127,54 +136,65 @@ std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError) 
         winError = WinError::InvalidFunction;
         return nullptr;
     }
+    // Who holds the device is asked before it is opened: the open itself
+    // raises DTR and RTS, under the holder's feet.
+    auto lock = std::make_unique<TtyLock>();
+    pid_t holder = 0;
+    if (!lock->take(device, holder) || TtyHolder::openedBy(device) != 0) {
+        winError = WinError::AccessDenied;
+        return nullptr;
+    }
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         winError = openError(errno);
         return nullptr;
     }
-    auto fail = [&](int error) -> std::unique_ptr<SerialLine> {
-        ::close(fd);
-        winError = error;
+    winError = claim(fd);
+    const int wakeFd = winError ? -1 : eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int pollFd = wakeFd < 0 ? -1 : epoll_create1(EPOLL_CLOEXEC);
+    if (pollFd < 0) {
+        if (!winError)
+            winError = WinError::FromErrno(errno);
+        for (const int open : {fd, wakeFd})
+            if (open >= 0)
+                ::close(open);
         return nullptr;
-    };
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
-        return fail(WinError::InvalidFunction);
-    // A node without a UART opens, and then fails even the tty check.
-    if (!isatty(fd))
-        return fail(errno == EIO ? openError(EIO) : WinError::InvalidFunction);
-    // Two locks, as programs on Linux use either: an advisory lock for those
-    // that honour it, and the tty's own exclusive mode for the rest.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return fail(errno == EWOULDBLOCK ? WinError::AccessDenied : WinError::FromErrno(errno));
-    int exclusive = 0;
-    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
-        return fail(WinError::AccessDenied);
-    if (ioctl(fd, TIOCEXCL) != 0 && !notOffered(errno))
-        return fail(WinError::FromErrno(errno));
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0)
-        return fail(WinError::FromErrno(errno));
-    std::unique_ptr<TtyLine> line(new TtyLine(fd, wakeFd));
-    // Opening raised DTR and RTS; the printer must not see them until the
-    // flow control settings say so.
-    line->setModemLine(TIOCM_DTR | TIOCM_RTS, false);
-    return line;
+    }
+    return std::unique_ptr<SerialLine>(new TtyLine(fd, wakeFd, pollFd, std::move(lock)));
 }
 
-TtyLine::TtyLine(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {
-    std::lock_guard lock(sampleMutex_);
+TtyLine::TtyLine(int fd, int wakeFd, int pollFd, std::unique_ptr<TtyLock> lock)
+    : fd_(fd), wakeFd_(wakeFd), pollFd_(pollFd), lock_(std::move(lock)) {
+    epoll_event wakeUp{};
+    wakeUp.events = EPOLLIN;
+    wakeUp.data.fd = wakeFd_;
+    epoll_ctl(pollFd_, EPOLL_CTL_ADD, wakeFd_, &wakeUp);
+    epoll_event input{};
+    input.events = EPOLLIN | EPOLLET;
+    input.data.fd = fd_;
+    epoll_ctl(pollFd_, EPOLL_CTL_ADD, fd_, &input);
+    std::lock_guard guard(sampleMutex_);
     // The baselines, so that the first look reports changes only.
-    sampleLocked();
+    sampleModemLocked();
+    sampleCountersLocked();
+    sampleInputLocked();
     pending_ = {};
     errors_ = {};
 }
 
 TtyLine::~TtyLine() {
-    // First, as its ioctl keeps the tty open, and so locked.
-    modemWatch_.reset();
+    {
+        std::lock_guard lock(watchMutex_);
+        // First, as its ioctl keeps the tty open, and so locked.
+        modemWatch_.reset();
+    }
     ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
+    // Nobody waits for what is still queued: dropped, a UART's close has
+    // nothing left to send; what a USB driver has passed on, the bounded
+    // close discards. The lock file goes last, once the device is closed.
+    tcflush(fd_, TCOFLUSH);
+    TtyInterrupt::closeWithin(fd_, closeGrace);
+    ::close(pollFd_);
     ::close(wakeFd_);
 }
 
@@ -188,8 +208,8 @@ bool TtyLine::unsupported(Feature f, int err) {
 void TtyLine::setModemLine(int bits, bool on) {
     if (!has(ModemControl) || bits == 0)
         return;
-    if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0)
-        unsupported(ModemControl, errno);
+    if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !unsupported(ModemControl, errno))
+        queryFailed(errno);
 }
 
 void TtyLine::wake() {
@@ -219,9 +239,16 @@ void TtyLine::hangUpLocked() {
 }
 
 int TtyLine::failed(int err) {
-    if (err == EIO)
+    if (WinError::DeviceGone(err))
         hangUp();
-    return WinError::FromErrno(err);
+    return WinError::FromLineErrno(err);
+}
+
+int TtyLine::queryFailed(int err) {
+    if (!WinError::DeviceGone(err))
+        return WinError::FromErrno(err);
+    hangUp();
+    return 0;
 }
 
 int TtyLine::SetupComm(int inputSize, int) {
@@ -237,6 +264,14 @@ int TtyLine::SetCommState(const TDCB& dcb) {
     applyModemControl(dcb);
     byteTimeNs_ = int64_t(10'000'000'000LL / dcb.BaudRate);
     discardNull_ = (dcb.Flags & TDCB::fNull) != 0;
+    {
+        std::lock_guard lock(watchMutex_);
+        if (modemWatch_)
+            modemWatch_->Rearm();
+    }
+    // A change the driver could not announce meanwhile is looked for now.
+    modemDue_ = true;
+    wake();
     return 0;
 }
 
@@ -281,404 +316,4 @@ void TtyLine::applyModemControl(const TDCB& dcb) {
 int TtyLine::SetCommTimeouts(const TCommTimeouts& timeouts) {
     timeouts_ = timeouts;
     return 0;
-}
-
-int TtyLine::outputQueue(int& count) {
-    count = 0;
-    if (!has(QueueCounts))
-        return 0;
-    if (ioctl(fd_, TIOCOUTQ, &count) == 0)
-        return 0;
-    const int err = errno;
-    if (unsupported(QueueCounts, err))
-        return 0;
-    return err;
-}
-
-bool TtyLine::transmitterEmpty() {
-    if (!has(LineStatus))
-        return true;
-    unsigned int lsr = 0;
-    if (ioctl(fd_, TIOCSERGETLSR, &lsr) == 0)
-        return (lsr & TIOCSER_TEMT) != 0;
-    unsupported(LineStatus, errno);
-    return true;
-}
-
-int TtyLine::Write(const char* data, int count, int& written) {
-    written = 0;
-    if (hungUp_)
-        return WinError::IoDevice;
-    if (count <= 0)
-        return 0;
-    const auto deadlines = TransferDeadlines::ForWrite(timeouts_, count, Clock::now());
-    if (rtsToggle_)
-        setModemLine(TIOCM_RTS, true);
-    int accepted = 0, queued = 0;
-    int err = pushOut(data, count, deadlines, accepted);
-    if (!err)
-        err = drain(deadlines, queued);
-    if (rtsToggle_)
-        setModemLine(TIOCM_RTS, false);
-    if (err)
-        return failed(err);
-    // Every write that ends reports the transmitter empty, also one the
-    // kernel took nothing of (flow control held it all): a sender waits for
-    // that report before its next block.
-    txEmptyDue_ = true;
-    wake();
-    written = accepted - queued;
-    return 0;
-}
-
-// Hands the bytes to the driver until all are taken or the time is up; an
-// errno on failure.
-int TtyLine::pushOut(const char* data, int count, const TransferDeadlines& deadlines,
-                     int& accepted) {
-    accepted = 0;
-    while (accepted < count) {
-        const ssize_t n = ::write(fd_, data + accepted, size_t(count - accepted));
-        if (n > 0) {
-            accepted += int(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN)
-            return errno;
-        const int ms = msUntil(deadlines.Total());
-        if (ms == 0)
-            return 0;
-        pollfd p{fd_, POLLOUT, 0};
-        const int ready = poll(&p, 1, ms);
-        if (ready == 0)
-            return 0;
-        if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-            return EIO;
-    }
-    return 0;
-}
-
-// Waits until the bytes have left the driver and the UART, or the time is
-// up; queued says how many had not. The wait is on this thread, in steps of
-// the line time of what is queued.
-int TtyLine::drain(const TransferDeadlines& deadlines, int& queued) {
-    for (;;) {
-        if (const int err = outputQueue(queued))
-            return err;
-        if (queued == 0 && transmitterEmpty())
-            return 0;
-        const auto now = Clock::now();
-        if (now >= deadlines.Total()) {
-            // Time is up: what has not left is dropped, as the port's
-            // write time-out ends a transfer.
-            tcflush(fd_, TCOFLUSH);
-            return 0;
-        }
-        const auto estimate =
-            std::chrono::nanoseconds(std::max<int64_t>(queued, 1) * byteTimeNs_.load());
-        std::this_thread::sleep_until(
-            std::min(deadlines.Total(), now + std::max<Clock::duration>(estimate, drainStep)));
-    }
-}
-
-// An errno on failure. Reading nothing is no failure: with VMIN and VTIME
-// at zero a live tty returns 0 while its queue is empty.
-int TtyLine::readSome(char* data, int count, int& got) {
-    got = 0;
-    for (;;) {
-        const ssize_t n = ::read(fd_, data, size_t(count));
-        if (n > 0) {
-            got = int(n);
-            if (discardNull_) {
-                char* end = std::remove(data, data + got, '\0');
-                got = int(end - data);
-            }
-            return 0;
-        }
-        if (n == 0 || errno == EAGAIN)
-            return 0;
-        if (errno != EINTR)
-            return errno;
-    }
-}
-
-int TtyLine::Read(char* data, int count, int& read) {
-    read = 0;
-    if (hungUp_)
-        return WinError::IoDevice;
-    const auto start = Clock::now();
-    const auto deadlines = TransferDeadlines::ForRead(timeouts_, count, start);
-    auto last = start;
-    while (read < count) {
-        int got = 0;
-        if (const int err = readSome(data + read, count - read, got))
-            return failed(err);
-        if (got > 0) {
-            read += got;
-            last = Clock::now();
-            continue;
-        }
-        const int ms = msUntil(deadlines.ReadUntil(read, last));
-        if (ms == 0)
-            break;
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, ms) < 0 && errno != EINTR)
-            return failed(errno);
-        // A line that hung up reads as empty for ever, and poll() says so
-        // at once: that is the read's error, not the end of its wait.
-        if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
-            return failed(EIO);
-    }
-    return 0;
-}
-
-int TtyLine::ReadWaiting(char* data, int count, int& read) {
-    read = 0;
-    if (hungUp_)
-        return WinError::IoDevice;
-    while (read < count) {
-        int got = 0;
-        if (const int err = readSome(data + read, count - read, got))
-            return failed(err);
-        if (got == 0)
-            break;
-        read += got;
-    }
-    return 0;
-}
-
-int TtyLine::Purge(bool output, bool input) {
-    // A line that has hung up has nothing left to abort.
-    if (hungUp_ || (!output && !input))
-        return 0;
-    const int which = output && input ? TCIOFLUSH : output ? TCOFLUSH : TCIFLUSH;
-    if (tcflush(fd_, which) != 0) {
-        if (errno == EIO) {
-            hangUp();
-            return 0;
-        }
-        return WinError::FromErrno(errno);
-    }
-    if (input) {
-        std::lock_guard lock(sampleMutex_);
-        lastInput_ = 0;
-    }
-    return 0;
-}
-
-int TtyLine::ModemStatus(TComSignals& lines) {
-    lines = {};
-    // The lines of a device that has gone are off.
-    if (hungUp_)
-        return 0;
-    int bits = 0;
-    if (has(ModemLines) && ioctl(fd_, TIOCMGET, &bits) != 0) {
-        const int err = errno;
-        if (err == EIO) {
-            hangUp();
-            return 0;
-        }
-        if (!unsupported(ModemLines, err))
-            return WinError::FromErrno(err);
-    }
-    // A device without modem lines (a pseudo-terminal) reports them on, so
-    // that a printer emulation on it counts as ready.
-    if (!has(ModemLines))
-        bits = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
-    if (bits & TIOCM_CTS)
-        lines.Include(csCTS);
-    if (bits & TIOCM_DSR)
-        lines.Include(csDSR);
-    if (bits & TIOCM_RNG)
-        lines.Include(csRing);
-    if (bits & TIOCM_CAR)
-        lines.Include(csRLSD);
-    return 0;
-}
-
-int TtyLine::InputWaiting(int& count) {
-    count = 0;
-    if (hungUp_)
-        return 0;
-    if (ioctl(fd_, TIOCINQ, &count) == 0)
-        return 0;
-    const int err = errno;
-    count = 0;
-    if (err == EIO) {
-        hangUp();
-        return 0;
-    }
-    return WinError::FromErrno(err);
-}
-
-int TtyLine::ClearError(TComErrors& errors, int& inputCount) {
-    bool more = false;
-    {
-        std::lock_guard lock(sampleMutex_);
-        sampleLocked();
-        errors = std::exchange(errors_, TComErrors());
-        more = !pending_.Empty();
-    }
-    // Whatever else the look found is for the next wait to report.
-    if (more)
-        wake();
-    return InputWaiting(inputCount);
-}
-
-void TtyLine::sampleLocked() {
-    if (txEmptyDue_.exchange(false))
-        pending_.Include(evTxEmpty);
-    if (hungUp_)
-        return;
-    sampleModemLocked();
-    sampleCountersLocked();
-    sampleInputLocked();
-}
-
-void TtyLine::sampleModemLocked() {
-    if (!has(ModemLines))
-        return;
-    int bits = 0;
-    if (ioctl(fd_, TIOCMGET, &bits) != 0) {
-        if (errno == EIO)
-            hangUpLocked();
-        else
-            unsupported(ModemLines, errno);
-        return;
-    }
-    const int changed = bits ^ lastModem_;
-    if (changed & TIOCM_CTS)
-        pending_.Include(evCTS);
-    if (changed & TIOCM_DSR)
-        pending_.Include(evDSR);
-    if (changed & TIOCM_CAR)
-        pending_.Include(evRLSD);
-    if (changed & bits & TIOCM_RNG)
-        pending_.Include(evRing);
-    lastModem_ = bits;
-}
-
-void TtyLine::sampleCountersLocked() {
-    if (!has(Counters))
-        return;
-    serial_icounter_struct c{};
-    if (ioctl(fd_, TIOCGICOUNT, &c) != 0) {
-        if (errno == EIO)
-            hangUpLocked();
-        else
-            unsupported(Counters, errno);
-        return;
-    }
-    const Counts now{c.cts,     c.dsr,    c.rng, c.dcd,        c.frame,
-                     c.overrun, c.parity, c.brk, c.buf_overrun};
-    // Lines that went off and on again between two looks.
-    if (now.cts != lastCounts_.cts)
-        pending_.Include(evCTS);
-    if (now.dsr != lastCounts_.dsr)
-        pending_.Include(evDSR);
-    if (now.dcd != lastCounts_.dcd)
-        pending_.Include(evRLSD);
-    if (now.rng != lastCounts_.rng)
-        pending_.Include(evRing);
-    TComErrors found;
-    if (now.frame != lastCounts_.frame)
-        found.Include(ceFrame);
-    if (now.overrun != lastCounts_.overrun)
-        found.Include(ceOverrun);
-    if (now.parity != lastCounts_.parity)
-        found.Include(ceRxParity);
-    if (now.bufOverrun != lastCounts_.bufOverrun)
-        found.Include(ceRxOver);
-    if (now.brk != lastCounts_.brk) {
-        found.Include(ceBreak);
-        pending_.Include(evBreak);
-    }
-    if (!found.Empty()) {
-        errors_ |= found;
-        pending_.Include(evError);
-    }
-    lastCounts_ = now;
-}
-
-void TtyLine::sampleInputLocked() {
-    int waiting = 0;
-    if (ioctl(fd_, TIOCINQ, &waiting) != 0) {
-        if (errno == EIO)
-            hangUpLocked();
-        return;
-    }
-    if (waiting > lastInput_) {
-        pending_.Include(evRxChar);
-        const int full = inputSize_ * 8 / 10;
-        if (waiting >= full && lastInput_ < full)
-            pending_.Include(evRx80Full);
-    }
-    lastInput_ = waiting;
-}
-
-void TtyLine::startModemWatch() {
-    if (modemWatchTried_ || !has(ModemLines))
-        return;
-    modemWatchTried_ = true;
-    modemWatch_ = std::make_unique<TtyModemWatch>(fd_, [this] { wake(); });
-}
-
-// How long the event thread may wait before it must look again: never, when
-// every change it reports can wake it.
-int TtyLine::tickMs(int waiting) const {
-    if (hungUp_)
-        return -1;
-    int tick = -1;
-    auto every = [&tick](int ms) { tick = tick < 0 ? ms : std::min(tick, ms); };
-    if (has(ModemLines) && !(modemWatch_ && modemWatch_->Watching()))
-        every(modemTickMs);
-    if (has(Counters) || waiting > 0)
-        every(slowTickMs);
-    return tick;
-}
-
-TComEvents TtyLine::WaitEvents(TComEvents mask) {
-    startModemWatch();
-    for (;;) {
-        if (cancel_.exchange(false))
-            return {};
-        // A driver removing its port waits for every modem-line wait on it
-        // to end, and the watch's wait would end only with Close.
-        if (hungUp_)
-            modemWatch_.reset();
-        int waiting = 0;
-        TComEvents events;
-        {
-            std::lock_guard lock(sampleMutex_);
-            sampleLocked();
-            // Events outside the mask are not kept: the port asked not to
-            // hear of them.
-            events = std::exchange(pending_, TComEvents()) & mask;
-            waiting = lastInput_;
-        }
-        if (!events.Empty())
-            return events;
-        waitForActivity(waiting);
-    }
-}
-
-// Blocks until the wake-up descriptor, the line or the tick says there may
-// be something to report. poll() reports new input only while none waits:
-// bytes nobody reads would otherwise wake it for ever. A line that hung up
-// is not watched at all, so the thread neither spins nor touches it.
-void TtyLine::waitForActivity(int waiting) {
-    const bool watchLine = !hungUp_;
-    pollfd p[2] = {{wakeFd_, POLLIN, 0}, {fd_, short(waiting == 0 ? POLLIN : 0), 0}};
-    const int n = poll(p, watchLine ? 2 : 1, tickMs(waiting));
-    if (n < 0 && errno != EINTR) {
-        hangUp();
-        return;
-    }
-    if (p[0].revents & POLLIN) {
-        uint64_t drained = 0;
-        [[maybe_unused]] const auto r = ::read(wakeFd_, &drained, sizeof drained);
-    }
-    if (watchLine && (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
-        hangUp();
 }

@@ -9,15 +9,20 @@
 #include <memory>
 #include <mutex>
 
+class TtyLock;
 class TtyModemWatch;
 
 // The serial line on a Linux tty device, through termios and the tty ioctls.
 // Kept apart from the component so that every kernel call of the port lives
-// in one file.
+// in these files: TtyLine.cpp (opening, closing, the settings), TtyTransfer.cpp
+// (writes, reads and the input's marks) and TtyEvents.cpp (what the event
+// thread waits for and reports).
 class TtyLine : public SerialLine {
 public:
     // Opens a tty for the port's exclusive use. Anything that is not a tty
-    // is refused, so a mapping to a regular file never writes into it.
+    // is refused, so a mapping to a regular file never writes into it; so is
+    // a device another program holds, before it is opened at all, so that
+    // opening it changes nothing of that program's lines.
     static std::unique_ptr<SerialLine> open(const QString& device, int& winError);
     ~TtyLine() override;
 
@@ -35,7 +40,7 @@ public:
     void CancelWait() override;
 
 private:
-    TtyLine(int fd, int wakeFd);
+    TtyLine(int fd, int wakeFd, int pollFd, std::unique_ptr<TtyLock> lock);
 
     enum Feature {
         ModemLines = 1,
@@ -52,39 +57,59 @@ private:
     int outputQueue(int& count);
     bool transmitterEmpty();
     int pushOut(const char* data, int count, const TransferDeadlines& deadlines, int& accepted);
-    int drain(const TransferDeadlines& deadlines, int& queued);
+    int drain(const TransferDeadlines& deadlines);
     int readSome(char* data, int count, int& got);
-    // A transfer that met a hang-up (or another failure) says so.
+    int unmark(char* data, int count);
+    // A call that met a device gone (or another failure) says so.
     int failed(int err);
+    // The same for a query: a device gone is a hang-up, not a failure.
+    int queryFailed(int err);
     void wake();
     void hangUp();
     void hangUpLocked();
-    // Looks at what poll() cannot report and keeps what it finds in pending_
+    // Looks at what the wake-up was for and keeps what it finds in pending_
     // for the next WaitEvents; caller holds sampleMutex_.
     void sampleLocked();
     void sampleModemLocked();
     void sampleCountersLocked();
     void sampleInputLocked();
     void startModemWatch();
-    int tickMs(int waiting) const;
-    void waitForActivity(int waiting);
+    bool modemWatched();
+    int tickMs();
+    void waitForActivity();
     void setModemLine(int bit, bool on);
 
     const int fd_;
     const int wakeFd_;
+    // The event thread's epoll set: the wake-up descriptor, and the tty
+    // edge-triggered, so each arrival wakes it even while unread input waits.
+    const int pollFd_;
+    const std::unique_ptr<TtyLock> lock_;
     std::atomic<int> features_{ModemLines | Counters | LineStatus | QueueCounts | ModemControl};
     std::atomic<bool> hungUp_{false};
     std::atomic<bool> cancel_{false};
     // A write has ended: its transmitter-empty report is due.
     std::atomic<bool> txEmptyDue_{false};
+    // The modem lines may have changed: the next look must read them.
+    std::atomic<bool> modemDue_{false};
     std::atomic<int64_t> byteTimeNs_{1041667};
     std::atomic<int> inputSize_{1024};
     std::atomic<bool> discardNull_{false};
     TCommTimeouts timeouts_;
     bool rtsToggle_ = false;
-    // Created by the event thread on its first wait; ended by the destructor.
+    // The event thread's own: the tty has left its epoll set after a hang-up.
+    bool lineUnwatched_ = false;
+
+    // Created by the event thread on its first wait, rearmed by a settings
+    // change on the GUI thread, ended at a hang-up or by the destructor.
+    std::mutex watchMutex_;
     std::unique_ptr<TtyModemWatch> modemWatch_;
     bool modemWatchTried_ = false;
+
+    // Reads take the input's marks apart (a break, a doubled 0xFF) across
+    // their boundaries: how far into a mark the last read ended.
+    std::mutex readMutex_;
+    int markState_ = 0;
 
     std::mutex sampleMutex_;
     TComErrors errors_;

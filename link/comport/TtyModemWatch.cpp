@@ -1,5 +1,7 @@
 #include "link/comport/TtyModemWatch.h"
 
+#include "link/comport/TtyInterrupt.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -7,29 +9,9 @@
 #include <pthread.h>
 #include <sys/ioctl.h>
 
-namespace {
-// A real-time signal the program uses for nothing else. Its handler does
-// nothing: the signal is there only to make the blocked ioctl return EINTR.
-int wakeSignal() {
-    return SIGRTMIN + 4;
-}
-
-void installWakeHandler() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction action {};
-        action.sa_handler = [](int) {};
-        sigemptyset(&action.sa_mask);
-        // No SA_RESTART: the interrupted wait must come back to the loop.
-        action.sa_flags = 0;
-        sigaction(wakeSignal(), &action, nullptr);
-    });
-}
-} // namespace
-
 TtyModemWatch::TtyModemWatch(int fd, std::function<void()> changed)
     : fd_(fd), changed_(std::move(changed)) {
-    installWakeHandler();
+    TtyInterrupt::signal();
     thread_ = std::thread([this] { run(); });
 }
 
@@ -39,16 +21,31 @@ TtyModemWatch::~TtyModemWatch() {
     // A signal that lands between the check of stop_ and the ioctl is lost,
     // so it is sent again until the thread has gone.
     while (!done_) {
-        pthread_kill(thread_.native_handle(), wakeSignal());
+        pthread_kill(thread_.native_handle(), TtyInterrupt::signal());
         exited_.wait_for(lock, std::chrono::milliseconds(1));
     }
     lock.unlock();
     thread_.join();
 }
 
+void TtyModemWatch::Rearm() {
+    std::unique_lock lock(mutex_);
+    const quint64 wanted = ++rearms_;
+    // As in the destructor, a signal that lands before the ioctl is lost.
+    while (!done_ && entered_ < wanted) {
+        pthread_kill(thread_.native_handle(), TtyInterrupt::signal());
+        exited_.wait_for(lock, std::chrono::milliseconds(1));
+    }
+}
+
 void TtyModemWatch::run() {
     const int lines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
     while (!stop_) {
+        {
+            std::lock_guard lock(mutex_);
+            entered_ = rearms_;
+        }
+        exited_.notify_all();
         if (ioctl(fd_, TIOCMIWAIT, lines) == 0) {
             changed_();
             continue;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -24,6 +26,13 @@ public:
     // False once the watch has given up; the lines must then be looked at.
     bool Watching() const { return watching_.load(); }
 
+    // Starts the wait again, once the line settings have changed: the 8250
+    // driver switches the modem-status interrupt the wait turned on off
+    // again when its settings change (unless CTS flow control or modem
+    // control need it), and only a new wait turns it back on. Returns once
+    // the watch is about to wait anew.
+    void Rearm();
+
 private:
     void run();
 
@@ -34,5 +43,8 @@ private:
     std::mutex mutex_;
     std::condition_variable exited_;
     bool done_ = false;
+    // Rearm requests made, and the last one the watch's current wait began after.
+    quint64 rearms_ = 0;
+    quint64 entered_ = 0;
     std::thread thread_;
 };

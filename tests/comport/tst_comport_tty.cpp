@@ -7,6 +7,8 @@
 #include "link/comport/TtyLine.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QTest>
 
 #include <future>
@@ -18,6 +20,17 @@
 
 namespace {
 const QString portName = QStringLiteral("COM7");
+
+void writeLock(const QString& path, qint64 pid) {
+    QFile lock(path);
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(pid).rightJustified(10, ' ') + '\n');
+}
+
+qint64 readLock(const QString& path) {
+    QFile lock(path);
+    return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toLongLong() : 0;
+}
 
 double cpuSeconds() {
     timespec t{};
@@ -48,29 +61,57 @@ private slots:
 
     void aHeldPortIsNotOpened_data() {
         QTest::addColumn<QString>("holder");
-        QTest::newRow("advisory lock") << "flock";
-        QTest::newRow("exclusive tty") << "excl";
-        QTest::newRow("another port") << "port";
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("advisory lock") << "flock" << false;
+        QTest::newRow("exclusive tty") << "excl" << false;
+        QTest::newRow("another port") << "port" << false;
+        QTest::newRow("lock file of a live program") << "lock" << false;
+        QTest::newRow("plain open by another program") << "open" << false;
+        QTest::newRow("stale lock file") << "stale" << true;
     }
     void aHeldPortIsNotOpened() {
         QFETCH(QString, holder);
+        QFETCH(bool, opens);
+        const QString lockFile = QStringLiteral("/run/lock/LCK..") +
+                                 pty->slavePath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
         int fd = -1;
         TComPort other;
+        QProcess program;
         if (holder == QLatin1String("port")) {
             other.SetPort(portName);
             other.Open();
-        } else {
+        } else if (holder == QLatin1String("flock") || holder == QLatin1String("excl")) {
             fd = ::open(pty->slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
             QVERIFY(fd >= 0);
-            if (holder == QLatin1String("flock"))
-                QCOMPARE(flock(fd, LOCK_EX | LOCK_NB), 0);
-            else
-                QCOMPARE(ioctl(fd, TIOCEXCL), 0);
+            QCOMPARE(holder == QLatin1String("flock") ? flock(fd, LOCK_EX | LOCK_NB)
+                                                      : ioctl(fd, TIOCEXCL),
+                     0);
+        } else {
+            // A program that has the terminal open, or one whose lock names it.
+            if (holder == QLatin1String("open"))
+                program.setStandardInputFile(pty->slavePath);
+            program.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+            QVERIFY(program.waitForStarted());
+            qint64 pid = program.processId();
+            if (holder == QLatin1String("stale")) {
+                program.kill();
+                program.waitForFinished();
+            }
+            if (holder != QLatin1String("open"))
+                writeLock(lockFile, pid);
         }
         QString message;
-        QCOMPARE(raisedCode([&] { port->Open(); }, &message), 1);
+        QCOMPARE(raisedCode([&] { port->Open(); }, &message), opens ? 0 : 1);
+        QCOMPARE(port->Connected(), opens);
+        if (opens) {
+            // A stale lock is taken over, and removed at close.
+            QCOMPARE(readLock(lockFile), qint64(::getpid()));
+            port->Close();
+            QVERIFY(!QFile::exists(lockFile));
+            return;
+        }
         QCOMPARE(message, QStringLiteral("Unable to open com port (win error code: 5)"));
-        QVERIFY(!port->Connected());
+        QCOMPARE(pty->drain(), QByteArray());
 
         // Once the holder lets go, the port opens.
         if (fd >= 0) {
@@ -78,6 +119,9 @@ private slots:
             ::close(fd);
         }
         other.Close();
+        program.kill();
+        program.waitForFinished();
+        QFile::remove(lockFile);
         port->Open();
         QVERIFY(port->Connected());
     }
@@ -223,10 +267,21 @@ private slots:
         QTRY_COMPARE(announced, 3);
         QTest::qWait(50);
         QCOMPARE(port->InputCount(), 3);
-        char buffer[3];
-        QCOMPARE(port->Read(buffer, 3), 3);
-        QCOMPARE(QByteArray(buffer, 3), QByteArray("abc"));
+        char buffer[256];
+        QCOMPARE(port->Read(buffer, 2), 2);
+        // A read that left bytes waiting does not hide the next arrival.
+        pty->send("d");
+        QTRY_COMPARE(announced, 2);
+        QCOMPARE(port->Read(buffer + 2, 2), 2);
+        QCOMPARE(QByteArray(buffer, 4), QByteArray("abcd"));
         QCOMPARE(empties, 1);
+        // Every byte value crosses unchanged, 0xFF and zero among them.
+        QByteArray all;
+        for (int b = 255; b >= 0; --b)
+            all.append(char(b));
+        pty->send(all);
+        QCOMPARE(port->Read(buffer, 256), 256);
+        QCOMPARE(QByteArray(buffer, 256), all);
     }
 
     void openSetsEveryFlagWhateverAnotherProgramLeft() {
@@ -250,7 +305,7 @@ private slots:
         };
         port->Open();
         const termios t = settings();
-        QCOMPARE(t.c_iflag, tcflag_t(IGNBRK));
+        QCOMPARE(t.c_iflag, tcflag_t(PARMRK));
         QCOMPARE(t.c_oflag, tcflag_t(0));
         QCOMPARE(t.c_lflag, tcflag_t(0));
         QCOMPARE(t.c_cflag & ~tcflag_t(CBAUD | CIBAUD), tcflag_t(CS8 | CREAD | CLOCAL));
