@@ -209,11 +209,15 @@ public:
     explicit TCustomComPort(QObject* parent = nullptr);
     ~TCustomComPort() override;
 
+    // A Close run while an LED or a handler processes events ends Open
+    // there, quietly: the port stays closed, and nothing is raised.
     void Open();
     void Close();
     // Returns the number of bytes written when the write completed or the
     // write time-out expired. Raises code 2 on failure (also when closed).
     // Nothing to write starts no transmission: the Tx links hear nothing.
+    // A Close run while the Tx LED processes events leaves nothing written,
+    // and is no failure: 0.
     int Write(const void* Buffer, int Count);
     // Returns the number of bytes read when Count arrived or the read
     // time-outs expired. Raises code 3 on failure (also when closed).
@@ -323,6 +327,13 @@ private:
     };
 
     bool applying() const { return connected_ && updateCount_ == 0; }
+    // Whether the port is still open as it was opened for the count given,
+    // after handlers and LEDs that process events have run.
+    bool stillOpen(quint64 opening) const {
+        return connected_ && !closing_ && openings_ == opening;
+    }
+    void callLineChange(TComSignal signal, TComLink::TStateHandler TComLink::*handler,
+                        void (TCustomComPort::*dispatch)(bool));
     void settingChanged(void (TCustomComPort::*apply)());
     void CallEvent(TComEvent event);
     void CallError();
@@ -359,6 +370,8 @@ private:
 
     bool connected_ = false;
     bool closing_ = false;
+    // How often the port has been opened: tells one opening from the next.
+    quint64 openings_ = 0;
     // The links were told of a transmission whose end they have not heard.
     bool txActive_ = false;
     int updateCount_ = 0;

@@ -55,9 +55,11 @@ void TComThread::Execute() {
 
 void TCustomComPort::CheckSignals(bool Open) {
     if (Open) {
-        CallCTSChange();
-        CallDSRChange();
-        CallRLSDChange();
+        const quint64 opening = openings_;
+        for (auto call : {&TCustomComPort::CallCTSChange, &TCustomComPort::CallDSRChange,
+                          &TCustomComPort::CallRLSDChange})
+            if (stillOpen(opening))
+                (this->*call)();
         return;
     }
     forEachLink([this](TComLink& l) {
@@ -175,30 +177,29 @@ void TCustomComPort::CallTxEmpty() {
 }
 
 void TCustomComPort::CallCTSChange() {
-    const bool on = Signals().Contains(csCTS);
-    forEachLink([this, on](TComLink& l) {
-        if (l.OnCTSChange)
-            l.OnCTSChange(this, on);
-    });
-    DoCTSChange(on);
+    callLineChange(csCTS, &TComLink::OnCTSChange, &TCustomComPort::DoCTSChange);
 }
 
 void TCustomComPort::CallDSRChange() {
-    const bool on = Signals().Contains(csDSR);
-    forEachLink([this, on](TComLink& l) {
-        if (l.OnDSRChange)
-            l.OnDSRChange(this, on);
-    });
-    DoDSRChange(on);
+    callLineChange(csDSR, &TComLink::OnDSRChange, &TCustomComPort::DoDSRChange);
 }
 
 void TCustomComPort::CallRLSDChange() {
-    const bool on = Signals().Contains(csRLSD);
-    forEachLink([this, on](TComLink& l) {
-        if (l.OnRLSDChange)
-            l.OnRLSDChange(this, on);
+    callLineChange(csRLSD, &TComLink::OnRLSDChange, &TCustomComPort::DoRLSDChange);
+}
+
+void TCustomComPort::callLineChange(TComSignal signal, TComLink::TStateHandler TComLink::*handler,
+                                    void (TCustomComPort::*dispatch)(bool)) {
+    const quint64 opening = openings_;
+    const bool on = Signals().Contains(signal);
+    forEachLink([&](TComLink& l) {
+        if (l.*handler && stillOpen(opening))
+            (l.*handler)(this, on);
     });
-    DoRLSDChange(on);
+    // An LED told first processes events, and the operator may have closed
+    // the port meanwhile: its handler would report the line of a port gone.
+    if (stillOpen(opening))
+        (this->*dispatch)(on);
 }
 
 void TCustomComPort::runGuarded(const std::function<void()>& work) {

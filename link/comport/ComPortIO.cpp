@@ -24,8 +24,10 @@ int TCustomComPort::Write(const void* Buffer, int Count) {
     // events may reuse the caller's buffer.
     const QByteArray data(static_cast<const char*>(Buffer), Count);
     setTxActive(true);
-    if (!connected_ || line != line_)
-        throw EComPort(2, WinError::InvalidHandle);
+    // The Tx LED processed events, and the operator may have closed the port
+    // (and opened it again): nothing was sent, which is no failure.
+    if (!connected_ || closing_ || line != line_)
+        return 0;
     int written = 0;
     if (const int error = line->Write(data.constData(), Count, written)) {
         // Nor does a write that failed end in a transmitter-empty report.

@@ -44,6 +44,7 @@ void TCustomComPort::Open() {
     DoBeforeOpen();
     CreateHandle();
     connected_ = true;
+    const quint64 opening = ++openings_;
     try {
         SetupComPort();
     } catch (...) {
@@ -65,12 +66,18 @@ void TCustomComPort::Open() {
         thread_ = std::make_unique<TComThread>(this, line_.get(), events_);
         thread_->Start();
     }
-    forEachLink([this](TComLink& l) {
-        if (l.OnConn)
+    // Each report makes an LED process events, and the operator may close
+    // the port meanwhile (and even open it again): what is left is then
+    // not reported, and Open returns as if it had finished.
+    forEachLink([this, opening](TComLink& l) {
+        if (l.OnConn && stillOpen(opening))
             l.OnConn(this, true);
     });
+    if (!stillOpen(opening))
+        return;
     DoAfterOpen();
-    CheckSignals(true);
+    if (stillOpen(opening))
+        CheckSignals(true);
 }
 
 void TCustomComPort::Close() {
