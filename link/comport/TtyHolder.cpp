@@ -71,9 +71,28 @@ QString programOf(pid_t pid) {
 
 } // namespace
 
+bool TtyHolder::isTerminal(dev_t node) {
+    QFile drivers(QStringLiteral("/proc/tty/drivers"));
+    if (!drivers.open(QIODevice::ReadOnly))
+        return true;
+    // "usbserial  /dev/ttyUSB  188 0-511 serial": name, node, major, minors.
+    for (const QByteArray& line : drivers.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 4 || fields[2].toUInt() != ::major(node))
+            continue;
+        const QList<QByteArray> minors = fields[3].split('-');
+        const unsigned first = minors[0].toUInt();
+        const unsigned last = minors.size() > 1 ? minors[1].toUInt() : first;
+        if (::minor(node) >= first && ::minor(node) <= last)
+            return true;
+    }
+    return false;
+}
+
 pid_t TtyHolder::openedBy(const QString& device) {
     struct stat target {};
-    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode))
+    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode) ||
+        !isTerminal(target.st_rdev))
         return 0;
     const unsigned major = ::major(target.st_rdev);
     const long ptyIndex = major >= PtySlaveMajor && major < PtySlaveMajor + PtySlaveMajors

@@ -19,4 +19,8 @@ struct TtyHolder {
     static std::optional<TtyHolder> find(const QString& device);
     // A process other than this one that has device open, or 0.
     static pid_t openedBy(const QString& device);
+    // Whether a character device is a terminal, by the kernel's list of its
+    // tty drivers (/proc/tty/drivers), without opening it. True when the
+    // list cannot be read: the open's own check still refuses a non-tty.
+    static bool isTerminal(dev_t node);
 };

@@ -132,15 +132,17 @@ std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError) 
     // Only a device node is opened: opening a FIFO or some other file could
     // act on it before the checks below refuse it.
     struct stat node {};
-    if (::stat(path.constData(), &node) == 0 && !S_ISCHR(node.st_mode)) {
+    const bool exists = ::stat(path.constData(), &node) == 0;
+    if (exists && !S_ISCHR(node.st_mode)) {
         winError = WinError::InvalidFunction;
         return nullptr;
     }
-    // Who holds the device is asked before it is opened: the open itself
+    // Who holds a terminal is asked before it is opened: the open itself
     // raises DTR and RTS, under the holder's feet.
     auto lock = std::make_unique<TtyLock>();
     pid_t holder = 0;
-    if (!lock->take(device, holder) || TtyHolder::openedBy(device) != 0) {
+    if (exists && TtyHolder::isTerminal(node.st_rdev) &&
+        (!lock->take(device, holder) || TtyHolder::openedBy(device) != 0)) {
         winError = WinError::AccessDenied;
         return nullptr;
     }
