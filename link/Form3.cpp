@@ -6,6 +6,7 @@
 #include "link/OpenFailure.h"
 #include "link/PortsWindow.h"
 #include "link/PrinterLineSettings.h"
+#include "link/SerialReconnect.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
@@ -76,6 +77,7 @@ TForm3::TForm3()
     ComPort1->SetPort(QStringLiteral("COM1"));
     applyPrinterLineSettings(*ComPort1);
 
+    deviceReturn_ = new TDeviceReturn(this);
     createControls();
     wireHandlers();
 }
@@ -134,6 +136,7 @@ void TForm3::wireHandlers() {
     ComPort1->OnTxEmpty = [this](TCustomComPort* s) { ComPort1TxEmpty(s); };
     ComPort1->OnError = [this](TCustomComPort* s, TComErrors errors) { ComPort1Error(s, errors); };
     ComPort1->OnCTSChange = [this](TCustomComPort* s, bool on) { ComPort1CTSChange(s, on); };
+    connect(deviceReturn_, &TDeviceReturn::present, this, handler(this, &TForm3::reconnect));
 }
 
 void TForm3::applySelections() {
@@ -173,32 +176,57 @@ void TForm3::disconnectPort() {
 }
 
 void TForm3::BitBtn2Click() {
+    // The operator's own choice ends any wait for a lost device.
+    deviceReturn_->stop();
     applySelections();
-    if (ComPort1->Connected()) {
+    if (ComPort1->Connected())
         disconnectPort();
-    } else {
-        Panels[4]->setText(QStringLiteral("Status: Ativa"));
-        MainWindow.Paralela1->setEnabled(false);
-        BitBtn2->setText(QStringLiteral("&Desconectar"));
-        RadioGroup2->setEnabled(false);
-        LinkState.SerialConnected = true;
+    else
+        connectPort(true);
+    modelProbe();
+}
+
+bool TForm3::connectPort(bool tellFailure) {
+    Panels[4]->setText(QStringLiteral("Status: Ativa"));
+    MainWindow.Paralela1->setEnabled(false);
+    BitBtn2->setText(QStringLiteral("&Desconectar"));
+    RadioGroup2->setEnabled(false);
+    LinkState.SerialConnected = true;
+    try {
+        ComPort1->Open();
+        return true;
+    } catch (const EComPort&) {
+        // A port that failed half-way through opening is closed again; a
+        // failure to close it adds nothing to what the operator is told.
         try {
-            ComPort1->Open();
+            ComPort1->Close();
         } catch (const EComPort&) {
-            // A port that failed half-way through opening is closed again; a
-            // failure to close it adds nothing to what the operator is told.
-            try {
-                ComPort1->Close();
-            } catch (const EComPort&) {
-            }
-            showDisconnected();
-            LinkState.SerialConnected = false;
+        }
+        showDisconnected();
+        LinkState.SerialConnected = false;
+        if (tellFailure)
             Messages::warningBox(OpenFailure::withCause(
                 QStringLiteral(
                     "Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta"),
                 OpenFailure::serialCause(PortMap::device(ComPort1->Port()))));
-        }
+        return false;
     }
+}
+
+// The lost device is there again. A port the operator has moved away from,
+// or an interface connected meanwhile, ends the wait; a device not ready
+// yet is tried again when it is next seen.
+void TForm3::reconnect() {
+    const int port = RadioGroup2->ItemIndex();
+    if (ComPort1->Connected() || LinkState.ParallelConnected || port != lostPort_ ||
+        PortMap::device(PortItems[port]) != deviceReturn_->path()) {
+        deviceReturn_->stop();
+        return;
+    }
+    applySelections();
+    if (!connectPort(false))
+        return;
+    deviceReturn_->stop();
     modelProbe();
 }
 
@@ -243,13 +271,23 @@ void TForm3::LineLost() {
     if (!LinkState.SerialConnected || !ComPort1->Connected())
         return;
     // The device is gone: a port that fails to close has nothing more to say.
+    // Closing it now lets the device come back under its own name.
     try {
         disconnectPort();
     } catch (const EComPort&) {
     }
-    Messages::warningBox(QStringLiteral("A conexão com a porta serial %1 foi perdida - "
-                                        "verifique o cabo ou o adaptador e conecte novamente")
-                             .arg(ComPort1->Port()));
+    const QString device = PortMap::device(ComPort1->Port());
+    const bool comesBack = SerialReconnect::enabled() && device.startsWith(QLatin1Char('/'));
+    if (comesBack) {
+        lostPort_ = RadioGroup2->ItemIndex();
+        deviceReturn_->watch(device);
+    }
+    const QString lost = QStringLiteral("A conexão com a porta serial %1 foi perdida - verifique o "
+                                        "cabo ou o adaptador")
+                             .arg(ComPort1->Port());
+    Messages::warningBox(comesBack ? lost + QStringLiteral(": a conexão volta sozinha quando ele "
+                                                           "for ligado de novo")
+                                   : lost + QStringLiteral(" e conecte novamente"));
 }
 
 // The port has set ComLed1 to the line's new state just before this runs.

@@ -11,6 +11,7 @@ class QPushButton;
 class QStatusBar;
 class TComPort;
 class TCustomComPort;
+class TDeviceReturn;
 class TRadioGroup;
 
 // "Configuração da Serial": connects to the printer over a serial port. It
@@ -46,7 +47,9 @@ public:
     void ComPort1CTSChange(TCustomComPort* Sender, bool OnOff);
 
     // The line hung up (a USB adapter pulled out): ends the connection as
-    // "Desconectar" does and tells the operator, once.
+    // "Desconectar" does, at once, and tells the operator, once. Unless the
+    // operator turned it off, the same port connects again by itself when
+    // its device comes back, while this dialog still has it selected.
     void LineLost();
 
 private:
@@ -55,7 +58,15 @@ private:
     void applySelections();
     void showDisconnected();
     void disconnectPort();
+    // Opens ComPort1 with the dialog showing it connected; a failure shows
+    // the dialog disconnected again, with the box when tellFailure is set.
+    bool connectPort(bool tellFailure);
+    void reconnect();
     void modelProbe();
+
+    TDeviceReturn* deviceReturn_;
+    // The port item the lost connection had.
+    int lostPort_ = -1;
 };
 
 // The picture on the connect button of both connection dialogs.

@@ -1,6 +1,7 @@
 #include "link/OpenFailure.h"
 
 #include "link/comport/PortMap.h"
+#include "link/comport/TtyHolder.h"
 #include "link/portio/LptMap.h"
 
 #include <QDir>
@@ -113,6 +114,12 @@ QString serialCause(const QString& device) {
         return said(device, noPermission);
     if (!S_ISCHR(st.st_mode))
         return said(device, QStringLiteral("não é um terminal serial"));
+    // Asked before the device is opened to look at it, which would raise
+    // DTR and RTS under the holder.
+    if (const std::optional<TtyHolder> holder =
+            TtyHolder::isTerminal(st.st_rdev) ? TtyHolder::find(device) : std::nullopt)
+        return said(device,
+                    QStringLiteral("em uso por %1 (pid %2)").arg(holder->program).arg(holder->pid));
     if (const QString cause = terminalCause(path, noPermission); !cause.isEmpty())
         return said(device, cause);
     return {};

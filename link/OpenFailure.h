@@ -5,11 +5,12 @@
 // Why a port's device could not be opened, found by examining the device the
 // port name is mapped to: the second line of the connection dialogs' error
 // boxes. Each gives "<device>: <cause>", or an empty string when the device
-// looks sound, that is, when another program holds it (what the box's first
-// line already says) or nothing more can be learnt.
+// looks sound, that is, when another program that cannot be named holds it
+// (what the box's first line already says) or nothing more can be learnt.
 namespace OpenFailure {
 
-// For a serial device: missing, no permission, not a serial terminal.
+// For a serial device: missing, no permission, not a serial terminal, or
+// the program that holds it ("em uso por screen (pid 4242)").
 QString serialCause(const QString& device);
 // For a parallel port device: ppdev not loaded, missing, no permission, not a
 // parallel port, claimed by another driver. root is "/" but for tests, which

@@ -1,6 +1,7 @@
 #include "link/PortsWindow.h"
 
 #include "link/PortChoices.h"
+#include "link/SerialReconnect.h"
 #include "link/SystemPorts.h"
 #include "link/comport/PortMap.h"
 #include "windowkit/Handlers.h"
@@ -8,6 +9,7 @@
 #include "windowkit/RadioGroupWidget.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFileInfo>
@@ -122,6 +124,10 @@ void TPortsWindow::createControls() {
         ++row;
     }
     grid->setColumnStretch(2, 1);
+    ReconnectBox = new QCheckBox(
+        QStringLiteral("&Reconectar a porta serial sozinho quando o adaptador voltar"), ports);
+    ReconnectBox->setObjectName(QStringLiteral("ReconnectBox"));
+    grid->addWidget(ReconnectBox, row, 0, 1, 3);
 
     RescanButton = new QPushButton(QStringLiteral("A&tualizar"), this);
     RescanButton->setObjectName(QStringLiteral("RescanButton"));
@@ -179,6 +185,7 @@ void TPortsWindow::rescan() {
 }
 
 void TPortsWindow::showChoices() {
+    ReconnectBox->setChecked(SerialReconnect::enabled());
     shown_.clear();
     for (auto it = Choices.cbegin(); it != Choices.cend(); ++it) {
         const QString device = PortChoices::currentDevice(it.key());
@@ -213,6 +220,7 @@ void TPortsWindow::OkButtonClick() {
         }
         chosen.insert(port, *device);
     }
+    SerialReconnect::setEnabled(ReconnectBox->isChecked());
     bool virtualChosen = false;
     for (auto it = chosen.cbegin(); it != chosen.cend(); ++it) {
         const QString& port = it.key();

@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QString>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -28,6 +29,8 @@ public:
     QPushButton* CancelButton;
     QMap<QString, QComboBox*> Choices; // by port name
     QMap<QString, QLabel*> Notes;      // by port name: where the device comes from
+    // Whether a serial connection whose device went away comes back by itself.
+    QCheckBox* ReconnectBox;
 
     // Lists the devices again; what the operator typed stays.
     void rescan();

@@ -177,23 +177,29 @@ private slots:
         QCOMPARE(e.SystemErrorCode(), system);
     }
 
+    // At open, and on an open port, where every sign of a device gone is the
+    // device's I/O error, which the program takes for a lost line.
     void errnoMapsToTheWindowsCode_data() {
         QTest::addColumn<int>("err");
         QTest::addColumn<int>("win");
-        QTest::newRow("EACCES") << EACCES << 5;
-        QTest::newRow("EBUSY") << EBUSY << 5;
-        QTest::newRow("EPERM") << EPERM << 5;
-        QTest::newRow("ENOENT") << ENOENT << 2;
-        QTest::newRow("ENODEV") << ENODEV << 2;
-        QTest::newRow("ENXIO") << ENXIO << 2;
-        QTest::newRow("EIO") << EIO << 1117;
-        QTest::newRow("ENOTTY") << ENOTTY << 1;
-        QTest::newRow("EINVAL") << EINVAL << 87;
+        QTest::addColumn<int>("onOpenPort");
+        QTest::newRow("EACCES") << EACCES << 5 << 5;
+        QTest::newRow("EBUSY") << EBUSY << 5 << 5;
+        QTest::newRow("EPERM") << EPERM << 5 << 5;
+        QTest::newRow("ENOENT") << ENOENT << 2 << 2;
+        QTest::newRow("ENODEV") << ENODEV << 2 << 1117;
+        QTest::newRow("ENXIO") << ENXIO << 2 << 1117;
+        QTest::newRow("ESHUTDOWN") << ESHUTDOWN << 31 << 1117;
+        QTest::newRow("EIO") << EIO << 1117 << 1117;
+        QTest::newRow("ENOTTY") << ENOTTY << 1 << 1;
+        QTest::newRow("EINVAL") << EINVAL << 87 << 87;
     }
     void errnoMapsToTheWindowsCode() {
         QFETCH(int, err);
         QFETCH(int, win);
+        QFETCH(int, onOpenPort);
         QCOMPARE(WinError::FromErrno(err), win);
+        QCOMPARE(WinError::FromLineErrno(err), onOpenPort);
     }
 
     void operationsOnAClosedPortRaise_data() {

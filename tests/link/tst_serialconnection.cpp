@@ -10,6 +10,7 @@
 #include "link/Form3.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
+#include "link/SerialReconnect.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 #include "windowkit/Messages.h"
@@ -17,10 +18,15 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -46,9 +52,13 @@ QStringList panelTexts() {
 class SerialConnectionTest : public QObject {
     Q_OBJECT
     std::unique_ptr<FarEnd> farEnd;
+    QTemporaryDir settingsFolder;
 
 private slots:
-    void initTestCase() { scaleDownReadTimeouts(*Form3->ComPort1); }
+    void initTestCase() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
+        scaleDownReadTimeouts(*Form3->ComPort1);
+    }
 
     void init() {
         LinkState = TLinkState{};
@@ -222,21 +232,49 @@ private slots:
         QTest::newRow("a device, not a terminal") << "/dev/null"
                                                   << "/dev/null: não é um terminal serial";
         QTest::newRow("a file") << file << file + ": não é um terminal serial";
+        QTest::newRow("pseudo-terminal another program has open")
+            << "open by sleep"
+            << "%dev: em uso por sleep (pid %pid)";
+        QTest::newRow("pseudo-terminal locked by another program")
+            << "locked by sleep"
+            << "%dev: em uso por sleep (pid %pid)";
     }
     void aPortThatCannotBeOpenedLeavesEverythingDisconnected() {
         QFETCH(QString, device);
         QFETCH(QString, cause);
         Pty pty;
         TComPort other;
+        QProcess holder;
+        const QString lockFile = QStringLiteral("/run/lock/LCK..") +
+                                 pty.slavePath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
         if (device.startsWith("held")) {
             if (device == "held pty")
                 PortMap::map(QStringLiteral("COM2"), pty.slavePath);
             other.SetPort(QStringLiteral("COM2"));
             other.Open();
             QVERIFY(other.Connected());
+        } else if (device.endsWith("by sleep")) {
+            // A terminal program that has the port open, or has only locked it.
+            if (device.startsWith("open"))
+                holder.setStandardInputFile(pty.slavePath);
+            holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+            QVERIFY(holder.waitForStarted());
+            if (device.startsWith("locked")) {
+                QFile lock(lockFile);
+                QVERIFY(lock.open(QIODevice::WriteOnly));
+                lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
+            }
+            PortMap::map(QStringLiteral("COM2"), pty.slavePath);
+            cause.replace("%dev", pty.slavePath)
+                .replace("%pid", QString::number(holder.processId()));
         } else {
             PortMap::map(QStringLiteral("COM2"), device);
         }
+        const auto release = qScopeGuard([&] {
+            holder.kill();
+            holder.waitForFinished();
+            QFile::remove(lockFile);
+        });
         LinkState.CompatibleMode = true;
         Messages::Recorder recorder;
 
@@ -251,6 +289,81 @@ private slots:
         QVERIFY(Form3->RadioGroup2->isEnabled());
         QVERIFY(Form1->Paralela1->isEnabled());
         QVERIFY(farEnd->received.isEmpty());
+        QCOMPARE(pty.drain(), QByteArray());
+    }
+
+    // The operator's "Desconectar" runs inside the connect or a command's
+    // write, while an LED processes events: it ends them quietly.
+    void aDisconnectWhileTheLedsProcessEventsShowsNothing_data() {
+        QTest::addColumn<bool>("duringConnect");
+        QTest::newRow("during the connect") << true;
+        QTest::newRow("during a write") << false;
+    }
+    void aDisconnectWhileTheLedsProcessEventsShowsNothing() {
+        QFETCH(bool, duringConnect);
+        Messages::Recorder recorder;
+        if (!duringConnect)
+            Form3->BitBtn2->click();
+        QTimer::singleShot(0, Form3->BitBtn2, &QPushButton::click);
+        if (duringConnect)
+            Form3->BitBtn2->click();
+        else
+            QCOMPARE(LinkDevices.ComPort1->Write("x", 1), 0);
+        QVERIFY(!Form3->ComPort1->Connected());
+        QVERIFY(!LinkState.SerialConnected);
+        QCOMPARE(Form3->BitBtn2->text(), QStringLiteral("&Conectar"));
+        QVERIFY(recorder.entries.isEmpty());
+    }
+
+    // A pseudo-terminal behind a link stands for an adapter with its by-id
+    // name: the link goes and its terminal hangs up, then a new link leads
+    // to a new terminal.
+    void aLostDeviceConnectsAgainWhenItComesBack_data() {
+        QTest::addColumn<bool>("comesBack");
+        QTest::newRow("connects again, never after Desconectar") << true;
+        QTest::newRow("turned off in Portas do sistema") << false;
+    }
+    void aLostDeviceConnectsAgainWhenItComesBack() {
+        QFETCH(bool, comesBack);
+        SerialReconnect::setEnabled(comesBack);
+        QTemporaryDir folder;
+        const QString link = folder.filePath(QStringLiteral("usb-Korvexa_Dual-if00"));
+        auto pty = std::make_unique<Pty>();
+        QVERIFY(QFile::link(pty->slavePath, link));
+        PortMap::map(QStringLiteral("COM2"), link);
+        Messages::Recorder recorder;
+        Form3->BitBtn2->click();
+        QVERIFY(Form3->ComPort1->Connected());
+        QFile::remove(link);
+        pty.reset();
+        QTRY_VERIFY(!Form3->ComPort1->Connected());
+        const QString lost = QStringLiteral("A conexão com a porta serial COM2 foi perdida - "
+                                            "verifique o cabo ou o adaptador");
+        QCOMPARE(recorder.texts(),
+                 QStringList{lost + (comesBack ? ": a conexão volta sozinha quando ele for "
+                                                 "ligado de novo"
+                                               : " e conecte novamente")});
+
+        pty = std::make_unique<Pty>();
+        QVERIFY(QFile::link(pty->slavePath, link));
+        if (!comesBack) {
+            QTest::qWait(2500);
+            QVERIFY(!Form3->ComPort1->Connected());
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(Form3->ComPort1->Connected(), 2000);
+        QCOMPARE(Form3->Panels[4]->text(), QStringLiteral("Status: Ativa"));
+        QByteArray probe;
+        QTRY_COMPARE((probe += pty->drain()), QByteArray("\x1bI1"));
+
+        Form3->BitBtn2->click();
+        QFile::remove(link);
+        pty = std::make_unique<Pty>();
+        QVERIFY(QFile::link(pty->slavePath, link));
+        QTest::qWait(2500);
+        QVERIFY(!Form3->ComPort1->Connected());
+        QCOMPARE(pty->drain(), QByteArray());
+        QCOMPARE(recorder.entries.size(), 1);
     }
 
     void theLineEventsKeepTheLinkStateCurrent() {
