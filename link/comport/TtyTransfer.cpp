@@ -15,6 +15,10 @@ using Clock = std::chrono::steady_clock;
 // A write waits for its bytes to leave in steps of the time they take on
 // the line, never shorter than this.
 constexpr auto drainStep = std::chrono::microseconds(500);
+// The largest transmit FIFO of the common adapters (CP2102: 640 bytes), and
+// how often its emptying is looked at.
+constexpr int fifoBytes = 640;
+constexpr auto fifoStep = std::chrono::milliseconds(5);
 
 // The milliseconds poll() should wait to reach a deadline: -1 for none,
 // rounded up so that a wake-up never comes before it. The deadline is
@@ -118,20 +122,28 @@ int TtyLine::pushOut(const char* data, int count, const TransferDeadlines& deadl
 
 // Waits until the bytes have left the driver and the UART, or the time is
 // up, in steps of the line time of what is queued. The wait is on the tty,
-// so a device that goes away ends it at once.
+// so a device that goes away ends it at once. Once the driver's queue is
+// empty, the transmitter holds at most a chip's FIFO: some adapters never
+// report it empty (qemu's FTDI), so it is waited for no longer than that
+// takes to send.
 int TtyLine::drain(const TransferDeadlines& deadlines) {
+    const auto byteTime = std::chrono::nanoseconds(byteTimeNs_.load());
+    auto queueEmptied = Clock::time_point::max();
     for (;;) {
         int queued = 0;
         if (const int err = outputQueue(queued))
             return err;
-        if (queued == 0 && transmitterEmpty())
-            return 0;
         const auto now = Clock::now();
-        if (now >= deadlines.Total())
+        if (queued > 0)
+            queueEmptied = Clock::time_point::max();
+        else if (queueEmptied == Clock::time_point::max())
+            queueEmptied = now;
+        const bool sent =
+            queued == 0 && (transmitterEmpty() || now - queueEmptied > fifoBytes * byteTime);
+        if (sent || now >= deadlines.Total())
             return 0;
-        const auto estimate =
-            std::chrono::nanoseconds(std::max<int64_t>(queued, 1) * byteTimeNs_.load());
-        const auto step = std::max<Clock::duration>(estimate, drainStep);
+        const Clock::duration step =
+            queued > 0 ? std::max<Clock::duration>(queued * byteTime, drainStep) : fifoStep;
         pollfd p{fd_, 0, 0};
         if (poll(&p, 1, msUntil(std::min(deadlines.Total(), now + step))) > 0 && gone(p.revents))
             return EIO;
