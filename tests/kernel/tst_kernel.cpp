@@ -21,6 +21,10 @@
 #include <QFile>
 #include <QTest>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <thread>
 #include <time.h>
 
@@ -95,15 +99,18 @@ private slots:
         QCOMPARE(empties, 2);
     }
 
-    void anIdlePortWakesRarelyAndClosesAtOnce() {
+    // Line errors come with input or a break, and the modem lines are
+    // waited for: an idle port's event thread never wakes.
+    void anIdlePortSleepsAndClosesAtOnce() {
         TComPort port;
         configure(port, echoPort);
         port.Open();
         QTest::qWait(300);
         const qint64 before = eventThreadWakeups();
         QTest::qWait(2000);
-        const qint64 wakeups = eventThreadWakeups() - before;
-        QVERIFY2(wakeups <= 12, qPrintable(QString::number(wakeups)));
+        const double perSecond = double(eventThreadWakeups() - before) / 2;
+        std::printf("serial-idle-wakeups 8250 (per second): %.1f\n", perSecond);
+        QCOMPARE(perSecond, 0.0);
         port.Close();
         // Nothing changes on the lines, so only Close can end the wait for
         // a modem-line change.
@@ -152,28 +159,71 @@ private slots:
         QCOMPARE(port.Connected(), code == 0);
     }
 
+    // The 8250 driver switches off the modem-status interrupt the line
+    // watch waits on whenever the settings change: the watch turns it on
+    // again, or the drop would never be reported (nothing looks on a timer).
+    // Then output held by CTS: the write times out with what the driver
+    // took, and closing with it pending takes no time.
     void aCtsDropIsReportedAndHoldsOutput() {
         QList<bool> cts;
         int empties = 0;
         TComPort port;
         configure(port, ctsPort);
-        port.FlowControl().SetOutCTSFlow(true);
         port.Timeouts().SetWriteTotalMultiplier(0);
         port.Timeouts().SetWriteTotalConstant(500);
         port.OnCTSChange = [&](TCustomComPort*, bool on) { cts << on; };
         port.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
         port.Open();
         QCOMPARE(cts, QList<bool>{true});
+        QTest::qWait(200);
+        port.SetBaudRate(br19200);
         Guest::askHost("drop-cts");
         QTRY_COMPARE_WITH_TIMEOUT(cts, (QList<bool>{true, false}), 10000);
         QVERIFY(!port.Signals().Contains(csCTS));
+        port.FlowControl().SetOutCTSFlow(true);
         const QByteArray data(8192, 'h');
         QElapsedTimer clock;
         clock.start();
         const int written = port.Write(data.constData(), int(data.size()));
         QVERIFY2(clock.elapsed() >= 495, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(written < 64, qPrintable(QString::number(written)));
+        QVERIFY2(written > 0 && written < data.size(), qPrintable(QString::number(written)));
         QTRY_COMPARE(empties, 1);
+        clock.restart();
+        port.Close();
+        std::printf("close with %d bytes held by CTS on the 8250: %lld ms\n", written,
+                    static_cast<long long>(clock.elapsed()));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // Another program has the UART open with DTR and RTS low: the port is
+    // refused before it opens the device, which would raise them.
+    void aRefusedOpenLeavesTheHoldersLinesAlone() {
+        int ready[2], told[2];
+        QVERIFY(::pipe(ready) == 0 && ::pipe(told) == 0);
+        const pid_t holder = ::fork();
+        if (holder == 0) {
+            const int fd = ::open("/dev/ttyS1", O_RDWR | O_NOCTTY | O_NONBLOCK);
+            int lines = TIOCM_DTR | TIOCM_RTS;
+            ioctl(fd, TIOCMBIC, &lines);
+            char c = 0;
+            [[maybe_unused]] auto n = ::write(ready[1], &c, 1);
+            n = ::read(told[0], &c, 1);
+            ioctl(fd, TIOCMGET, &lines);
+            n = ::write(ready[1], &lines, sizeof lines);
+            ::_exit(0);
+        }
+        char c = 0;
+        QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+        TComPort port;
+        configure(port, echoPort);
+        QCOMPARE(raisedCode([&] { port.Open(); }), 1);
+        QCOMPARE(::write(told[1], &c, 1), ssize_t(1));
+        int lines = -1;
+        QCOMPARE(::read(ready[0], &lines, sizeof lines), ssize_t(sizeof lines));
+        ::waitpid(holder, nullptr, 0);
+        for (const int fd : {ready[0], ready[1], told[0], told[1]})
+            ::close(fd);
+        QCOMPARE(lines & (TIOCM_DTR | TIOCM_RTS), 0);
     }
 
     void aBreakIsOneBreakEventAndOneBreakError() {
@@ -191,7 +241,11 @@ private slots:
         QCOMPARE(breaks, 1);
         QCOMPARE(errors.size(), 1);
         // A break reaches the reader as nothing at all.
-        QCOMPARE(port.InputCount(), 0);
+        port.Timeouts().SetReadTotalConstant(0);
+        port.Timeouts().SetReadTotalMultiplier(0);
+        port.Timeouts().SetReadInterval(-1);
+        char buffer[8];
+        QCOMPARE(port.Read(buffer, 8), 0);
     }
 
     void lpt1StrobesItsBytesThroughPpdev() {
