@@ -93,19 +93,52 @@ QList<KernelName> kernelNames(const QStringList& folders, const QString& pattern
 }
 
 SystemPort serialPort(const QString& path, const QString& tty, const QString& root) {
-    const Hardware hw = hardwareOf(under(root, QStringLiteral("sys/class/tty/") + tty), root);
+    const QString classDevice = under(root, QStringLiteral("sys/class/tty/") + tty);
+    const Hardware hw = hardwareOf(classDevice, root);
     QString description = hw.usb;
     if (description.isEmpty())
-        description =
-            tty.startsWith(QLatin1String("ttyS")) ? QStringLiteral("porta serial (UART)") : tty;
+        description = QFileInfo::exists(classDevice + QStringLiteral("/type"))
+                          ? QStringLiteral("porta serial (UART)")
+                          : tty;
     return {path, hw.driver, description};
 }
 
-// A ttyS name stands for every possible port; only those with a UART are real.
-bool hasUart(const QString& root, const QString& tty) {
-    const QString type =
-        readLine(QDir(under(root, QStringLiteral("sys/class/tty/") + tty)), "type");
-    return !type.isEmpty() && type != QLatin1String("0");
+// A tty is a port when a device stands behind it; the serial core also
+// registers a ttyS for every port it could have, and those without a UART
+// say so with their type 0.
+bool isPort(const QString& root, const QString& tty) {
+    const QDir classDevice(under(root, QStringLiteral("sys/class/tty/") + tty));
+    return QFileInfo::exists(classDevice.filePath(QStringLiteral("device"))) &&
+           readLine(classDevice, "type") != QLatin1String("0");
+}
+
+struct TtyName {
+    QString name;
+    int group = 0; // USB adapters, then ACM, then the other drivers' names, the UARTs last
+    QString prefix;
+    int number = -1;
+};
+
+QList<TtyName> portTtys(const QString& root) {
+    static const QRegularExpression numbered(QStringLiteral("^(.*?)([0-9]*)$"));
+    QList<TtyName> ttys;
+    for (const QString& tty :
+         QDir(under(root, QStringLiteral("sys/class/tty")))
+             .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (!isPort(root, tty))
+            continue;
+        const auto m = numbered.match(tty);
+        const QString prefix = m.captured(1);
+        const int group = prefix == QLatin1String("ttyUSB")   ? 0
+                          : prefix == QLatin1String("ttyACM") ? 1
+                          : prefix == QLatin1String("ttyS")   ? 3
+                                                              : 2;
+        ttys.append({tty, group, prefix, m.captured(2).isEmpty() ? -1 : m.captured(2).toInt()});
+    }
+    std::sort(ttys.begin(), ttys.end(), [](const TtyName& a, const TtyName& b) {
+        return std::tie(a.group, a.prefix, a.number) < std::tie(b.group, b.prefix, b.number);
+    });
+    return ttys;
 }
 
 } // namespace
@@ -121,14 +154,8 @@ QList<SystemPort> serial(const QString& root) {
         port.description += QStringLiteral(" → %1").arg(tty);
         ports.append(port);
     }
-    const QList<KernelName> names = kernelNames(
-        {under(root, QStringLiteral("sys/class/tty"))}, QStringLiteral("^tty(USB|ACM|S)([0-9]+)$"),
-        {QStringLiteral("USB"), QStringLiteral("ACM"), QStringLiteral("S")});
-    for (const KernelName& k : names) {
-        if (k.name.startsWith(QLatin1String("ttyS")) && !hasUart(root, k.name))
-            continue;
-        ports.append(serialPort(under(root, QStringLiteral("dev/") + k.name), k.name, root));
-    }
+    for (const TtyName& tty : portTtys(root))
+        ports.append(serialPort(under(root, QStringLiteral("dev/") + tty.name), tty.name, root));
     return ports;
 }
 

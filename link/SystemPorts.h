@@ -15,8 +15,10 @@ struct SystemPort {
 
 namespace SystemPorts {
 
-// The stable /dev/serial/by-id names first, then ttyUSB*, ttyACM* and the
-// ttyS* that have a UART behind them, each group in numeric order.
+// The stable /dev/serial/by-id names first, then every tty with a device
+// behind it, whatever its driver calls it: ttyUSB*, ttyACM*, the other names
+// (ttyAMA*, rfcomm*, ttyXRUSB* ...) in order of name, and the ttyS* that have
+// a UART, each in numeric order.
 QList<SystemPort> serial(const QString& root = QStringLiteral("/"));
 // The parallel ports the kernel knows, parport0 first, whether or not the
 // ppdev module has made their devices.

@@ -7,6 +7,7 @@
 #include "link/OpenFailure.h"
 #include "link/PortChoices.h"
 #include "link/PortsWindow.h"
+#include "link/SerialReconnect.h"
 #include "link/SystemPorts.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
@@ -14,6 +15,7 @@
 #include "windowkit/RadioGroupWidget.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -32,31 +34,31 @@
 
 namespace {
 
-// A machine's /dev, /sys and /proc as far as the ports go: an FTDI adapter
-// (with its by-id name), an Arduino on ttyACM0, three UARTs and one ttyS
-// without, parport0 with its device and parport1 without ppdev.
+// The name udev gives qemu's FTDI adapter in /dev/serial/by-id.
+const QString ByIdName = "dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_1-0000:00:02.0-1-if00-port0";
+
+// A machine's /dev, /sys and /proc as far as the ports go. The serial side
+// is what a real kernel showed (sysfs/qemu-6.1-ttys.txt): qemu's FTDI adapter,
+// an ACM gadget, four UARTs and a ttyS without one, with the by-id name udev
+// gives the adapter; parport0 with its device and parport1 without ppdev.
 class FakeMachine {
 public:
     FakeMachine() {
-        const QString usb = "sys/devices/pci0000:00/0000:00:14.0/usb1/";
-        file(usb + "1-2/idVendor", "0403");
-        file(usb + "1-2/idProduct", "6001");
-        file(usb + "1-2/manufacturer", "FTDI");
-        file(usb + "1-2/product", "FT232R USB UART");
-        tty("ttyUSB0", usb + "1-2/1-2:1.0/ttyUSB0", "ftdi_sio");
-        file(usb + "1-3/idVendor", "2341");
-        file(usb + "1-3/idProduct", "0043");
-        tty("ttyACM0", usb + "1-3/1-3:1.0", "cdc_acm");
-        // As newer kernels have it: serial-base "ctrl" and "port" devices
-        // between the UART and its tty.
-        driver("sys/devices/pnp0/00:04", "serial");
-        driver("sys/devices/pnp0/00:04/00:04:0", "ctrl", "serial-base");
-        tty("ttyS0", "sys/devices/pnp0/00:04/00:04:0/00:04:0.0", "port", "4", "serial-base");
-        for (const char* n : {"ttyS10", "ttyS2"})
-            tty(n, "sys/devices/platform/serial8250", "serial8250", "4");
-        tty("ttyS1", "sys/devices/platform/serial8250", "serial8250", "0");
-        tty("tty0", "sys/devices/virtual", "");
-        link("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "../../ttyUSB0");
+        // The qemu machine's ttyS0 (at pnp0/00:05) gives way to a newer
+        // kernel's, and its place to the parallel port.
+        replay(QFINDTESTDATA("sysfs/qemu-6.1-ttys.txt"),
+               [](const QString& line) { return !line.contains("00:05"); });
+        replay(QFINDTESTDATA("sysfs/serial-base-6.18-ttys.txt"));
+        link(ByIdName, "../../ttyUSB0");
+        // A driver with a name of its own (Exar's xr_usb_serial registers
+        // its ttys as cdc_acm does): the ACM gadget's entries, renamed.
+        replay(
+            QFINDTESTDATA("sysfs/qemu-6.1-ttys.txt"),
+            [](const QString& line) { return line.contains("4-2") || line.contains("ttyXRUSB0"); },
+            [](QString& line) {
+                line.replace("4-1", "4-2").replace("ttyACM0", "ttyXRUSB0");
+                line.replace("cdc_acm", "xr_usb_serial_common");
+            });
 
         driver("sys/devices/pnp0/00:05", "parport_pc");
         QDir().mkpath(path("sys/devices/pnp0/00:05/parport0"));
@@ -72,6 +74,29 @@ public:
     }
 
     QString path(const QString& relative) const { return root.filePath(relative); }
+    // Makes the links and files a listing of sysfs gives ("L path target",
+    // "F path first-line"), with each link's target folder, and a /dev node
+    // for each tty; only the lines keep takes, after edit.
+    void replay(const QString& listing, const std::function<bool(const QString&)>& keep = {},
+                const std::function<void(QString&)>& edit = {}) const {
+        QFile f(listing);
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(listing));
+        for (QString line : QString::fromUtf8(f.readAll()).split('\n')) {
+            if (edit)
+                edit(line);
+            const QStringList fields = line.split(' ');
+            if (fields.size() < 3 || line.startsWith('#') || (keep && !keep(line)))
+                continue;
+            if (fields[0] == "F") {
+                file(fields[1], fields.mid(2).join(' ').toUtf8() + "\n");
+                continue;
+            }
+            QDir().mkpath(QFileInfo(path(fields[1])).path() + '/' + fields[2]);
+            link(fields[1], fields[2]);
+            if (fields[1].startsWith("sys/class/tty/"))
+                file("dev/" + fields[1].mid(14), "");
+        }
+    }
     void file(const QString& relative, const QByteArray& text) const {
         QDir().mkpath(QFileInfo(path(relative)).path());
         QFile f(path(relative));
@@ -87,19 +112,6 @@ public:
         QDir().mkpath(path(folder));
         link(device + "/driver", QDir(path(device)).relativeFilePath(path(folder)));
     }
-    // A tty with its class device under its hardware, its driver and UART type.
-    void tty(const QString& name, const QString& hardware, const QString& driverName,
-             const QByteArray& type = {}, const QString& bus = "any") const {
-        const QString classDevice = hardware + "/tty/" + name;
-        QDir().mkpath(path(classDevice));
-        if (!driverName.isEmpty())
-            driver(hardware, driverName, bus);
-        if (!type.isEmpty())
-            file(classDevice + "/type", type + "\n");
-        link("sys/class/tty/" + name, "../../" + classDevice.mid(4));
-        file("dev/" + name, "");
-    }
-
     QTemporaryDir root;
 };
 
@@ -142,8 +154,6 @@ QStringList currentDevices() {
     return devices;
 }
 
-const QString ByIdName = "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-
 } // namespace
 
 class PortsTest : public QObject {
@@ -159,14 +169,17 @@ private slots:
     void cleanupTestCase() { forgetEverything(); }
 
     void listsTheMachinesDevices() {
-        const QString fdti = "FTDI FT232R USB UART (0403:6001)";
+        const QString ftdi = "QEMU QEMU USB SERIAL (0403:6001)";
+        const QString uart = "porta serial (UART)";
         const QList<SystemPort> serial{
-            {machine.path(ByIdName), "ftdi_sio", fdti + " → ttyUSB0"},
-            {machine.path("dev/ttyUSB0"), "ftdi_sio", fdti},
-            {machine.path("dev/ttyACM0"), "cdc_acm", "USB 2341:0043"},
-            {machine.path("dev/ttyS0"), "serial", "porta serial (UART)"},
-            {machine.path("dev/ttyS2"), "serial8250", "porta serial (UART)"},
-            {machine.path("dev/ttyS10"), "serial8250", "porta serial (UART)"},
+            {machine.path(ByIdName), "ftdi_sio", ftdi + " → ttyUSB0"},
+            {machine.path("dev/ttyUSB0"), "ftdi_sio", ftdi},
+            {machine.path("dev/ttyACM0"), "cdc_acm", "Korvexa Dual USB (0525:a4a7)"},
+            {machine.path("dev/ttyXRUSB0"), "xr_usb_serial_common", "Korvexa Dual USB (0525:a4a7)"},
+            {machine.path("dev/ttyS0"), "serial", uart},
+            {machine.path("dev/ttyS1"), "serial", uart},
+            {machine.path("dev/ttyS2"), "serial", uart},
+            {machine.path("dev/ttyS3"), "serial", uart},
         };
         QCOMPARE(SystemPorts::serial(machine.root.path()), serial);
         const QList<SystemPort> parallel{
@@ -229,7 +242,7 @@ private slots:
         const QString byId = machine.path(ByIdName);
         TPortsWindow window(machine.root.path());
         window.show();
-        QCOMPARE(window.DeviceList->topLevelItemCount(), 8);
+        QCOMPARE(window.DeviceList->topLevelItemCount(), 10);
         QCOMPARE(window.Choices["COM2"]->currentText(), "/dev/ttyS1");
         QVERIFY(window.Choices["COM2"]->findText(byId) >= 0);
         window.Choices["COM2"]->setCurrentText(byId);
@@ -237,9 +250,12 @@ private slots:
         window.Choices["LPT1"]->setCurrentText("Impressora virtual");
         window.Choices["COM4"]->setCurrentText("ttyUSB0");
         // A device plugged in meanwhile shows up; what was typed stays.
-        machine.tty("ttyUSB1", "sys/devices/virtual", "");
+        machine.replay(
+            QFINDTESTDATA("sysfs/qemu-6.1-ttys.txt"),
+            [](const QString& line) { return line.contains("ttyUSB1"); },
+            [](QString& line) { line.replace("ttyUSB0", "ttyUSB1"); });
         window.RescanButton->click();
-        QCOMPARE(window.DeviceList->topLevelItemCount(), 9);
+        QCOMPARE(window.DeviceList->topLevelItemCount(), 11);
         QCOMPARE(window.Choices["COM3"]->currentText(), "/dev/pts/9");
 
         // A name that is not a path is refused, and nothing changes.
@@ -251,8 +267,12 @@ private slots:
         QCOMPARE(currentDevices()[1], "/dev/ttyS1");
 
         window.Choices["COM4"]->setCurrentText("");
+        // Reconnecting a lost adapter is on until the operator turns it off.
+        QVERIFY(window.ReconnectBox->isChecked());
+        window.ReconnectBox->setChecked(false);
         QSignalSpy virtualChosen(&window, &TPortsWindow::virtualPrinterChosen);
         window.OkButton->click();
+        QVERIFY(!SerialReconnect::enabled());
         QVERIFY(!window.isVisible());
         QCOMPARE(virtualChosen.size(), 1);
         QCOMPARE(currentDevices(), (QStringList{"/dev/ttyS0", byId, "/dev/pts/9", "/dev/ttyS3",
