@@ -12,7 +12,7 @@
 //
 // Threads: register accesses (read/write) come from the thread that drives
 // the port through TPortIO, the GUI thread. The status lines (setStatus,
-// setBusy, setFault) and the access log may be used from any thread. The
+// setBusy, setFault, setLost) and the access log may be used from any thread. The
 // strobe handler runs synchronously on the thread that asserted the strobe,
 // before that write returns, with no lock held: it may set the status lines.
 class VirtualParallelPort : public ParallelPortBackend {
@@ -39,6 +39,9 @@ public:
     void setBusy(bool busy);
     // A fault pulls the error line low (no paper, off-line).
     void setFault(bool fault);
+    // A port that has gone, as a USB cable pulled out: TPortIO stops using it.
+    void setLost(bool lost);
+    bool lost() const override;
 
     // Called once per byte, when the strobe is asserted (control bit 0 going
     // from 0 to 1), with the data register's value at that moment.
@@ -56,6 +59,7 @@ private:
     uint8_t status_ = ReadyStatus;
     uint8_t control_ = 0;
     bool recording_ = true;
+    bool lost_ = false;
     QList<Access> accesses_;
     StrobeHandler strobeHandler_;
 };
