@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -27,6 +28,7 @@
 
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,7 +36,9 @@ namespace {
 
 // A machine's /dev, /sys and /proc as far as the ports go: an FTDI adapter
 // (with its by-id name), an Arduino on ttyACM0, three UARTs and one ttyS
-// without, parport0 with its device and parport1 without ppdev.
+// without, and two parallel ports with ppdev. The parallel part, the lp
+// driver and the USB printer that can be added are copied from what Debian's
+// kernel shows in the virtual machine of scripts/kernel-test.
 class FakeMachine {
 public:
     FakeMachine() {
@@ -58,17 +62,111 @@ public:
         tty("tty0", "sys/devices/virtual", "");
         link("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "../../ttyUSB0");
 
-        driver("sys/devices/pnp0/00:05", "parport_pc");
-        QDir().mkpath(path("sys/devices/pnp0/00:05/parport0"));
-        QDir().mkpath(path("sys/devices/pnp0/00:05/parport1"));
-        for (const char* port : {"parport0", "parport1"})
-            link(QStringLiteral("sys/bus/parport/devices/") + port,
-                 QStringLiteral("../../../devices/pnp0/00:05/") + port);
-        file("dev/parport0", "");
-        file("proc/sys/dev/parport/parport0/devices/active", "none\n");
+        parallelPorts();
         // Readable for the unprivileged checks below.
         for (QString folder = root.path(); folder != "/"; folder = QFileInfo(folder).path())
             ::chmod(QFile::encodeName(folder).constData(), 0755);
+    }
+
+    // Two PNP ports as the kernel numbers them, the 0x278 one first.
+    void parallelPorts() const {
+        for (const int n : {0, 1}) {
+            const QString hardware = "sys/devices/pnp0/" + pnp(n);
+            const QString port = QStringLiteral("parport%1").arg(n);
+            driver(hardware, "parport_pc", "pnp");
+            file(hardware + "/id", "PNP0400\n");
+            QDir().mkpath(path("sys/devices/" + port));
+            link("sys/bus/parport/devices/" + port, "../../../devices/" + port);
+        }
+        setParallelState("ppdev");
+    }
+    static QString pnp(int n) { return QStringLiteral("00:0%1").arg(n); }
+
+    // "ppdev" (ppdev loaded, as made), with "lp" and "usb" added; or
+    // "no-ppdev", "no-parport" (the parport modules not loaded) and
+    // "other-bases" (the ports at other addresses, as a PCI card's are).
+    void setParallelState(const QString& state) const {
+        const QStringList parts = state.split(' ');
+        for (const char* folder :
+             {"proc/sys/dev/parport", "sys/class/ppdev", "sys/class/printer", "sys/class/usbmisc",
+              "sys/devices/platform/dummy_hcd.0", "dev/usb"})
+            QDir(path(folder)).removeRecursively();
+        for (const int n : {0, 1}) {
+            QDir(path("sys/devices/pnp0/" + pnp(n) + "/ppdev")).removeRecursively();
+            QDir(path("sys/devices/pnp0/" + pnp(n) + "/printer")).removeRecursively();
+            QDir(path(QStringLiteral("sys/devices/parport%1/lp.%1").arg(n))).removeRecursively();
+            for (const QString& entry :
+                 {QStringLiteral("sys/bus/parport/devices/lp.%1").arg(n),
+                  QStringLiteral("dev/parport%1").arg(n), QStringLiteral("dev/lp%1").arg(n)})
+                QFile::remove(path(entry));
+        }
+        QFile::remove(path("sys/dev/char/180:0"));
+        if (!parts.contains("no-parport"))
+            procParports(parts.contains("other-bases") ? QList<QByteArray>{"53248", "53264"}
+                                                       : QList<QByteArray>{"632", "888"});
+        if (!parts.contains("no-ppdev") && !parts.contains("no-parport"))
+            ppdev();
+        if (parts.contains("lp"))
+            lp();
+        if (parts.contains("usb"))
+            usbPrinter();
+    }
+    void procParports(const QList<QByteArray>& bases) const {
+        for (const int n : {0, 1}) {
+            const QString proc = QStringLiteral("proc/sys/dev/parport/parport%1/").arg(n);
+            file(proc + "base-addr", bases[n] + "\t0\n");
+            file(proc + "devices/active", "none\n");
+        }
+    }
+    void ppdev() const {
+        for (const int n : {0, 1}) {
+            const QString port = QStringLiteral("parport%1").arg(n);
+            const QString classDevice = "sys/devices/pnp0/" + pnp(n) + "/ppdev/" + port;
+            link(classDevice + "/device", "../../../" + pnp(n));
+            link("sys/class/ppdev/" + port, "../../" + classDevice.mid(4));
+            node("dev/" + port, 99, n);
+        }
+    }
+    // lp registered on both ports, as cups-filters loads it at boot.
+    void lp() const {
+        for (const int n : {0, 1}) {
+            const QString name = QStringLiteral("lp%1").arg(n);
+            const QString lpDevice = QStringLiteral("sys/devices/parport%1/lp.%1").arg(n);
+            const QString classDevice = "sys/devices/pnp0/" + pnp(n) + "/printer/" + name;
+            file(QStringLiteral("proc/sys/dev/parport/parport%1/devices/lp/timeslice").arg(n),
+                 "200\n");
+            link(classDevice + "/device", "../../../" + pnp(n));
+            link("sys/class/printer/" + name, "../../" + classDevice.mid(4));
+            driver(lpDevice, "lp", "parport");
+            link(QStringLiteral("sys/bus/parport/devices/lp.%1").arg(n),
+                 "../../../" + lpDevice.mid(4));
+            node("dev/" + name, 6, n);
+        }
+    }
+    // A USB printer on usblp, maker and model in its IEEE 1284 device ID.
+    void usbPrinter() const {
+        const QString usb = "sys/devices/platform/dummy_hcd.0/usb3/3-1";
+        const QString classDevice = usb + "/3-1:1.0/usbmisc/lp0";
+        file(usb + "/idVendor", "0525\n");
+        file(usb + "/idProduct", "a4a8\n");
+        file(usb + "/manufacturer", "Korvexa\n");
+        file(usb + "/product", "Dual USB\n");
+        driver(usb + "/3-1:1.0", "usblp", "usb");
+        file(usb + "/3-1:1.0/bInterfaceClass", "07\n");
+        file(usb + "/3-1:1.0/ieee1284_id", "MFG:Korvexa;MDL:Dual USB;CMD:ESC/POS;CLS:PRINTER;");
+        link(classDevice + "/device", "../../../3-1:1.0");
+        file(classDevice + "/dev", "180:0\n");
+        link("sys/class/usbmisc/lp0", "../../" + classDevice.mid(4));
+        link("sys/dev/char/180:0", "../../" + classDevice.mid(4));
+        node("dev/usb/lp0", 180, 0);
+    }
+    // A character device with the driver's numbers, so the cause reader can
+    // tell the kinds apart; a plain file where only root could make one.
+    void node(const QString& relative, unsigned major, unsigned minor) const {
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        if (::mknod(QFile::encodeName(path(relative)).constData(), S_IFCHR | 0644,
+                    makedev(major, minor)) != 0)
+            file(relative, "");
     }
 
     QString path(const QString& relative) const { return root.filePath(relative); }
@@ -169,13 +267,54 @@ private slots:
             {machine.path("dev/ttyS10"), "serial8250", "porta serial (UART)"},
         };
         QCOMPARE(SystemPorts::serial(machine.root.path()), serial);
-        const QList<SystemPort> parallel{
-            {machine.path("dev/parport0"), "parport_pc", "porta paralela"},
-            {machine.path("dev/parport1"), "parport_pc",
-             "porta paralela (módulo ppdev não carregado)"},
-        };
-        QCOMPARE(SystemPorts::parallel(machine.root.path()), parallel);
         QVERIFY(SystemPorts::serial(machine.path("nowhere")).isEmpty());
+    }
+
+    // What the machine has in each state: its parallel devices as listed, and
+    // what LPT1 and LPT2 open by default.
+    void parallelDevicesAndTheDefaults_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("listed");   // "path|driver|description"
+        QTest::addColumn<QStringList>("defaults"); // LPT1, LPT2
+        const QString pp0 = "dev/parport0|parport_pc|porta paralela em 0x278 (PNP0400)";
+        const QString pp1 = "dev/parport1|parport_pc|porta paralela em 0x378 (PNP0400)";
+        const QString usb = "dev/usb/lp0|usblp|impressora USB Korvexa Dual USB (0525:a4a8)";
+        QTest::newRow("ppdev") << "ppdev" << QStringList{pp0 + ", LPT2", pp1 + ", LPT1"}
+                               << QStringList{"dev/parport1", "dev/parport0"};
+        QTest::newRow("beside lp, as with CUPS, and a USB printer")
+            << "lp usb"
+            << QStringList{pp0, pp1, "dev/lp0|lp|porta paralela em 0x278, pelo driver lp, LPT2",
+                           "dev/lp1|lp|porta paralela em 0x378, pelo driver lp, LPT1", usb}
+            << QStringList{"dev/lp1", "dev/lp0"};
+        QTest::newRow("ppdev not loaded") << "no-ppdev"
+                                          << QStringList{"dev/parport0||porta paralela em 0x278, "
+                                                         "módulo ppdev não carregado, LPT2",
+                                                         "dev/parport1||porta paralela em 0x378, "
+                                                         "módulo ppdev não carregado, LPT1"}
+                                          << QStringList{"dev/parport1", "dev/parport0"};
+        QTest::newRow("only a USB printer") << "no-parport usb" << QStringList{usb + ", LPT1"}
+                                            << QStringList{"dev/usb/lp0", "dev/parport1"};
+        QTest::newRow("no port at a legacy base: the kernel's order")
+            << "other-bases"
+            << QStringList{"dev/parport0|parport_pc|porta paralela em 0xd000 (PNP0400), LPT1",
+                           "dev/parport1|parport_pc|porta paralela em 0xd010 (PNP0400), LPT2"}
+            << QStringList{"dev/parport0", "dev/parport1"};
+    }
+    void parallelDevicesAndTheDefaults() {
+        QFETCH(QString, state);
+        QFETCH(QStringList, listed);
+        QFETCH(QStringList, defaults);
+        machine.setParallelState(state);
+        const auto restore = qScopeGuard([this] { machine.setParallelState("ppdev"); });
+        QStringList got;
+        for (const SystemPort& port : SystemPorts::parallel(machine.root.path()))
+            got << QStringList{QDir(machine.root.path()).relativeFilePath(port.path), port.driver,
+                               port.description}
+                       .join('|');
+        QCOMPARE(got, listed);
+        QCOMPARE((QStringList{LptMap::defaultDevice("LPT1", machine.root.path()),
+                              LptMap::defaultDevice("LPT2", machine.root.path())}),
+                 (QStringList{machine.path(defaults[0]), machine.path(defaults[1])}));
     }
 
     void rememberedChoicesAndTheCommandLine_data() {
@@ -298,16 +437,29 @@ private slots:
         QTest::newRow("serial, the virtual printer") << "serial"
                                                      << "virtual"
                                                      << "";
-        QTest::newRow("parallel, port known but ppdev not loaded") << "parallel"
-                                                                   << "dev/parport1"
-                                                                   << "módulo ppdev não carregado";
-        QTest::newRow("parallel, missing") << "parallel"
+        // "parallel <machine state>"; a cause naming another node than the
+        // device starts with that node.
+        QTest::newRow("parallel, port known but ppdev not loaded")
+            << "parallel no-ppdev"
+            << "dev/parport1"
+            << "módulo ppdev não carregado: carregue-o com sudo modprobe ppdev";
+        QTest::newRow("parallel, missing") << "parallel ppdev"
                                            << "dev/parport7"
                                            << "dispositivo não encontrado";
-        QTest::newRow("parallel, taken by lp") << "parallel"
-                                               << "dev/parport0"
-                                               << "porta ocupada por outro driver (lp)";
-        QTest::newRow("parallel, a device not a parallel port") << "parallel"
+        QTest::newRow("parallel, a port another program holds through ppdev") << "parallel ppdev"
+                                                                              << "dev/parport1"
+                                                                              << "";
+        const QString lpInUse =
+            "em uso por outro programa, como o CUPS imprimindo: aguarde o fim da impressão";
+        QTest::newRow("parallel, beside lp: its node in use") << "parallel lp"
+                                                              << "dev/parport1"
+                                                              << "dev/lp1: " + lpInUse;
+        QTest::newRow("parallel, lp's node in use") << "parallel lp"
+                                                    << "dev/lp0" << lpInUse;
+        QTest::newRow("parallel, a USB printer another program holds") << "parallel ppdev usb"
+                                                                       << "dev/usb/lp0"
+                                                                       << "";
+        QTest::newRow("parallel, a device not a parallel port") << "parallel ppdev"
                                                                 << "/dev/null"
                                                                 << "não é uma porta paralela";
     }
@@ -320,12 +472,20 @@ private slots:
             device = pty.slavePath;
         else if (!device.startsWith('/') && device != "virtual")
             device = machine.path(device);
-        machine.file("proc/sys/dev/parport/parport0/devices/active", "lp\n");
-        const QString said = kind == "serial"
-                                 ? OpenFailure::serialCause(device)
-                                 : OpenFailure::parallelCause(device, machine.root.path());
-        machine.file("proc/sys/dev/parport/parport0/devices/active", "none\n");
-        QCOMPARE(said, cause.isEmpty() ? QString() : device + ": " + cause);
+        const bool parallel = kind.startsWith("parallel");
+        if (parallel)
+            machine.setParallelState(kind.section(' ', 1));
+        const auto restore = qScopeGuard([this] { machine.setParallelState("ppdev"); });
+        struct stat st {};
+        if (parallel && device.startsWith(machine.root.path()) &&
+            ::stat(QFile::encodeName(device).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
+            QSKIP("the device nodes of the fake machine need root");
+        const QString said = parallel ? OpenFailure::parallelCause(device, machine.root.path())
+                                      : OpenFailure::serialCause(device);
+        QString expected = cause.isEmpty() ? QString() : device + ": " + cause;
+        if (cause.startsWith("dev/"))
+            expected = machine.path(cause.section(": ", 0, 0)) + ": " + cause.section(": ", 1);
+        QCOMPARE(said, expected);
     }
 
     // Permission is the commonest failure; it names the group to join.
@@ -349,7 +509,7 @@ private slots:
                  tty + ": sem permissão: adicione o usuário ao grupo dialout");
         QCOMPARE(asUnprivileged(
                      [&] { return OpenFailure::parallelCause(parport, machine.root.path()); }),
-                 parport + ": sem permissão: grupo lp");
+                 parport + ": sem permissão: adicione o usuário ao grupo lp");
     }
 };
 
