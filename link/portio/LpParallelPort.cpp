@@ -12,13 +12,6 @@
 
 namespace {
 
-// The status register's lines, as the link reads them.
-constexpr uint8_t NotBusyLine = 0x80;
-constexpr uint8_t AckLine = 0x40;
-constexpr uint8_t PaperEndLine = 0x20;
-constexpr uint8_t SelectLine = 0x10;
-constexpr uint8_t NoErrorLine = 0x08;
-
 // The USB printer class's status byte.
 constexpr int UsbNotError = 0x08;
 constexpr int UsbSelected = 0x10;
@@ -34,13 +27,14 @@ QString failure(const char* step, const QString& path, int err) {
 // stops printing, as a printer pulls its fault line for each of them. The
 // class byte has no busy bit; the caller adds it.
 uint8_t registerFromUsbClass(int status) {
-    uint8_t value = NotBusyLine | AckLine;
+    using Port = ParallelPortBackend;
+    uint8_t value = Port::NotBusyLine | Port::AckLine;
     if (status & UsbSelected)
-        value |= SelectLine;
+        value |= Port::SelectLine;
     if (status & UsbPaperEmpty)
-        value |= PaperEndLine;
+        value |= Port::PaperEndLine;
     if ((status & UsbNotError) && (status & UsbSelected) && !(status & UsbPaperEmpty))
-        value |= NoErrorLine;
+        value |= Port::ErrorLine;
     return value;
 }
 

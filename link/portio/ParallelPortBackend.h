@@ -9,6 +9,13 @@ class ParallelPortBackend {
 public:
     enum class Register : uint8_t { Data = 0, Status = 1, Control = 2 };
 
+    // The status register's lines.
+    static constexpr uint8_t NotBusyLine = 0x80; // inverted busy: 1 = ready
+    static constexpr uint8_t AckLine = 0x40;
+    static constexpr uint8_t PaperEndLine = 0x20;
+    static constexpr uint8_t SelectLine = 0x10;
+    static constexpr uint8_t ErrorLine = 0x08; // 1 = no error
+
     virtual ~ParallelPortBackend() = default;
     virtual uint8_t read(Register reg) = 0;
     virtual void write(Register reg, uint8_t value) = 0;

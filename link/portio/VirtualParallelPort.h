@@ -27,8 +27,6 @@ public:
 
     // An idle, ready printer: not busy, no error, selected, acknowledge high.
     static constexpr uint8_t ReadyStatus = 0xDF;
-    static constexpr uint8_t ErrorLine = 0x08;   // 1 = no error
-    static constexpr uint8_t NotBusyLine = 0x80; // inverted busy: 1 = ready
 
     uint8_t read(Register reg) override;
     void write(Register reg, uint8_t value) override;
