@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -41,7 +40,10 @@ namespace {
 // kernel shows in the virtual machine of scripts/kernel-test.
 class FakeMachine {
 public:
-    FakeMachine() {
+    // parallel: "ppdev" (ppdev loaded), with "lp" and "usb" added; or
+    // "no-ppdev", "no-parport" (the parport modules not loaded) and
+    // "other-bases" (the ports at other addresses, as a PCI card's are).
+    explicit FakeMachine(const QString& parallel = "ppdev") {
         const QString usb = "sys/devices/pci0000:00/0000:00:14.0/usb1/";
         file(usb + "1-2/idVendor", "0403");
         file(usb + "1-2/idProduct", "6001");
@@ -62,62 +64,38 @@ public:
         tty("tty0", "sys/devices/virtual", "");
         link("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "../../ttyUSB0");
 
-        parallelPorts();
+        parallelPorts(parallel.split(' '));
         // Readable for the unprivileged checks below.
         for (QString folder = root.path(); folder != "/"; folder = QFileInfo(folder).path())
             ::chmod(QFile::encodeName(folder).constData(), 0755);
     }
 
     // Two PNP ports as the kernel numbers them, the 0x278 one first.
-    void parallelPorts() const {
+    void parallelPorts(const QStringList& state) const {
+        const bool parport = !state.contains("no-parport");
+        const bool moved = state.contains("other-bases");
         for (const int n : {0, 1}) {
             const QString hardware = "sys/devices/pnp0/" + pnp(n);
             const QString port = QStringLiteral("parport%1").arg(n);
             driver(hardware, "parport_pc", "pnp");
             file(hardware + "/id", "PNP0400\n");
+            if (!parport)
+                continue;
             QDir().mkpath(path("sys/devices/" + port));
             link("sys/bus/parport/devices/" + port, "../../../devices/" + port);
+            const QByteArray base = moved ? (n ? "53264" : "53248") : (n ? "888" : "632");
+            file("proc/sys/dev/parport/" + port + "/base-addr", base + "\t0\n");
+            file("proc/sys/dev/parport/" + port + "/devices/active", "none\n");
         }
-        setParallelState("ppdev");
+        if (parport && !state.contains("no-ppdev"))
+            ppdev();
+        if (state.contains("lp"))
+            lp();
+        if (state.contains("usb"))
+            usbPrinter();
     }
     static QString pnp(int n) { return QStringLiteral("00:0%1").arg(n); }
 
-    // "ppdev" (ppdev loaded, as made), with "lp" and "usb" added; or
-    // "no-ppdev", "no-parport" (the parport modules not loaded) and
-    // "other-bases" (the ports at other addresses, as a PCI card's are).
-    void setParallelState(const QString& state) const {
-        const QStringList parts = state.split(' ');
-        for (const char* folder :
-             {"proc/sys/dev/parport", "sys/class/ppdev", "sys/class/printer", "sys/class/usbmisc",
-              "sys/devices/platform/dummy_hcd.0", "dev/usb"})
-            QDir(path(folder)).removeRecursively();
-        for (const int n : {0, 1}) {
-            QDir(path("sys/devices/pnp0/" + pnp(n) + "/ppdev")).removeRecursively();
-            QDir(path("sys/devices/pnp0/" + pnp(n) + "/printer")).removeRecursively();
-            QDir(path(QStringLiteral("sys/devices/parport%1/lp.%1").arg(n))).removeRecursively();
-            for (const QString& entry :
-                 {QStringLiteral("sys/bus/parport/devices/lp.%1").arg(n),
-                  QStringLiteral("dev/parport%1").arg(n), QStringLiteral("dev/lp%1").arg(n)})
-                QFile::remove(path(entry));
-        }
-        QFile::remove(path("sys/dev/char/180:0"));
-        if (!parts.contains("no-parport"))
-            procParports(parts.contains("other-bases") ? QList<QByteArray>{"53248", "53264"}
-                                                       : QList<QByteArray>{"632", "888"});
-        if (!parts.contains("no-ppdev") && !parts.contains("no-parport"))
-            ppdev();
-        if (parts.contains("lp"))
-            lp();
-        if (parts.contains("usb"))
-            usbPrinter();
-    }
-    void procParports(const QList<QByteArray>& bases) const {
-        for (const int n : {0, 1}) {
-            const QString proc = QStringLiteral("proc/sys/dev/parport/parport%1/").arg(n);
-            file(proc + "base-addr", bases[n] + "\t0\n");
-            file(proc + "devices/active", "none\n");
-        }
-    }
     void ppdev() const {
         for (const int n : {0, 1}) {
             const QString port = QStringLiteral("parport%1").arg(n);
@@ -180,8 +158,11 @@ public:
         QDir().mkpath(QFileInfo(path(relative)).path());
         QVERIFY(QFile::link(target, path(relative)));
     }
+    // Bound once, however many ttys of the device are made.
     void driver(const QString& device, const QString& name, const QString& bus = "any") const {
         const QString folder = "sys/bus/" + bus + "/drivers/" + name;
+        if (QFileInfo(path(device + "/driver")).isSymLink())
+            return;
         QDir().mkpath(path(folder));
         link(device + "/driver", QDir(path(device)).relativeFilePath(path(folder)));
     }
@@ -304,17 +285,16 @@ private slots:
         QFETCH(QString, state);
         QFETCH(QStringList, listed);
         QFETCH(QStringList, defaults);
-        machine.setParallelState(state);
-        const auto restore = qScopeGuard([this] { machine.setParallelState("ppdev"); });
+        const FakeMachine here(state);
         QStringList got;
-        for (const SystemPort& port : SystemPorts::parallel(machine.root.path()))
-            got << QStringList{QDir(machine.root.path()).relativeFilePath(port.path), port.driver,
+        for (const SystemPort& port : SystemPorts::parallel(here.root.path()))
+            got << QStringList{QDir(here.root.path()).relativeFilePath(port.path), port.driver,
                                port.description}
                        .join('|');
         QCOMPARE(got, listed);
-        QCOMPARE((QStringList{LptMap::defaultDevice("LPT1", machine.root.path()),
-                              LptMap::defaultDevice("LPT2", machine.root.path())}),
-                 (QStringList{machine.path(defaults[0]), machine.path(defaults[1])}));
+        QCOMPARE((QStringList{LptMap::defaultDevice("LPT1", here.root.path()),
+                              LptMap::defaultDevice("LPT2", here.root.path())}),
+                 (QStringList{here.path(defaults[0]), here.path(defaults[1])}));
     }
 
     void rememberedChoicesAndTheCommandLine_data() {
@@ -467,24 +447,22 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, device);
         QFETCH(QString, cause);
+        const bool parallel = kind.startsWith("parallel");
+        const FakeMachine here(parallel ? kind.section(' ', 1) : "ppdev");
         Pty pty;
         if (device == "pty")
             device = pty.slavePath;
         else if (!device.startsWith('/') && device != "virtual")
-            device = machine.path(device);
-        const bool parallel = kind.startsWith("parallel");
-        if (parallel)
-            machine.setParallelState(kind.section(' ', 1));
-        const auto restore = qScopeGuard([this] { machine.setParallelState("ppdev"); });
+            device = here.path(device);
         struct stat st {};
-        if (parallel && device.startsWith(machine.root.path()) &&
+        if (parallel && device.startsWith(here.root.path()) &&
             ::stat(QFile::encodeName(device).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
             QSKIP("the device nodes of the fake machine need root");
-        const QString said = parallel ? OpenFailure::parallelCause(device, machine.root.path())
+        const QString said = parallel ? OpenFailure::parallelCause(device, here.root.path())
                                       : OpenFailure::serialCause(device);
         QString expected = cause.isEmpty() ? QString() : device + ": " + cause;
         if (cause.startsWith("dev/"))
-            expected = machine.path(cause.section(": ", 0, 0)) + ": " + cause.section(": ", 1);
+            expected = here.path(cause.section(": ", 0, 0)) + ": " + cause.section(": ", 1);
         QCOMPARE(said, expected);
     }
 
