@@ -259,6 +259,7 @@ void VirtualPrinterWindow::flushLog() {
             lines << QStringLiteral("%1  → %2").arg(time, hexText(p.entry.bytes));
             continue;
         case PrinterLogEntry::Kind::Command:
+        case PrinterLogEntry::Kind::Event:
             flushGathered();
             lines << QStringLiteral("%1    %2").arg(time, p.entry.text);
             continue;

@@ -86,6 +86,7 @@ void logEntry(const PrinterLogEntry& entry) {
         print(QStringLiteral("%1 -> %2").arg(time, hexDumpLine(entry.bytes, 0)));
         break;
     case PrinterLogEntry::Kind::Command:
+    case PrinterLogEntry::Kind::Event:
         print(QStringLiteral("%1    %2").arg(time, entry.text));
         break;
     case PrinterLogEntry::Kind::Warning:
