@@ -45,6 +45,8 @@ void VirtualPrinter::receive(const QByteArray& bytes) {
         unitBytes_ = 0;
         parser_.take(static_cast<uint8_t>(c));
         settle();
+        if (lineMs() == 0) // as fast as the bytes arrive: before the next one
+            printDue(0);
     }
     // Every loss is counted and logged: a host that ignores the ready line
     // must see how much it lost.
@@ -54,7 +56,6 @@ void VirtualPrinter::receive(const QByteArray& bytes) {
              QStringLiteral("Buffer cheio: %1 byte(s) perdido(s)").arg(lostNow), {},
              QStringLiteral("buffer-full"), lostNow);
     }
-    printDue(0);
     changed();
 }
 
