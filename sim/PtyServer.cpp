@@ -115,10 +115,10 @@ void PtyServer::openedOrClosed() {
 }
 
 // Takes no more than the buffer has room for; the rest waits in the terminal.
-// A close before these bytes was seen first, so its drop cannot take the
-// replies to them.
+// Opens and closes seen by the time bytes were read are acted on before the
+// bytes, so a close's drop can never take the replies to a later program's
+// requests.
 void PtyServer::readable() {
-    openedOrClosed();
     char buffer[ReadChunk];
     for (;;) {
         const qsizetype room = std::min<qsizetype>(printer_->room(), ReadChunk);
@@ -127,6 +127,7 @@ void PtyServer::readable() {
             return;
         }
         const ssize_t n = ::read(master_, buffer, size_t(room));
+        openedOrClosed();
         if (n > 0) {
             printer_->receive(QByteArray(buffer, static_cast<int>(n)));
             continue;

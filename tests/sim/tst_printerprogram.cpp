@@ -198,7 +198,8 @@ public:
     bool reopen() {
         if (terminal >= 0)
             ::close(terminal);
-        terminal = ::open(QFile::encodeName(link()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        terminal = ::open(QFile::encodeName(link()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         termios raw{};
         return terminal >= 0 && ::tcgetattr(terminal, &raw) == 0 && (::cfmakeraw(&raw), true) &&
                ::tcsetattr(terminal, TCSANOW, &raw) == 0;
@@ -365,6 +366,7 @@ private slots:
             {writes(status),
              {Step::Unread, {}, {}},
              {Step::Reopen, {}, {}},
+             {Step::Pause, {}, "100"}, // the printer sees the close a moment later
              writes(model),
              replies(modelReply)},
             {});
