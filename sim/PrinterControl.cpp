@@ -86,6 +86,8 @@ void PrinterControl::readable(QLocalSocket* socket) {
         const QString line = QString::fromUtf8(socket->readLine(MaxCommandLength)).trimmed();
         socket->write(run(line).toUtf8() + '\n');
     }
+    // At once: a script that sent its line and closed its side still gets the answer.
+    socket->flush();
     if (socket->bytesAvailable() > MaxCommandLength) {
         socket->write("erro: linha longa demais\n");
         socket->disconnectFromServer();
