@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -20,6 +19,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -61,8 +62,10 @@ public:
             ::close(terminal);
     }
 
+    // What the event loop already read in counts too: waiting for more
+    // would miss it.
     bool waitForOutput(int ms = 10000) {
-        if (!process.waitForReadyRead(ms))
+        if (process.bytesAvailable() == 0 && !process.waitForReadyRead(ms))
             return false;
         output += QString::fromLocal8Bit(process.readAllStandardOutput());
         return true;
@@ -158,8 +161,9 @@ qint64 residentKb(qint64 pid) {
 // on --control, its output wherever the script sends it.
 class ScriptedPrinter {
 public:
-    ScriptedPrinter(const QString& folder, QStringList arguments, Log log) : folder_(folder) {
-        arguments << "--link" << link() << "--control" << folder + "/control";
+    ScriptedPrinter(const QString& folder, QStringList arguments, Log log)
+        : folder_(folder), control_(folder + "/control") {
+        arguments << "--link" << link() << "--control" << control_;
         int pipe[2] = {-1, -1};
         if (log == Log::Discarded) {
             process.setStandardOutputFile(QProcess::nullDevice());
@@ -179,8 +183,7 @@ public:
             ::close(logRead_);
             logRead_ = -1;
         }
-        socket.connectToServer(folder + "/control");
-        QVERIFY(socket.waitForConnected(5000));
+        QTRY_VERIFY(QFileInfo::exists(control_));
         QVERIFY(reopen());
         startKb = residentKb(process.processId());
     }
@@ -204,12 +207,23 @@ public:
         return terminal >= 0 && ::tcgetattr(terminal, &raw) == 0 && (::cfmakeraw(&raw), true) &&
                ::tcsetattr(terminal, TCSANOW, &raw) == 0;
     }
+    // As a script's `echo state | socat - UNIX-CONNECT:…` asks: one line on a
+    // connection of its own, whose sending side closes at once.
     QString ask(const QByteArray& command) {
-        socket.write(command + '\n');
-        while (!socket.canReadLine())
-            if (!socket.waitForReadyRead(20000))
-                return QStringLiteral("(no answer)");
-        return QString::fromUtf8(socket.readLine()).trimmed();
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(control_).constData(),
+                 sizeof address.sun_path);
+        QByteArray answer;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            writeAll(fd, command + '\n') && ::shutdown(fd, SHUT_WR) == 0) {
+            char c = 0;
+            while (::read(fd, &c, 1) == 1 && c != '\n')
+                answer += c;
+        }
+        ::close(fd);
+        return QString::fromUtf8(answer);
     }
     QByteArray readBack(qsizetype size) {
         QByteArray got;
@@ -226,12 +240,12 @@ public:
     }
 
     QProcess process;
-    QLocalSocket socket;
     int terminal = -1;
     qint64 startKb = 0;
 
 private:
     QString folder_;
+    QString control_;
     int logRead_ = -1;
 };
 
