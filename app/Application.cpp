@@ -1,6 +1,6 @@
 #include "app/Application.h"
 
-#include "app/Messages.h"
+#include "windowkit/Messages.h"
 
 #include <QFont>
 #include <exception>

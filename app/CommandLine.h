@@ -1,17 +1,14 @@
 #pragma once
 
-#include <QMap>
+#include "link/PortChoices.h"
+
 #include <QString>
 #include <QStringList>
 
 class QCommandLineParser;
 
-// What the operator asked for on the command line.
-struct CommandLineOptions {
-    QMap<QString, QString> comDevices; // "COM2" -> "/dev/ttyUSB0" or "virtual"
-    QMap<QString, QString> lptDevices; // "LPT1" -> "/dev/parport0" or "virtual"
-    bool virtualPrinter = false;
-};
+// What the operator asked for on the command line: the ports' devices.
+using CommandLineOptions = PortChoices::Overrides;
 
 // Adds tellumo's description and options (--comN, --lptN, --virtual-printer)
 // to a parser that has its help and version options.

@@ -1,10 +1,10 @@
 #include "app/FileSend.h"
 
 #include "app/LoadedFile.h"
-#include "app/Messages.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
 #include "link/Primitives.h"
+#include "windowkit/Messages.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -5,11 +5,7 @@
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
-#include "app/FormBase.h"
 #include "app/Forms.h"
-#include "app/GlyphButton.h"
-#include "app/Handlers.h"
-#include "app/Messages.h"
 #include "app/ProgramEnd.h"
 #include "bitmap/DotGrids.h"
 #include "bitmap/Form10.h"
@@ -32,6 +28,10 @@
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/PortIO.h"
+#include "windowkit/FormBase.h"
+#include "windowkit/GlyphButton.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -210,8 +210,11 @@ void TForm1::createFileControls() {
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
     RichEdit1->setReadOnly(true);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Regular, not the window's bold: a font that leaves its weight unset
+    // takes the parent's.
     QFont courier(QStringLiteral("Courier New"));
     courier.setPixelSize(13);
+    courier.setBold(false);
     courier.setStyleHint(QFont::TypeWriter);
     RichEdit1->setFont(courier);
     RichEdit1->setGeometry(16, 184, 321, 217);

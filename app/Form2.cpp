@@ -2,7 +2,7 @@
 
 #include "app/Form1.h"
 #include "app/Forms.h"
-#include "app/Handlers.h"
+#include "windowkit/Handlers.h"
 
 #include <QLabel>
 #include <QPushButton>

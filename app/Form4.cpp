@@ -2,12 +2,13 @@
 
 #include "app/Form1.h"
 #include "app/Forms.h"
-#include "app/Handlers.h"
 #include "app/LoadedFile.h"
-#include "app/Messages.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QLabel>
@@ -87,6 +88,9 @@ void TForm4::createControls() {
     for (int column = 1; column < directories_->columnCount(); ++column)
         DirectoryListBox1->hideColumn(column);
     DirectoryListBox1->setHeaderHidden(true);
+    // A double click opens the folder through activated(); the tree's own
+    // toggle on a double click would close it again at once.
+    DirectoryListBox1->setExpandsOnDoubleClick(false);
     DirectoryListBox1->setToolTip(QStringLiteral("Selecione Diretório"));
     DirectoryListBox1->setGeometry(24, 42, 177, 215);
     DirectoryListBox1->installEventFilter(this);
@@ -97,7 +101,6 @@ void TForm4::createControls() {
 
     DriveComboBox1 = new QComboBox(this);
     DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
-    DriveComboBox1->addItems(driveRoots());
     DriveComboBox1->setGeometry(24, 299, 177, 19);
 
     Label1 = heading(this, "Label1", QStringLiteral("Arquivo:"), 240, 16);
@@ -131,11 +134,26 @@ void TForm4::wireHandlers() {
     connect(BitBtn2, &QPushButton::clicked, this, handler(this, &TForm4::BitBtn2Click));
 }
 
+// Media come and go while the program runs: the list is made again from
+// what is mounted now, and shows the drive the open directory lies on.
+int TForm4::refillDrives() {
+    const QSignalBlocker quiet(DriveComboBox1);
+    const QStringList roots = driveRoots();
+    QStringList shown;
+    for (int i = 0; i < DriveComboBox1->count(); ++i)
+        shown << DriveComboBox1->itemText(i);
+    if (shown != roots) {
+        DriveComboBox1->clear();
+        DriveComboBox1->addItems(roots);
+    }
+    const int drive = driveOf(roots, directory_);
+    DriveComboBox1->setCurrentIndex(drive);
+    return drive;
+}
+
 void TForm4::OpenDirectory(const QString& path) {
     directory_ = QDir(path).absolutePath();
-    const QSignalBlocker quiet(DriveComboBox1);
-    const int drive = driveOf(driveRoots(), directory_);
-    DriveComboBox1->setCurrentIndex(drive);
+    const int drive = refillDrives();
     DirectoryListBox1->setRootIndex(directories_->index(DriveComboBox1->itemText(drive)));
     const QModelIndex opened = directories_->index(directory_);
     DirectoryListBox1->setCurrentIndex(opened);
@@ -160,6 +178,10 @@ void TForm4::listFiles() {
 // left in the dialog stays: the chosen name, if it is still there, and the
 // name field.
 void TForm4::showEvent(QShowEvent* event) {
+    // A directory on media taken out meanwhile gives way to the root.
+    if (!QFileInfo(directory_).isDir())
+        OpenDirectory(QDir::rootPath());
+    refillDrives();
     const QStringList names = matchingFiles();
     if (names != files_->stringList()) {
         const QModelIndex chosen = FileListBox1->currentIndex();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormBase.h"
+#include "windowkit/FormBase.h"
 
 class QComboBox;
 class QFileSystemModel;
@@ -55,6 +55,7 @@ private:
     void FileListBox1Change();
     QStringList matchingFiles() const;
     void listFiles();
+    int refillDrives();
     void showLoadedFile(const QString& name);
 
     QFileSystemModel* directories_;

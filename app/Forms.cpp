@@ -16,6 +16,7 @@
 #include "commands/Form8.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
+#include "link/MainWindowParts.h"
 #include "link/PortsWindow.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
@@ -44,6 +45,9 @@ void createForms() {
     Q_INIT_RESOURCE(pictures);
 
     Form1 = new TForm1;
+    MainWindow = {Form1,          Form1->Serial1, Form1->Paralela1, Form1->ComLed1,
+                  Form1->ComLed2, Form1->ComLed3, Form1->ComLed4,   Form1->ComLed5,
+                  Form1->Label1,  Form1->Label3,  Form1->Timer1,    Form1->PortIO1};
     Form2 = new TForm2;
     Form3 = new TForm3;
     Form4 = new TForm4;
@@ -94,6 +98,7 @@ void destroyForms() {
     delete Form3;
     delete Form2;
     delete Form1;
+    MainWindow = {};
     Form1 = nullptr;
     Form2 = nullptr;
     Form3 = nullptr;

@@ -2,7 +2,6 @@
 
 #include "app/Form1.h"
 #include "app/Forms.h"
-#include "app/Messages.h"
 #include "link/ComPortAccess.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
@@ -10,6 +9,7 @@
 #include "link/PortIOAccess.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "windowkit/Messages.h"
 
 #include <QCheckBox>
 #include <memory>

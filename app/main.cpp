@@ -3,11 +3,11 @@
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/MessageBoxes.h"
-#include "app/Messages.h"
 #include "link/PortChoices.h"
 #include "link/PortsWindow.h"
 #include "sim/VirtualPrinterSetup.h"
+#include "windowkit/MessageBoxes.h"
+#include "windowkit/Messages.h"
 
 #include <QTimer>
 #include <cstdio>

@@ -6,12 +6,12 @@
 #include "app/Form4.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "link/Form3.h"
 #include "link/LinkState.h"
 #include "link/comport/PortMap.h"
 #include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
+#include "windowkit/Messages.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -10,7 +10,6 @@
 #include "app/Form4.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
 #include "link/LinkState.h"
@@ -20,6 +19,7 @@
 #include "link/portio/LptMap.h"
 #include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
+#include "windowkit/Messages.h"
 
 #include <QAction>
 #include <QDir>

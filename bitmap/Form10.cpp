@@ -1,11 +1,11 @@
 #include "bitmap/Form10.h"
 
-#include "app/Handlers.h"
-#include "app/Messages.h"
 #include "bitmap/DotGridWidget.h"
 #include "bitmap/DotGrids.h"
 #include "bitmap/GridCommands.h"
 #include "commands/SendProcedure.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
 
 #include <QComboBox>
 #include <QIcon>

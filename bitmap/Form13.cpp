@@ -1,12 +1,12 @@
 #include "bitmap/Form13.h"
 
-#include "app/Handlers.h"
-#include "app/Messages.h"
 #include "bitmap/DotGridWidget.h"
 #include "bitmap/DotGrids.h"
 #include "bitmap/GridCommands.h"
 #include "commands/SendProcedure.h"
-#include "link/RadioGroupWidget.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QCheckBox>
 #include <QFontMetricsF>

@@ -22,3 +22,21 @@ function(tellumo_folder_libraries folder)
   endforeach()
   target_link_libraries(${folder}_ui ${scope} ${folder}_core)
 endfunction()
+
+# tellumo_allowed_includes(<folder>...): stops the configure step when a source
+# of the calling folder includes a header of a folder not listed (its own is
+# always allowed). Linking alone cannot catch a header-only arrow, such as a
+# template from a floor above.
+function(tellumo_allowed_includes)
+  file(RELATIVE_PATH self ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  file(GLOB sources CONFIGURE_DEPENDS *.cpp *.h)
+  foreach(source ${sources})
+    file(STRINGS ${source} lines REGEX "^#include \"[a-z/]+/[A-Za-z0-9_]+\\.h\"")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^#include \"(.+)/[^/]+\"$" "\\1" dir "${line}")
+      if(NOT dir STREQUAL self AND NOT dir IN_LIST ARGN)
+        message(FATAL_ERROR "${source} includes from ${dir}/, which ${self}/README.md does not allow")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()

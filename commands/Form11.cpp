@@ -1,8 +1,8 @@
 #include "commands/Form11.h"
 
-#include "app/Handlers.h"
 #include "commands/CommandBuilders.h"
 #include "commands/ParameterRules.h"
+#include "windowkit/Handlers.h"
 
 #include <QLabel>
 #include <QLineEdit>

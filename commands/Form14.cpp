@@ -1,8 +1,8 @@
 #include "commands/Form14.h"
 
-#include "app/Handlers.h"
 #include "commands/CommandBuilders.h"
-#include "link/RadioGroupWidget.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/RadioGroupWidget.h"
 
 TForm14::TForm14()
     : TSettingForm(QStringLiteral("Sensor Papel"), {167, 111}, CaptionButtons::SystemMenu) {

@@ -1,9 +1,9 @@
 #include "commands/Form15.h"
 
-#include "app/Handlers.h"
 #include "commands/CommandBuilders.h"
 #include "commands/ParameterRules.h"
 #include "link/LinkState.h"
+#include "windowkit/Handlers.h"
 
 #include <QLabel>
 #include <QLineEdit>

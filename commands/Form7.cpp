@@ -1,8 +1,8 @@
 #include "commands/Form7.h"
 
-#include "app/Handlers.h"
 #include "commands/CommandBuilders.h"
-#include "link/RadioGroupWidget.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QPushButton>
 

@@ -1,9 +1,11 @@
 #include "commands/FormSetting.h"
 
-#include "app/Handlers.h"
-#include "link/RadioGroupWidget.h"
+#include "commands/Windows1252.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,6 +32,68 @@ public:
                 c = u' ';
         return Acceptable;
     }
+};
+
+// The digit a keypad key gives, whether Num Lock is on or off; -1 for any
+// other key.
+int keypadDigit(const QKeyEvent& key) {
+    if (!key.modifiers().testFlag(Qt::KeypadModifier))
+        return -1;
+    if (key.key() >= Qt::Key_0 && key.key() <= Qt::Key_9)
+        return key.key() - Qt::Key_0;
+    static constexpr int navigation[] = {
+        Qt::Key_Insert, Qt::Key_End,   Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Left,
+        Qt::Key_Clear,  Qt::Key_Right, Qt::Key_Home, Qt::Key_Up,       Qt::Key_PageUp};
+    const auto* at = std::find(std::begin(navigation), std::end(navigation), key.key());
+    return at == std::end(navigation) ? -1 : int(at - std::begin(navigation));
+}
+
+// Alt held with digits on the keypad types, when Alt is let go, the
+// character of that code of the printer's code page: the dialogs' hints tell
+// the operator to reach the user-defined characters (176 to 191) this way.
+class AltCodeTyping : public QObject {
+public:
+    explicit AltCodeTyping(QLineEdit* edit) : QObject(edit), edit_(edit) {
+        edit->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::ShortcutOverride:
+        case QEvent::KeyPress:
+            return takeDigit(*static_cast<QKeyEvent*>(event));
+        case QEvent::KeyRelease:
+            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Alt)
+                typeCode();
+            return false;
+        case QEvent::FocusOut:
+            digits_.clear();
+            return false;
+        default:
+            return false;
+        }
+    }
+
+private:
+    // A digit pressed with Alt held is kept, not typed, and no shortcut sees it.
+    bool takeDigit(QKeyEvent& key) {
+        const int digit = keypadDigit(key);
+        if (digit < 0 || !key.modifiers().testFlag(Qt::AltModifier))
+            return false;
+        key.accept();
+        if (key.type() == QEvent::KeyPress)
+            digits_.append(QChar(u'0' + digit));
+        return true;
+    }
+
+    void typeCode() {
+        if (const std::optional<QChar> c = Windows1252::altCode(digits_))
+            edit_->insert(QString(*c));
+        digits_.clear();
+    }
+
+    QLineEdit* edit_;
+    QString digits_;
 };
 
 } // namespace
@@ -76,6 +140,7 @@ QLineEdit* entry(QWidget* parent, const char* name, const QString& text, int max
     edit->setObjectName(QLatin1String(name));
     edit->setMaxLength(maxLength);
     edit->setValidator(new OneLine(edit));
+    new AltCodeTyping(edit);
     edit->setText(text);
     edit->setGeometry(place);
     return edit;

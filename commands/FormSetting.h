@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/FormBase.h"
 #include "commands/SendProcedure.h"
+#include "windowkit/FormBase.h"
 
 #include <QStringList>
 #include <functional>
@@ -40,6 +40,7 @@ TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& captio
 // Runs onChange whenever the group's selection changes, by mouse or keyboard;
 // choosing the item already selected is no change.
 void onSelectionChange(TRadioGroup* group, QObject* context, std::function<void()> onChange);
-// A one-line entry holding at most maxLength characters.
+// A one-line entry holding at most maxLength characters, where Alt with
+// keypad digits types a character by its code.
 QLineEdit* entry(QWidget* parent, const char* name, const QString& text, int maxLength,
                  const QRect& place);

@@ -1,12 +1,12 @@
 #include "commands/QueryProcedure.h"
 
-#include "app/Messages.h"
 #include "commands/CommandBuilders.h"
 #include "commands/Replies.h"
 #include "commands/Windows1252.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
 #include "link/Primitives.h"
+#include "windowkit/Messages.h"
 
 namespace Commands {
 

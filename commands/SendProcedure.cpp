@@ -1,9 +1,9 @@
 #include "commands/SendProcedure.h"
 
-#include "app/Messages.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
 #include "link/Primitives.h"
+#include "windowkit/Messages.h"
 
 namespace Commands {
 

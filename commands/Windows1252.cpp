@@ -46,6 +46,14 @@ QChar decodeByte(uint8_t byte) {
     return QChar(byte >= 0x80 && byte < 0xA0 ? HighTable[byte - 0x80] : char16_t(byte));
 }
 
+std::optional<QChar> altCode(QStringView digits) {
+    bool ok = false;
+    const uint code = digits.toUInt(&ok);
+    if (!ok || code > 0xFF)
+        return std::nullopt;
+    return decodeByte(uint8_t(code));
+}
+
 QString decode(QByteArrayView bytes) {
     QString text;
     text.reserve(bytes.size());

@@ -1,7 +1,7 @@
 #include "link/ComPortAccess.h"
 
-#include "app/Messages.h"
 #include "link/comport/ComPort.h"
+#include "windowkit/Messages.h"
 
 int ComPortAccess::Write(const void* buffer, int count) {
     return transfer([&] { return port_.Write(buffer, count); });

@@ -1,18 +1,17 @@
 #include "link/Form3.h"
 
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Handlers.h"
-#include "app/Messages.h"
 #include "commands/QueryProcedure.h"
 #include "link/LinkState.h"
+#include "link/MainWindowParts.h"
 #include "link/OpenFailure.h"
 #include "link/PortsWindow.h"
 #include "link/PrinterLineSettings.h"
-#include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QAction>
 #include <QIcon>
@@ -162,7 +161,7 @@ void TForm3::applySelections() {
 
 void TForm3::showDisconnected() {
     Panels[4]->setText(QStringLiteral("Status: Inativa"));
-    Form1->Paralela1->setEnabled(true);
+    MainWindow.Paralela1->setEnabled(true);
     BitBtn2->setText(QStringLiteral("&Conectar"));
     RadioGroup2->setEnabled(true);
 }
@@ -179,7 +178,7 @@ void TForm3::BitBtn2Click() {
         disconnectPort();
     } else {
         Panels[4]->setText(QStringLiteral("Status: Ativa"));
-        Form1->Paralela1->setEnabled(false);
+        MainWindow.Paralela1->setEnabled(false);
         BitBtn2->setText(QStringLiteral("&Desconectar"));
         RadioGroup2->setEnabled(false);
         LinkState.SerialConnected = true;
@@ -219,7 +218,7 @@ void TForm3::modelProbe() {
 }
 
 void TForm3::BitBtn1Click() {
-    Form1->setEnabled(true);
+    MainWindow.Form1->setEnabled(true);
     hide();
 }
 
@@ -255,7 +254,7 @@ void TForm3::LineLost() {
 
 // The port has set ComLed1 to the line's new state just before this runs.
 void TForm3::ComPort1CTSChange(TCustomComPort*, bool) {
-    if (Form1 && Form1->ComLed1->State() == lsOn) {
+    if (MainWindow.ComLed1 && MainWindow.ComLed1->State() == lsOn) {
         LinkState.CtsActive = true;
     } else {
         LinkState.CtsActive = false;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/FormBase.h"
 #include "link/comport/ComTypes.h"
+#include "windowkit/FormBase.h"
 
 #include <array>
 

@@ -1,17 +1,16 @@
 #include "link/Form9.h"
 
-#include "app/Form1.h"
-#include "app/Forms.h"
-#include "app/Handlers.h"
-#include "app/Messages.h"
 #include "link/Form3.h"
 #include "link/LinkState.h"
+#include "link/MainWindowParts.h"
 #include "link/OpenFailure.h"
 #include "link/PortsWindow.h"
-#include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/PortIO.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -70,7 +69,7 @@ void TForm9::wireHandlers() {
 }
 
 void TForm9::BitBtn1Click() {
-    TPortIO& portIO = *Form1->PortIO1;
+    TPortIO& portIO = *MainWindow.PortIO1;
     // Where the Windows port driver would be looked for; kept so the
     // component knows the program's folder, though ppdev needs no file.
     portIO.DriverPath = QCoreApplication::applicationDirPath();
@@ -94,16 +93,16 @@ void TForm9::BitBtn1Click() {
     }
     LinkState.LptBasePort = base;
 
-    Form1->Serial1->setEnabled(false);
-    Form1->ComLed1->hide();
-    Form1->ComLed2->hide();
-    Form1->ComLed3->show();
-    Form1->ComLed4->show();
-    Form1->ComLed5->show();
-    Form1->Label3->show();
-    Form1->Label1->setText(QStringLiteral("BUSY"));
-    Form1->Label1->adjustSize();
-    Form1->Timer1->start();
+    MainWindow.Serial1->setEnabled(false);
+    MainWindow.ComLed1->hide();
+    MainWindow.ComLed2->hide();
+    MainWindow.ComLed3->show();
+    MainWindow.ComLed4->show();
+    MainWindow.ComLed5->show();
+    MainWindow.Label3->show();
+    MainWindow.Label1->setText(QStringLiteral("BUSY"));
+    MainWindow.Label1->adjustSize();
+    MainWindow.Timer1->start();
 
     LinkState.ParallelConnected = true;
 
@@ -118,19 +117,19 @@ void TForm9::BitBtn1Click() {
 
 // Back to the serial set of LEDs, the timer stopped, the driver released.
 void TForm9::disconnectPort(TPortIO& portIO) {
-    Form1->Serial1->setEnabled(true);
-    Form1->ComLed1->show();
-    Form1->ComLed2->show();
-    Form1->ComLed3->hide();
-    Form1->ComLed4->hide();
-    Form1->ComLed5->hide();
+    MainWindow.Serial1->setEnabled(true);
+    MainWindow.ComLed1->show();
+    MainWindow.ComLed2->show();
+    MainWindow.ComLed3->hide();
+    MainWindow.ComLed4->hide();
+    MainWindow.ComLed5->hide();
 
-    Form1->Timer1->stop();
+    MainWindow.Timer1->stop();
     LinkState.FaultBlinkPhase = false;
-    Form1->Label3->hide();
-    Form1->ComLed5->SetState(lsOff);
-    Form1->Label1->setText(QStringLiteral("CTS"));
-    Form1->Label1->adjustSize();
+    MainWindow.Label3->hide();
+    MainWindow.ComLed5->SetState(lsOff);
+    MainWindow.Label1->setText(QStringLiteral("CTS"));
+    MainWindow.Label1->adjustSize();
 
     LinkState.ParallelConnected = false;
     BitBtn1->setText(QStringLiteral("&Conectar"));

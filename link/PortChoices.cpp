@@ -1,6 +1,5 @@
 #include "link/PortChoices.h"
 
-#include "app/CommandLine.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
 
@@ -66,7 +65,7 @@ QMap<QString, QString> remembered() {
     return choices;
 }
 
-void applyAtStart(const CommandLineOptions& options) {
+void applyAtStart(const Overrides& options) {
     const QMap<QString, QString> saved = remembered();
     commandLinePorts().clear();
     for (const QString& port : portNames()) {

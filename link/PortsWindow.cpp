@@ -1,11 +1,11 @@
 #include "link/PortsWindow.h"
 
-#include "app/Handlers.h"
-#include "app/Messages.h"
 #include "link/PortChoices.h"
-#include "link/RadioGroupWidget.h"
 #include "link/SystemPorts.h"
 #include "link/comport/PortMap.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

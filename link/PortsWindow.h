@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormBase.h"
+#include "windowkit/FormBase.h"
 
 #include <QMap>
 #include <QString>

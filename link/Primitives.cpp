@@ -1,8 +1,8 @@
 #include "link/Primitives.h"
 
-#include "app/Messages.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
+#include "windowkit/Messages.h"
 
 #include <QtGlobal>
 #include <sys/prctl.h>

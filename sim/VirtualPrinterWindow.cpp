@@ -1,9 +1,9 @@
 #include "sim/VirtualPrinterWindow.h"
 #include "sim/HexDump.h"
 
-#include "app/Messages.h"
 #include "sim/PaperPages.h"
 #include "sim/PaperRollWidget.h"
+#include "windowkit/Messages.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -5,7 +5,6 @@
 #include "app/Application.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "commands/Form11.h"
 #include "commands/Form15.h"
 #include "commands/Form8.h"
@@ -15,6 +14,7 @@
 #include "link/Form9.h"
 #include "link/LinkState.h"
 #include "link/Primitives.h"
+#include "windowkit/Messages.h"
 
 #include <QClipboard>
 #include <QFileInfo>
@@ -77,8 +77,30 @@ private:
 };
 
 // Types text as a keyboard would, one character (code point) per key.
+// "[0176]" is Alt held while 0, 1, 7, 6 are pressed on the keypad.
+void typeAltCode(QLineEdit* edit, QStringView digits) {
+    const auto send = [edit](QEvent::Type type, int key, Qt::KeyboardModifiers modifiers,
+                             const QString& text = {}) {
+        QKeyEvent event(type, key, modifiers, text);
+        QApplication::sendEvent(edit, &event);
+    };
+    send(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    for (const QChar d : digits) {
+        const int key = Qt::Key_0 + d.digitValue();
+        send(QEvent::KeyPress, key, Qt::AltModifier | Qt::KeypadModifier, d);
+        send(QEvent::KeyRelease, key, Qt::AltModifier | Qt::KeypadModifier, d);
+    }
+    send(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+}
+
 void type(QLineEdit* edit, const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'[') {
+            const qsizetype end = text.indexOf(u']', i);
+            typeAltCode(edit, QStringView(text).sliced(i + 1, end - i - 1));
+            i = end;
+            continue;
+        }
         const qsizetype n = text[i].isHighSurrogate() ? 2 : 1;
         QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text.mid(i, n));
         QApplication::sendEvent(edit, &key);
@@ -202,6 +224,9 @@ private slots:
             {"line feeds, pasted 300", Form15, true, "300", "1b 61 1e"},
             {"line feeds, full-width digits", Form15, true, QStringLiteral("１２"), "1b 61 00"},
             {"authentication, blanks", Form8, false, "   ", "1b 63 00 20 20 20 0a"},
+            {"authentication, Alt and keypad codes", Form8, false, "[0176][65]x[300][066][0]",
+             "1b 63 00 b0 41 78 42 20 0a"},
+            {"line feeds, Alt and keypad code", Form15, false, "[055]", "1b 61 07"},
             {"authentication, outside the code page", Form8, false, QStringLiteral("€ Привет 😀"),
              "1b 63 00 80 20 3f 3f 3f 3f 3f 3f 20 3f 0a"},
             {"authentication, pasted beyond 40", Form8, true, QString(50, u'x'),

@@ -12,7 +12,6 @@
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "app/LoadedFile.h"
-#include "app/Messages.h"
 #include "commands/Form15.h"
 #include "commands/Windows1252.h"
 #include "link/Disconnect.h"
@@ -22,6 +21,7 @@
 #include "link/LinkState.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
+#include "windowkit/Messages.h"
 
 #include <QAction>
 #include <QLineEdit>

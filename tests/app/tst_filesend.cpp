@@ -8,7 +8,6 @@
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "app/LoadedFile.h"
-#include "app/Messages.h"
 #include "app/ProgramEnd.h"
 #include "link/Disconnect.h"
 #include "link/FarEnd.h"
@@ -18,10 +17,12 @@
 #include "link/LinkState.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
+#include "windowkit/Messages.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QComboBox>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -232,6 +233,11 @@ private slots:
         QTest::newRow("empty") << QByteArray() << QStringList();
         QTest::newRow("abc CR LF def") << QByteArray("abc\r\ndef") << QStringList{"abc", "", "def"};
         QTest::newRow("41 bytes") << QByteArray(41, 'x') << QStringList{QString(40, 'x'), "x"};
+        QTest::newRow("40 bytes") << QByteArray(40, 'x') << QStringList{QString(40, 'x')};
+        QTest::newRow("form feed inside")
+            << QByteArray("ab\x0c"
+                          "cd")
+            << QStringList{"ab<FF>", "cd"};
         QTest::newRow("two line feeds") << QByteArray("\n\n") << QStringList{"", ""};
         QTest::newRow("zero byte") << QByteArray("ab\0cd\nef", 8) << QStringList{"ab", "ef"};
         QTest::newRow("code page and control bytes")
@@ -312,19 +318,39 @@ private slots:
         QCOMPARE(Form1->ProgressBar1->value(), 4);
     }
 
+    void theListsLeadToTheFile_data() {
+        QTest::addColumn<bool>("doubleClick");
+        QTest::newRow("Enter") << false;
+        QTest::newRow("double click") << true;
+    }
     void theListsLeadToTheFile() {
+        QFETCH(bool, doubleClick);
         const QString folder = dir.filePath("notas");
         QVERIFY(QDir(dir.path()).mkpath("notas"));
         for (const char* name : {"a.txt", "NOTA.TXT", "c.dat"})
             write(QStringLiteral("notas/") + name, "x");
         Messages::Recorder recorder;
+        // Media taken out since the dialog last opened leave the drive list.
+        Form4->DriveComboBox1->insertItem(0, QStringLiteral("/media/retirado"));
         Form1->Abrir1->trigger();
         QVERIFY(QTest::qWaitForWindowExposed(Form4));
+        QCOMPARE(Form4->DriveComboBox1->findText(QStringLiteral("/media/retirado")), -1);
+        QVERIFY(Form4->Directory().startsWith(Form4->DriveComboBox1->currentText()));
         auto* tree = Form4->DirectoryListBox1;
-        tree->setCurrentIndex(static_cast<QFileSystemModel*>(tree->model())->index(folder));
+        const QModelIndex notas = static_cast<QFileSystemModel*>(tree->model())->index(folder);
+        tree->setCurrentIndex(notas);
         tree->setFocus();
-        QTest::keyClick(tree, Qt::Key_Return); // opens the directory, does not press OK
+        if (doubleClick) {
+            tree->scrollTo(notas);
+            QTRY_VERIFY(tree->visualRect(notas).isValid());
+            const QPoint at = tree->visualRect(notas).center();
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+        } else {
+            QTest::keyClick(tree, Qt::Key_Return); // opens the directory, does not press OK
+        }
         QCOMPARE(Form4->Directory(), folder);
+        QVERIFY(tree->isExpanded(notas));
         QVERIFY(Form4->isVisible());
         QVERIFY(recorder.entries.isEmpty());
         QAbstractItemModel* files = Form4->FileListBox1->model();

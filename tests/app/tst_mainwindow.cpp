@@ -4,11 +4,8 @@
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/Form5.h"
-#include "app/FormBase.h"
 #include "app/Forms.h"
-#include "app/Handlers.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "app/ProgramEnd.h"
 #include "bitmap/DotGrids.h"
 #include "link/Form3.h"
@@ -17,6 +14,9 @@
 #include "link/PortsWindow.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "windowkit/FormBase.h"
+#include "windowkit/Handlers.h"
+#include "windowkit/Messages.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -225,58 +225,89 @@ private slots:
         QTest::addColumn<QRect>("place");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("font"); // [family] pixel size, weight
         QTest::newRow("Panel1") << "Panel1" << QRect(64, 16, 585, 121) << ""
+                                << ""
                                 << "";
         QTest::newRow("RichEdit1") << "RichEdit1" << QRect(16, 184, 321, 217) << ""
-                                   << "";
+                                   << ""
+                                   << "Courier New 13 regular";
         QTest::newRow("ProgressBar1") << "ProgressBar1" << QRect(14, 424, 323, 25) << ""
+                                      << ""
                                       << "";
         QTest::newRow("StaticText7") << "StaticText7" << QRect(352, 204, 161, 33) << ""
-                                     << "Mostra o nome do arquivo";
+                                     << "Mostra o nome do arquivo"
+                                     << "19 bold";
         QTest::newRow("StaticText3") << "StaticText3" << QRect(544, 204, 161, 33) << ""
-                                     << "Mostra o valor do tamanho do arquivo";
+                                     << "Mostra o valor do tamanho do arquivo"
+                                     << "24 bold";
         QTest::newRow("BitBtn3") << "BitBtn3" << QRect(352, 256, 105, 57) << "&Enviar"
-                                 << "Envia dados para a impressora";
+                                 << "Envia dados para a impressora"
+                                 << "";
         QTest::newRow("BitBtn2") << "BitBtn2" << QRect(464, 256, 81, 57) << "Status"
-                                 << "Le status dos sensores";
+                                 << "Le status dos sensores"
+                                 << "";
         QTest::newRow("BitBtn4") << "BitBtn4" << QRect(552, 256, 75, 57) << "Reset"
+                                 << ""
                                  << "";
         QTest::newRow("BitBtn1") << "BitBtn1" << QRect(632, 256, 73, 57) << "&Sair"
-                                 << "Encerra o Programa";
+                                 << "Encerra o Programa"
+                                 << "";
         QTest::newRow("ComLed1") << "ComLed1" << QRect(392, 328, 25, 25) << ""
+                                 << ""
                                  << "";
         QTest::newRow("ComLed2") << "ComLed2" << QRect(488, 328, 25, 25) << ""
+                                 << ""
                                  << "";
         QTest::newRow("ComLed3") << "ComLed3" << QRect(392, 328, 25, 25) << ""
+                                 << ""
                                  << "";
         QTest::newRow("ComLed4") << "ComLed4" << QRect(488, 328, 25, 25) << ""
+                                 << ""
                                  << "";
         QTest::newRow("ComLed5") << "ComLed5" << QRect(584, 328, 25, 25) << ""
+                                 << ""
                                  << "";
         QTest::newRow("Image1") << "Image1" << QRect(344, 360, 377, 89) << ""
+                                << ""
                                 << "";
         QTest::newRow("StaticText1")
             << "StaticText1" << QRect(14, 160, -1, -1) << "Texto do arquivo"
+            << ""
             << "";
         QTest::newRow("StaticText6") << "StaticText6" << QRect(355, 180, -1, -1) << "Arquivo"
+                                     << ""
                                      << "";
         QTest::newRow("StaticText2")
             << "StaticText2" << QRect(543, 180, -1, -1) << "Tamanho do Arquivo"
+            << ""
             << "";
         QTest::newRow("Label1") << "Label1" << QRect(416, 334, -1, -1) << "CTS"
-                                << "";
+                                << ""
+                                << "11 bold";
         QTest::newRow("Label2") << "Label2" << QRect(512, 334, -1, -1) << "TX"
-                                << "";
+                                << ""
+                                << "11 bold";
         QTest::newRow("Label3") << "Label3" << QRect(610, 334, -1, -1) << "Erro"
-                                << "";
+                                << ""
+                                << "11 bold";
     }
     void controlsSitAtTheirPlaces() {
         QFETCH(QString, name);
         QFETCH(QRect, place);
         QFETCH(QString, text);
         QFETCH(QString, hint);
+        QFETCH(QString, font);
         QWidget* w = Form1->findChild<QWidget*>(name);
         QVERIFY(w);
+        if (!font.isEmpty()) {
+            const QFont f = w->font();
+            QCOMPARE(QStringLiteral("%1%2 %3")
+                         .arg(font.startsWith(u'C') ? f.family() + u' ' : QString())
+                         .arg(f.pixelSize())
+                         .arg(f.bold() ? "bold" : "regular"),
+                     font);
+        }
         QCOMPARE(w->pos(), place.topLeft());
         if (place.width() > 0) {
             QCOMPARE(w->size(), place.size());

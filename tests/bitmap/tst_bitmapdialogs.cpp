@@ -1,12 +1,12 @@
 // The two dot-grid editors as the operator uses them: presses on the dots,
 // the keyboard, the options, and "&Enviar" with the link's writes logged.
-#include "app/Messages.h"
 #include "bitmap/DotGridWidget.h"
 #include "bitmap/DotGrids.h"
 #include "bitmap/Form10.h"
 #include "bitmap/Form13.h"
 #include "commands/FakeLink.h"
-#include "link/RadioGroupWidget.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QCheckBox>
 #include <QComboBox>

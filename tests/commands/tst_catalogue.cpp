@@ -1,8 +1,8 @@
 #include "FakeLink.h"
-#include "app/Messages.h"
 #include "bitmap/GridCommands.h"
 #include "commands/CommandBuilders.h"
 #include "commands/SendProcedure.h"
+#include "windowkit/Messages.h"
 
 #include <QTest>
 #include <array>

@@ -1,6 +1,6 @@
 #include "FakeLink.h"
-#include "app/Messages.h"
 #include "commands/QueryProcedure.h"
+#include "windowkit/Messages.h"
 
 #include <QTest>
 

@@ -5,7 +5,6 @@
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form3.h"
@@ -13,6 +12,7 @@
 #include "link/LinkState.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/ComTypes.h"
+#include "windowkit/Messages.h"
 
 #include <QAction>
 #include <QApplication>

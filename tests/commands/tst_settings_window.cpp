@@ -6,7 +6,6 @@
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "commands/Form11.h"
 #include "commands/Form12.h"
 #include "commands/Form14.h"
@@ -21,8 +20,9 @@
 #include "link/Form9.h"
 #include "link/LinkState.h"
 #include "link/Primitives.h"
-#include "link/RadioGroupWidget.h"
 #include "link/comport/ComPort.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QAction>
 #include <QCheckBox>

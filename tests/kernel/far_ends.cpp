@@ -1,8 +1,10 @@
 // The host side of scripts/kernel-test: boots the virtual machine under qemu
 // and plays the far ends of its ports. COM2 echoes what it gets; COM3 sends a
 // telnet break when the guest asks; COM4 loses CTS when asked (its backend is
-// switched to a pseudo-terminal, whose modem lines qemu reads as off); LPT1's
-// bytes go to a file, checked once the machine is off.
+// switched to a pseudo-terminal, whose modem lines qemu reads as off); the
+// emulated FTDI adapter echoes and is pulled out and put back when asked;
+// LPT1's and LPT2's bytes go to files, checked once the machine is off
+// against what the guest announced ("@@EXPECT lptN <hex>").
 //
 // Usage: kernel_far_ends QEMU KERNEL INITRD WORKDIR SECONDS
 // Prints the guest's console and one "@@HOST PASS|FAIL ..." line per check of
@@ -23,14 +25,6 @@
 #include <unistd.h>
 
 namespace {
-// What the guest strobes out of LPT1: every byte value once, in order.
-QByteArray expectedLptBytes() {
-    QByteArray bytes;
-    for (int b = 0; b < 256; ++b)
-        bytes.append(char(b));
-    return bytes;
-}
-
 void say(const QByteArray& line) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);
@@ -60,6 +54,8 @@ public:
         attach(echo_, QStringLiteral("com2"), [this] { echo_.write(echo_.readAll()); });
         attach(breaker_, QStringLiteral("com3"), [this] { breaker_.readAll(); });
         attach(ctsEnd_, QStringLiteral("com4"), [this] { ctsEnd_.readAll(); });
+        // qemu stalls the whole machine while this end is not read.
+        attach(ftdi_, QStringLiteral("ftdi"), [this] { ftdi_.write(ftdi_.readAll()); });
         attach(qmp_, QStringLiteral("qmp"), [this] { qmpReply(); });
         return true;
     }
@@ -106,6 +102,16 @@ private:
                 "file,id=lpt1,path=" + d + "lpt1.out",
                 "-device",
                 "isa-parallel,index=0,chardev=lpt1",
+                "-chardev",
+                "file,id=lpt2,path=" + d + "lpt2.out",
+                "-device",
+                "isa-parallel,index=1,chardev=lpt2,irq=6",
+                "-device",
+                "qemu-xhci,id=xhci",
+                "-chardev",
+                "socket,id=ftdi,server=on,wait=off,path=" + d + "ftdi.sock",
+                "-device",
+                "usb-serial,chardev=ftdi,id=ftdi0,bus=xhci.0",
                 "-qmp",
                 "unix:" + d + "qmp.sock,server=on,wait=off"};
     }
@@ -159,6 +165,14 @@ private:
                 breaker_.write("\xff\xf3"); // telnet IAC BREAK
             else if (line == "@@DO drop-cts")
                 dropCts();
+            else if (line == "@@DO unplug-ftdi")
+                unplugFtdi();
+            else if (line == "@@DO plug-ftdi")
+                plugFtdi();
+            else if (line.startsWith("@@EXPECT lpt1 "))
+                expected_[0] += QByteArray::fromHex(line.mid(14));
+            else if (line.startsWith("@@EXPECT lpt2 "))
+                expected_[1] += QByteArray::fromHex(line.mid(14));
             else if (line.startsWith("@@EXIT "))
                 guestStatus_ = line.mid(7).toInt();
         }
@@ -171,26 +185,63 @@ private:
                    pts + "\"}}}}\n");
     }
 
+    void unplugFtdi() {
+        ftdiDeleted_ = false;
+        qmp_.write(R"({"execute":"device_del","arguments":{"id":"ftdi0"}})"
+                   "\n");
+    }
+
+    // The adapter's chardev stays in use until qemu reports the old device
+    // deleted, which can come after the guest has seen it go.
+    void plugFtdi() {
+        if (!ftdiDeleted_) {
+            plugWhenDeleted_ = true;
+            return;
+        }
+        plugWhenDeleted_ = false;
+        qmp_.write(R"({"execute":"device_add","arguments":{"driver":"usb-serial",)"
+                   R"("chardev":"ftdi","id":"ftdi0","bus":"xhci.0"}})"
+                   "\n");
+    }
+
     void qmpReply() {
         const QByteArray reply = qmp_.readAll();
         if (reply.contains("\"error\""))
             say("@@HOST qmp: " + reply.trimmed());
+        if (reply.contains("DEVICE_DELETED") && reply.contains("\"ftdi0\"")) {
+            ftdiDeleted_ = true;
+            if (plugWhenDeleted_)
+                plugFtdi();
+        }
+    }
+
+    // Each parallel port's file holds exactly what the guest said it sent.
+    bool lptArrived(int port) {
+        const QByteArray name = "lpt" + QByteArray::number(port);
+        QFile lpt(dir_ + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".out"));
+        const QByteArray got = lpt.open(QIODevice::ReadOnly) ? lpt.readAll() : QByteArray();
+        const QByteArray& expected = expected_[port - 1];
+        const bool ok = got == expected;
+        say(QByteArray(ok ? "@@HOST PASS" : "@@HOST FAIL") + " " + name + ": the " +
+            QByteArray::number(expected.size()) +
+            " bytes the guest sent arrived intact and in order (got " +
+            QByteArray::number(got.size()) + " bytes)");
+        return ok;
     }
 
     void finished() {
-        QFile lpt(dir_ + QStringLiteral("/lpt1.out"));
-        const QByteArray got = lpt.open(QIODevice::ReadOnly) ? lpt.readAll() : QByteArray();
-        const bool lptOk = got == expectedLptBytes();
-        say(QByteArray(lptOk ? "@@HOST PASS" : "@@HOST FAIL") +
-            " lpt1: the 256 strobed bytes arrived intact and in order (got " +
-            QByteArray::number(got.size()) + " bytes)");
-        QCoreApplication::exit(guestStatus_ == 0 && lptOk ? 0 : 1);
+        const bool lpt1 = lptArrived(1);
+        const bool lpt2 = lptArrived(2);
+        QCoreApplication::exit(guestStatus_ == 0 && lpt1 && lpt2 ? 0 : 1);
     }
 
     const QString dir_;
     const int seconds_;
     QProcess qemu_;
-    QLocalSocket echo_, breaker_, ctsEnd_, qmp_;
+    QLocalSocket echo_, breaker_, ctsEnd_, ftdi_, qmp_;
+    QByteArray expected_[2];
+    bool ftdiDeleted_ = true;
+    bool plugWhenDeleted_ = false;
     int pty_ = -1;
     std::unique_ptr<QSocketNotifier> ptyNotifier_;
     QByteArray buffer_;

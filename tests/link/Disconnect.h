@@ -1,11 +1,11 @@
 #pragma once
 
 #include "app/Forms.h"
-#include "app/Messages.h"
 #include "link/Form3.h"
 #include "link/Form9.h"
 #include "link/LinkState.h"
 #include "link/comport/ComPort.h"
+#include "windowkit/Messages.h"
 
 #include <QPushButton>
 

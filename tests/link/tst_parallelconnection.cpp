@@ -4,15 +4,15 @@
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form9.h"
 #include "link/LinkState.h"
 #include "link/Primitives.h"
-#include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
 #include "link/portio/PortIO.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QAction>
 #include <QCheckBox>

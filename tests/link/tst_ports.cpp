@@ -3,15 +3,15 @@
 // "Portas do sistema" dialog, and what the connection boxes say about a
 // device that cannot be opened.
 #include "app/CommandLine.h"
-#include "app/Messages.h"
 #include "comport/Pty.h"
 #include "link/OpenFailure.h"
 #include "link/PortChoices.h"
 #include "link/PortsWindow.h"
-#include "link/RadioGroupWidget.h"
 #include "link/SystemPorts.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,4 +1,3 @@
-#include "app/Messages.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
 #include "link/PortIOAccess.h"
@@ -6,6 +5,7 @@
 #include "link/portio/LptMap.h"
 #include "link/portio/PortIO.h"
 #include "link/portio/VirtualParallelPort.h"
+#include "windowkit/Messages.h"
 
 #include <QTest>
 #include <chrono>

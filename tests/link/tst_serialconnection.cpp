@@ -4,16 +4,16 @@
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "app/Messages.h"
 #include "comport/Pty.h"
 #include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form3.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
-#include "link/RadioGroupWidget.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "windowkit/Messages.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QAction>
 #include <QLabel>

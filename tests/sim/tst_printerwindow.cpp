@@ -10,7 +10,7 @@
 #include "sim/VirtualPrinterSetup.h"
 #include "sim/VirtualPrinterWindow.h"
 
-#include "app/Messages.h"
+#include "windowkit/Messages.h"
 
 #include <QCheckBox>
 #include <QComboBox>

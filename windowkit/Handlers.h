@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Messages.h"
+#include "windowkit/Messages.h"
 
 #include <exception>
 

@@ -1,4 +1,4 @@
-#include "link/RadioGroupWidget.h"
+#include "windowkit/RadioGroupWidget.h"
 
 #include <QButtonGroup>
 #include <QRadioButton>

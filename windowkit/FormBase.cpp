@@ -1,4 +1,4 @@
-#include "app/FormBase.h"
+#include "windowkit/FormBase.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "app/GlyphButton.h"
+#include "windowkit/GlyphButton.h"
 
 #include <QStyleOptionButton>
 #include <QStylePainter>

@@ -1,4 +1,4 @@
-#include "app/Messages.h"
+#include "windowkit/Messages.h"
 
 #include <cstdio>
 

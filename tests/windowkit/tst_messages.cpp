@@ -1,4 +1,7 @@
-#include "app/Messages.h"
+#include "windowkit/MessageBoxes.h"
+#include "windowkit/Messages.h"
+
+#include <QMessageBox>
 
 #include <QTest>
 
@@ -31,18 +34,28 @@ private slots:
 
     void eachFormCarriesItsTitle() {
         Messages::Recorder recorder;
-        Messages::plainMessage(QStringLiteral("a"));
+        Messages::plainMessage(QStringLiteral("<b>1</b>"));
         Messages::warningBox(QStringLiteral("b"));
         Messages::openErrorBox(QStringLiteral("c"));
         Messages::showException(QStringLiteral("d"));
         using F = Messages::Form;
         const QList<Messages::Recorder::Entry> expected{
-            {F::Plain, QStringLiteral("Tellumo"), QStringLiteral("a")},
+            {F::Plain, QStringLiteral("Tellumo"), QStringLiteral("<b>1</b>")},
             {F::Warning, QStringLiteral("ATENÇÃO"), QStringLiteral("b")},
             {F::OpenError, QString(), QStringLiteral("c")},
             {F::Exception, QStringLiteral("Tellumo"), QStringLiteral("d.")},
         };
         QCOMPARE(recorder.entries, expected);
+        const QMessageBox::Icon icons[] = {QMessageBox::NoIcon, QMessageBox::Warning,
+                                           QMessageBox::NoIcon, QMessageBox::Critical};
+        for (int i = 0; i < expected.size(); ++i) {
+            const auto& [form, title, text] = expected[i];
+            const auto box = MessageBoxSink::box(form, title, text);
+            QCOMPARE(box->windowTitle(), title);
+            QCOMPARE(box->icon(), icons[i]);
+            QCOMPARE(box->text(), text);
+            QCOMPARE(box->textFormat(), Qt::PlainText);
+        }
     }
 
     void recorderRestoresThePreviousSink() {
@@ -57,5 +70,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(MessagesTest)
+QTEST_MAIN(MessagesTest)
 #include "tst_messages.moc"

@@ -1,9 +1,0 @@
-#pragma once
-
-#include "app/Messages.h"
-
-// Shows the operator's messages as real modal boxes.
-class MessageBoxSink : public Messages::Sink {
-public:
-    void show(Messages::Form form, const QString& title, const QString& text) override;
-};

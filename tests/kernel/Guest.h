@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// What the guest programs of scripts/kernel-test share: talking to the host's
+// far ends over the console, loading the boot image's modules, and USB
+// gadgets made through configfs, so that the host-side drivers users have
+// (usblp, cdc_acm) see a real device.
+namespace Guest {
+
+// Whether this program runs inside the virtual machine; anywhere else the
+// guest tests skip.
+bool inMachine();
+
+// Prints "@@DO what" for kernel_far_ends: "break", "drop-cts", "unplug-ftdi",
+// "plug-ftdi".
+void askHost(const char* what);
+
+// Tells the host that these bytes must arrive, after those announced before,
+// at LPT1 (port 1, 0x378) or LPT2 (port 2, 0x278); it checks once the machine is off.
+void expectLpt(int port, const QByteArray& bytes);
+
+// insmod /modules/<name>.ko with its arguments; rmmod. Whether it worked.
+bool loadModule(const QString& name, const QStringList& arguments = {});
+bool unloadModule(const QString& name);
+
+bool writeFile(const QString& path, const QByteArray& text);
+
+// Waits up to ms for a path to exist (present) or to be gone.
+bool waitFor(const QString& path, bool present, int ms);
+
+// One USB device on the kernel's own gadget loopback (dummy_hcd): a printer
+// (/dev/usb/lp0 on the host side, /dev/g_printer0 on the gadget side) on
+// dummy_udc.0, or an ACM serial port (/dev/ttyACM0, /dev/ttyGS0) on
+// dummy_udc.1, so both can exist at once. It starts unplugged; the
+// destructor unplugs it and removes it from configfs.
+class UsbGadget {
+public:
+    enum Kind { Printer, Acm };
+    explicit UsbGadget(Kind kind, const QByteArray& pnpString = {},
+                       const QByteArray& manufacturer = "Korvexa",
+                       const QByteArray& product = "Dual USB");
+    ~UsbGadget();
+    UsbGadget(const UsbGadget&) = delete;
+    UsbGadget& operator=(const UsbGadget&) = delete;
+
+    bool made() const { return made_; }
+    bool plug();
+    bool unplug();
+
+private:
+    QString path(const char* relative) const;
+
+    Kind kind_;
+    QString dir_;
+    bool made_ = false;
+};
+
+} // namespace Guest
