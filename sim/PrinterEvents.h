@@ -7,11 +7,11 @@
 #include <QObject>
 
 // The printer's log as JSON Lines, for tests that assert on what the printer
-// was told rather than on the paper. One object per line:
-//   {"ms":120,"dir":"in","name":"bytes","hex":"1B 76"}
-//   {"ms":120,"dir":"in","name":"status-request","text":"Pedido de status","hex":"1B 76"}
-//   {"ms":120,"dir":"out","name":"bytes","hex":"06 50 4C 46 31 31 30 56 4E"}
-//   {"ms":900,"dir":"printer","name":"drawer-open","text":"Gaveta aberta"}
+// was told rather than on the paper. One object per line, keys in order:
+//   {"dir":"in","hex":"1B 76","ms":120,"name":"bytes"}
+//   {"dir":"in","hex":"1B 76","ms":120,"name":"status-request","text":"Pedido de status"}
+//   {"dir":"out","hex":"06 50 4C 46 31 31 30 56 4E","ms":120,"name":"bytes"}
+//   {"dir":"printer","ms":900,"name":"drawer-open","text":"Gaveta aberta"}
 // "ms" is the time since the printer started; "dir" is "in" for what the
 // host sent and the commands in it, "out" for replies, "printer" for what the
 // printer itself did or was told on its panel; "value" is the command's

@@ -128,10 +128,10 @@ QString read(const QString& file) {
 
 // One step of a script: bytes written to the terminal, a control command
 // and its answer, a reply read back, a wait until one is there to read (but
-// not read), the terminal closed and opened again, a pause, or the printer's
-// resident memory checked against its start.
+// not read), the terminal closed and opened again, a pause, the printer's
+// resident memory checked against its start, or a line the --events file holds.
 struct Step {
-    enum Kind { Write, Control, Reply, Unread, Reopen, Pause, MemoryWithin } kind;
+    enum Kind { Write, Control, Reply, Unread, Reopen, Pause, MemoryWithin, Events } kind;
     QByteArray bytes; // Write, Reply; Control: the command
     QString answer;   // Control: "ok", or a part of the answer; Pause, MemoryWithin: a number
 };
@@ -412,7 +412,7 @@ private slots:
         sample.open(QIODevice::ReadOnly);
         row("the 20000-byte sample in PNG pages, every line", fast + QStringList{"--png", "PNG"},
             {writes(sample.readAll()), control("save")}, {}, Log::Discarded, 5);
-        row("the panel from the control socket", {},
+        row("the panel from the control socket", {"--events", "EVENTS"},
             {control("paper out"),
              writes(status),
              replies("\x06SLF110VN"),
@@ -435,7 +435,10 @@ private slots:
              control("bogus", "erro:"),
              control("tear"),
              writes("after tear\n"),
-             control("save")},
+             control("save"),
+             {Step::Events, {}, R"("hex":"1B 76","ms":)"},
+             {Step::Events, {}, R"("name":"status-request","text":"Pedido de status"})"},
+             {Step::Events, {}, R"("name":"paper-out","text":"Sem papel","value":true})"}},
             "after tear\n");
         row("1300 feeds of 255 lines are 1300 jobs, not 331500 lines", {},
             {writes(QByteArray("\x1b"
@@ -454,7 +457,9 @@ private slots:
         QTemporaryDir here;
         const QString textFile = here.filePath("receipt.txt");
         const QString png = here.filePath("receipt.png");
+        const QString events = here.filePath("events.jsonl");
         arguments.replaceInStrings(QStringLiteral("PNG"), png);
+        arguments.replaceInStrings(QStringLiteral("EVENTS"), events);
         ScriptedPrinter printer(here.path(), arguments + QStringList{"--text", textFile}, Log(log));
         for (const Step& step : script) {
             switch (step.kind) {
@@ -480,6 +485,9 @@ private slots:
                 break;
             case Step::Pause:
                 QTest::qWait(step.answer.toInt());
+                break;
+            case Step::Events:
+                QVERIFY2(read(events).contains(step.answer), qPrintable(step.answer));
                 break;
             case Step::MemoryWithin:
                 QVERIFY2(residentKb(printer.process.processId()) - printer.startKb <
