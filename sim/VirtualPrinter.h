@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <deque>
 #include <optional>
 #include <span>
 
@@ -29,10 +28,9 @@
 // PrinterLines.cpp the lines it builds and prints), and PrintQueue alone
 // counts what the buffer holds. Settings and queries take effect as they are
 // parsed and hold nothing; printing is queued and leaves the buffer at the
-// print speed. Every
-// parameter is taken only in the command set's own encoding (the keyboard's
-// 0x01, not '1'); a command with any other parameter byte is logged as a
-// warning and changes nothing.
+// print speed. Every parameter is taken only in the command set's own
+// encoding (the keyboard's 0x01, not '1'); a command with any other parameter
+// byte is logged as a warning and changes nothing.
 //
 // The status reply is 9 bytes: 0x06, then eight characters, one per sensor:
 //   1 paper        'P' present        'S' out ("Sem papel"; 'P' with the sensor off)
