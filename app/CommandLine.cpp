@@ -51,10 +51,10 @@ void describeCommandLine(QCommandLineParser& parser) {
     for (int n = 1; n <= 2; ++n) {
         parser.addOption(QCommandLineOption(
             lptOption(n),
-            QStringLiteral("Use DEVICE for LPT%1 (default /dev/parport%2; \"virtual\" for the "
-                           "virtual printer).")
+            QStringLiteral("Use DEVICE for LPT%1: a /dev/parportN, /dev/lpN or /dev/usb/lpN "
+                           "(default the port at %2), or \"virtual\" for the virtual printer.")
                 .arg(n)
-                .arg(n - 1),
+                .arg(QLatin1String(n == 1 ? "0x378" : "0x278")),
             QStringLiteral("DEVICE")));
     }
     parser.addOption(QCommandLineOption(

@@ -66,6 +66,15 @@ void TForm9::createControls() {
 void TForm9::wireHandlers() {
     connect(BitBtn1, &QPushButton::clicked, this, handler(this, &TForm9::BitBtn1Click));
     connect(BitBtn2, &QPushButton::clicked, this, handler(this, &TForm9::BitBtn2Click));
+    // Queued: the loss is found inside a port access, in the middle of a
+    // byte, a status poll or a send; the connection ends once that is over.
+    if (MainWindow.PortIO1)
+        connect(MainWindow.PortIO1, &TPortIO::deviceLost, this, handler(this, &TForm9::PortLost),
+                Qt::QueuedConnection);
+}
+
+QString TForm9::portName() const {
+    return QLatin1String(RadioGroup1->ItemIndex() == 0 ? "LPT1" : "LPT2");
 }
 
 void TForm9::BitBtn1Click() {
@@ -79,16 +88,14 @@ void TForm9::BitBtn1Click() {
         return;
     }
 
-    portIO.OpenDriver();
     const uint16_t base = RadioGroup1->ItemIndex() == 0 ? TPortIO::Lpt1Base : TPortIO::Lpt2Base;
-    // The driver opens whichever of the two ports exist; the one picked must
-    // be among them, or every byte would vanish without a word.
-    if (!portIO.ActiveHW() || !portIO.HasPort(base)) {
-        portIO.CloseDriver();
-        const QString port = QLatin1String(base == TPortIO::Lpt1Base ? "LPT1" : "LPT2");
+    // Only the port picked is claimed: the other stays free for other programs.
+    portIO.BasePort = base;
+    portIO.OpenDriver();
+    if (!portIO.ActiveHW()) {
         Messages::warningBox(OpenFailure::withCause(
             QStringLiteral("Não foi possível abrir o driver da porta paralela"),
-            OpenFailure::parallelCause(LptMap::device(port))));
+            OpenFailure::parallelCause(LptMap::device(portName()))));
         return;
     }
     LinkState.LptBasePort = base;
@@ -143,4 +150,16 @@ void TForm9::disconnectPort(TPortIO& portIO) {
 
 void TForm9::BitBtn2Click() {
     hide();
+}
+
+// Reached after the access that found the device gone; by then the operator
+// may have disconnected already.
+void TForm9::PortLost() {
+    TPortIO& portIO = *MainWindow.PortIO1;
+    if (!LinkState.ParallelConnected || !portIO.Lost())
+        return;
+    disconnectPort(portIO);
+    Messages::warningBox(QStringLiteral("A conexão com a porta paralela %1 foi perdida - "
+                                        "verifique o cabo ou o adaptador e conecte novamente")
+                             .arg(portName()));
 }

@@ -24,9 +24,13 @@ public:
 public slots:
     void BitBtn1Click();
     void BitBtn2Click();
+    // PortIO1's device went away (a USB cable pulled out): the connection
+    // ends, with one warning.
+    void PortLost();
 
 private:
     void createControls();
     void wireHandlers();
     void disconnectPort(TPortIO& portIO);
+    QString portName() const;
 };

@@ -2,6 +2,7 @@
 
 #include "link/comport/PortMap.h"
 #include "link/comport/TtyHolder.h"
+#include "link/portio/KernelPorts.h"
 #include "link/portio/LptMap.h"
 
 #include <QDir>
@@ -20,8 +21,6 @@
 namespace OpenFailure {
 
 namespace {
-
-constexpr unsigned PpdevMajor = 99;
 
 const QString Missing = QStringLiteral("dispositivo não encontrado");
 
@@ -77,26 +76,43 @@ QString sysfsPath(const QString& root, const QString& path) {
     return QDir::cleanPath(root + QLatin1Char('/') + path);
 }
 
-// The driver that holds the port, from the parallel port layer's own account.
-QString activeDriver(const QString& root, const QString& port) {
-    if (port.isEmpty())
-        return {};
-    QFile active(
-        sysfsPath(root, QStringLiteral("proc/sys/dev/parport/%1/devices/active").arg(port)));
-    if (!active.open(QIODevice::ReadOnly))
-        return {};
-    const QString name = QString::fromLocal8Bit(active.readAll()).trimmed();
-    return name == QLatin1String("none") ? QString() : name;
+const QString NoParallelPort = QStringLiteral("não é uma porta paralela");
+
+QString parallelNoPermission(const struct stat& st) {
+    return QStringLiteral("sem permissão: adicione o usuário ao grupo %1").arg(groupOf(st, "lp"));
 }
 
-QString missingParallelCause(const QString& root, const QString& port) {
-    if (port.isEmpty())
-        return Missing;
-    for (const QString& known :
-         {QStringLiteral("sys/bus/parport/devices/%1"), QStringLiteral("proc/sys/dev/parport/%1")})
-        if (QFileInfo::exists(sysfsPath(root, known.arg(port))))
-            return QStringLiteral("módulo ppdev não carregado");
+// A parportN node that is missing while the kernel has the port: ppdev,
+// which makes the node, is not loaded.
+QString missingParallelCause(const QString& root, const QString& device) {
+    static const QRegularExpression portName(QStringLiteral("^parport([0-9]+)$"));
+    const auto m = portName.match(QFileInfo(device).fileName());
+    if (m.hasMatch() &&
+        QFileInfo::exists(
+            sysfsPath(root, QStringLiteral("proc/sys/dev/parport/parport%1").arg(m.captured(1)))))
+        return QStringLiteral("módulo ppdev não carregado: carregue-o com sudo modprobe ppdev");
     return Missing;
+}
+
+// lp's node is exclusive while open: whoever has it (CUPS printing a job)
+// holds the printer.
+QString lpNodeCause(const QString& node) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(node).constData(), &st) != 0)
+        return said(node, Missing);
+    if (!mayReadAndWrite(QFile::encodeName(node)))
+        return said(node, parallelNoPermission(st));
+    return said(node, QStringLiteral("em uso por outro programa, como o CUPS imprimindo: "
+                                     "aguarde o fim da impressão"));
+}
+
+// A port lp is registered on is reached through lp's node, so that node is
+// what failed.
+QString claimedPortCause(int port, const QString& root) {
+    if (!KernelPorts::drivers(port, root).contains(QLatin1String("lp")))
+        return {}; // another program holds it through ppdev
+    const QString node = KernelPorts::lpNode(port, root);
+    return node.isEmpty() ? QString() : lpNodeCause(node);
 }
 
 } // namespace
@@ -128,23 +144,26 @@ QString serialCause(const QString& device) {
 QString parallelCause(const QString& device, const QString& root) {
     if (device.isEmpty() || device == QLatin1String(LptMap::VirtualDevice))
         return {};
-    static const QRegularExpression portName(QStringLiteral("^parport[0-9]+$"));
-    const QString name = QFileInfo(device).fileName();
-    const QString port = portName.match(name).hasMatch() ? name : QString();
     const QByteArray path = QFile::encodeName(device);
     struct stat st {};
     if (::stat(path.constData(), &st) != 0)
         return said(device, errno == EACCES ? QStringLiteral("sem permissão")
-                                            : missingParallelCause(root, port));
+                                            : missingParallelCause(root, device));
     if (!mayReadAndWrite(path))
-        return said(device, QStringLiteral("sem permissão: grupo %1").arg(groupOf(st, "lp")));
-    // Claimed by another program through ppdev, it is just held.
-    if (const QString driver = activeDriver(root, port);
-        !driver.isEmpty() && !driver.startsWith(QLatin1String("ppdev")))
-        return said(device, QStringLiteral("porta ocupada por outro driver (%1)").arg(driver));
-    if (!S_ISCHR(st.st_mode) || ::major(st.st_rdev) != PpdevMajor)
-        return said(device, QStringLiteral("não é uma porta paralela"));
-    return {};
+        return said(device, parallelNoPermission(st));
+    if (!S_ISCHR(st.st_mode))
+        return said(device, NoParallelPort);
+    switch (KernelPorts::kindOf(st.st_rdev, root)) {
+    case KernelPorts::Kind::Ppdev:
+        return claimedPortCause(int(::minor(st.st_rdev)), root);
+    case KernelPorts::Kind::Lp:
+        return lpNodeCause(device);
+    case KernelPorts::Kind::UsbPrinter:
+        return {}; // held by another program
+    case KernelPorts::Kind::None:
+        break;
+    }
+    return said(device, NoParallelPort);
 }
 
 QString withCause(const QString& text, const QString& cause) {

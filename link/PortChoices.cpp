@@ -45,9 +45,9 @@ bool isParallel(const QString& port) {
 }
 
 QString defaultDevice(const QString& port) {
-    const int n = port.mid(3).toInt();
-    return isParallel(port) ? QStringLiteral("/dev/parport%1").arg(n - 1)
-                            : QStringLiteral("/dev/ttyS%1").arg(n - 1);
+    if (isParallel(port))
+        return LptMap::defaultDevice(port);
+    return QStringLiteral("/dev/ttyS%1").arg(port.mid(3).toInt() - 1);
 }
 
 QString currentDevice(const QString& port) {
@@ -88,7 +88,9 @@ bool fromCommandLine(const QString& port) {
 }
 
 void choose(const QString& port, const QString& device) {
-    map(port, device.isEmpty() ? defaultDevice(port) : device);
+    // A parallel port's default follows the ports the kernel has, so it is
+    // not pinned to what it is now.
+    map(port, device.isEmpty() && !isParallel(port) ? defaultDevice(port) : device);
     commandLinePorts().remove(port);
     PortSettings s;
     if (device.isEmpty())

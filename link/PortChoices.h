@@ -5,7 +5,7 @@
 #include <QStringList>
 
 // Which device each of the printer's port names opens: the default
-// (/dev/ttyS0 for COM1 ... /dev/parport1 for LPT2), the operator's choice in
+// (/dev/ttyS0 for COM1 ..., the port at 0x278 for LPT2), the operator's choice in
 // "Portas do sistema", remembered between runs, or the command line's, for
 // one run only. The choices take effect through PortMap and LptMap.
 namespace PortChoices {

@@ -2,6 +2,7 @@
 
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
+#include "link/portio/ParallelPortBackend.h"
 #include "windowkit/Messages.h"
 
 #include <QtGlobal>
@@ -16,8 +17,6 @@ namespace {
 constexpr uint16_t StatusOffset = 1;
 constexpr uint16_t ControlOffset = 2;
 constexpr uint8_t StrobeBit = 0x01;
-constexpr uint8_t ErrorLineBit = 0x08;
-constexpr uint8_t BusyLineBit = 0x80;
 
 LinkSleep::Sleeper& installedSleeper() {
     static LinkSleep::Sleeper sleeper;
@@ -119,7 +118,7 @@ int ParallelWriteByte(uint8_t value) {
 
 void PollParallelFault() {
     const uint8_t s = readPort(LinkState.LptBasePort + StatusOffset);
-    LinkState.PrinterFault = (s & ErrorLineBit) == 0;
+    LinkState.PrinterFault = (s & ParallelPortBackend::ErrorLine) == 0;
 }
 
 void PollParallelBusy() {
@@ -129,7 +128,7 @@ void PollParallelBusy() {
         setLed(LinkDevices.ComLed3, false);
         return;
     }
-    LinkState.PrinterBusy = (s & BusyLineBit) == 0;
+    LinkState.PrinterBusy = (s & ParallelPortBackend::NotBusyLine) == 0;
     setLed(LinkDevices.ComLed3, LinkState.PrinterBusy);
 }
 

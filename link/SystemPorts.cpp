@@ -1,5 +1,8 @@
 #include "link/SystemPorts.h"
 
+#include "link/portio/KernelPorts.h"
+#include "link/portio/LptMap.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -64,34 +67,6 @@ Hardware hardwareOf(const QString& classDevice, const QString& root) {
     return hw;
 }
 
-struct KernelName {
-    QString name;
-    int group = 0;
-    int number = 0;
-};
-
-// Names in a sysfs folder that match pattern (its groups: the prefix, the
-// number), ordered by the prefix's place in prefixes, then by number.
-QList<KernelName> kernelNames(const QStringList& folders, const QString& pattern,
-                              const QStringList& prefixes) {
-    const QRegularExpression re(pattern);
-    QList<KernelName> names;
-    for (const QString& folder : folders) {
-        for (const QString& entry :
-             QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-            const auto m = re.match(entry);
-            if (!m.hasMatch() || std::any_of(names.cbegin(), names.cend(),
-                                             [&](const KernelName& k) { return k.name == entry; }))
-                continue;
-            names.append({entry, int(prefixes.indexOf(m.captured(1))), m.captured(2).toInt()});
-        }
-    }
-    std::sort(names.begin(), names.end(), [](const KernelName& a, const KernelName& b) {
-        return std::tie(a.group, a.number) < std::tie(b.group, b.number);
-    });
-    return names;
-}
-
 SystemPort serialPort(const QString& path, const QString& tty, const QString& root) {
     const QString classDevice = under(root, QStringLiteral("sys/class/tty/") + tty);
     const Hardware hw = hardwareOf(classDevice, root);
@@ -141,6 +116,84 @@ QList<TtyName> portTtys(const QString& root) {
     return ttys;
 }
 
+QString portPlace(const KernelPorts::Parport& port) {
+    return port.base ? QStringLiteral("porta paralela em 0x%1").arg(port.base, 0, 16)
+                     : QStringLiteral("porta paralela parport%1").arg(port.number);
+}
+
+// The card or chip a parport is on, from the device its ppdev or lp node
+// hangs on: a PNP id, a PCI card's ids, a USB adapter's maker and product.
+QString parportHardware(const QString& classDevice, const Hardware& hw) {
+    if (!hw.usb.isEmpty())
+        return hw.usb;
+    const QString hardware = QFileInfo(classDevice + QStringLiteral("/device")).canonicalFilePath();
+    if (hardware.isEmpty())
+        return {};
+    const QDir device(hardware);
+    if (const QString pnp = readLine(device, "id"); !pnp.isEmpty())
+        return pnp;
+    const QString vendor = readLine(device, "vendor");
+    if (!vendor.isEmpty())
+        return QStringLiteral("placa PCI %1:%2")
+            .arg(vendor.mid(2), readLine(device, "device").mid(2));
+    return {};
+}
+
+// The class device the port's hardware is found from: ppdev's, or lp's
+// while ppdev is not loaded; the parport bus itself has no parent device.
+QString parportClassDevice(const KernelPorts::Parport& port, const QString& root) {
+    const QString ppdev = under(root, QStringLiteral("sys/class/ppdev/parport%1").arg(port.number));
+    if (QFileInfo::exists(ppdev))
+        return ppdev;
+    const QString lp = KernelPorts::lpNode(port.number, root);
+    return lp.isEmpty()
+               ? QString()
+               : under(root, QStringLiteral("sys/class/printer/") + QFileInfo(lp).fileName());
+}
+
+SystemPort parportOf(const KernelPorts::Parport& port, const QString& root) {
+    const QString path = under(root, QStringLiteral("dev/parport%1").arg(port.number));
+    const QString classDevice = parportClassDevice(port, root);
+    const Hardware hw = classDevice.isEmpty() ? Hardware{} : hardwareOf(classDevice, root);
+    QString description = portPlace(port);
+    if (const QString hardware =
+            classDevice.isEmpty() ? QString() : parportHardware(classDevice, hw);
+        !hardware.isEmpty())
+        description += QStringLiteral(" (%1)").arg(hardware);
+    if (!QFileInfo::exists(path))
+        description += QStringLiteral(", módulo ppdev não carregado");
+    return {path, hw.driver, description};
+}
+
+// Maker and model as the printer gives them in its IEEE 1284 device ID
+// ("MFG:Korvexa;MDL:Dual USB;CMD:ESC/POS;").
+QString ieee1284Name(const QString& id) {
+    QString maker, model;
+    for (const QString& field : id.split(QLatin1Char(';'))) {
+        const QString key = field.section(QLatin1Char(':'), 0, 0).trimmed();
+        const QString value = field.section(QLatin1Char(':'), 1).trimmed();
+        if (key == QLatin1String("MFG") || key == QLatin1String("MANUFACTURER"))
+            maker = value;
+        else if (key == QLatin1String("MDL") || key == QLatin1String("MODEL"))
+            model = value;
+    }
+    return QStringList{maker, model}.join(QLatin1Char(' ')).trimmed();
+}
+
+SystemPort usbPrinterOf(const QString& node, const QString& root) {
+    const QString classDevice =
+        under(root, QStringLiteral("sys/class/usbmisc/") + QFileInfo(node).fileName());
+    const Hardware hw = hardwareOf(classDevice, root);
+    const QDir usbInterface(classDevice + QStringLiteral("/device"));
+    const QString name = ieee1284Name(readLine(usbInterface, "ieee1284_id"));
+    if (name.isEmpty())
+        return {node, hw.driver, QStringLiteral("impressora USB %1").arg(hw.usb)};
+    const QDir usb(usbInterface.filePath(QStringLiteral("..")));
+    return {node, hw.driver,
+            QStringLiteral("impressora USB %1 (%2:%3)")
+                .arg(name, readLine(usb, "idVendor"), readLine(usb, "idProduct"))};
+}
+
 } // namespace
 
 QList<SystemPort> serial(const QString& root) {
@@ -160,21 +213,24 @@ QList<SystemPort> serial(const QString& root) {
 }
 
 QList<SystemPort> parallel(const QString& root) {
-    const QString bus = under(root, QStringLiteral("sys/bus/parport/devices"));
-    const QString ppdev = under(root, QStringLiteral("sys/class/ppdev"));
+    const QString lpt1 = LptMap::defaultDevice(QStringLiteral("LPT1"), root);
+    const QString lpt2 = LptMap::defaultDevice(QStringLiteral("LPT2"), root);
     QList<SystemPort> ports;
-    for (const KernelName& k : kernelNames({bus, ppdev}, QStringLiteral("^(parport)([0-9]+)$"),
-                                           {QStringLiteral("parport")})) {
-        const QString sysDevice = QFileInfo::exists(bus + QLatin1Char('/') + k.name)
-                                      ? bus + QLatin1Char('/') + k.name
-                                      : ppdev + QLatin1Char('/') + k.name;
-        const Hardware hw = hardwareOf(sysDevice, root);
-        const QString path = under(root, QStringLiteral("dev/") + k.name);
-        QString description = hw.usb.isEmpty() ? QStringLiteral("porta paralela") : hw.usb;
-        if (!QFileInfo::exists(path))
-            description += QStringLiteral(" (módulo ppdev não carregado)");
-        ports.append({path, hw.driver, description});
+    auto add = [&](SystemPort port) {
+        if (port.path == lpt1 || port.path == lpt2)
+            port.description += QStringLiteral(", %1").arg(port.path == lpt1 ? "LPT1" : "LPT2");
+        ports.append(port);
+    };
+    const QList<KernelPorts::Parport> parports = KernelPorts::parports(root);
+    for (const KernelPorts::Parport& p : parports)
+        add(parportOf(p, root));
+    for (const KernelPorts::Parport& p : parports) {
+        if (const QString node = KernelPorts::lpNode(p.number, root); !node.isEmpty())
+            add({node, QStringLiteral("lp"),
+                 QStringLiteral("%1, pelo driver lp").arg(portPlace(p))});
     }
+    for (const QString& node : KernelPorts::usbPrinters(root))
+        add(usbPrinterOf(node, root));
     return ports;
 }
 

@@ -20,8 +20,12 @@ namespace SystemPorts {
 // (ttyAMA*, rfcomm*, ttyXRUSB* ...) in order of name, and the ttyS* that have
 // a UART, each in numeric order.
 QList<SystemPort> serial(const QString& root = QStringLiteral("/"));
-// The parallel ports the kernel knows, parport0 first, whether or not the
-// ppdev module has made their devices.
+// The parallel ports the kernel knows, parport0 first, with their base
+// address and hardware, whether or not the ppdev module has made their
+// devices (/dev/parport1, parport_pc, "porta paralela em 0x378 (PNP0400)");
+// then the lp driver's nodes (/dev/lp1) and the USB printers (/dev/usb/lp0,
+// usblp, the maker and model from the printer's device ID). The devices LPT1
+// and LPT2 open by default say so.
 QList<SystemPort> parallel(const QString& root = QStringLiteral("/"));
 
 } // namespace SystemPorts

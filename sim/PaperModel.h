@@ -61,7 +61,9 @@ public:
     // up. A double-density bit image may use every one of them; a
     // single-density column takes two.
     static constexpr int HeadDots = 432;
-    // The roll keeps this many lines; older ones are torn off.
+    // The roll in memory (what the window shows) keeps this many lines; older
+    // ones are torn off. tellumo-printer writes its files from a spool of
+    // every line instead.
     static constexpr int MaxLines = 20000;
 
     void append(PaperLine line);

@@ -2,6 +2,7 @@
 
 #include "sim/VirtualPrinter.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,6 +35,9 @@ PtyServer::PtyServer(VirtualPrinter* printer, QObject* parent)
 PtyServer::~PtyServer() {
     delete reader_;
     delete writer_;
+    delete watcher_;
+    if (watch_ >= 0)
+        ::close(watch_);
     if (terminal_ >= 0)
         ::close(terminal_);
     if (master_ >= 0)
@@ -64,6 +70,8 @@ bool PtyServer::open(QString* error) {
     if (::tcsetattr(terminal_, TCSANOW, &raw) != 0)
         return fail("tcsetattr");
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    if (!watchOpens(error))
+        return false;
     reader_ = new QSocketNotifier(master_, QSocketNotifier::Read);
     connect(reader_, &QSocketNotifier::activated, this, &PtyServer::readable);
     writer_ = new QSocketNotifier(master_, QSocketNotifier::Write);
@@ -72,7 +80,44 @@ bool PtyServer::open(QString* error) {
     return true;
 }
 
+bool PtyServer::watchOpens(QString* error) {
+    watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ < 0 ||
+        ::inotify_add_watch(watch_, QFile::encodeName(path_).constData(), IN_OPEN | IN_CLOSE) < 0) {
+        *error = QStringLiteral("inotify: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    watcher_ = new QSocketNotifier(watch_, QSocketNotifier::Read);
+    connect(watcher_, &QSocketNotifier::activated, this, &PtyServer::openedOrClosed);
+    return true;
+}
+
+void PtyServer::openedOrClosed() {
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(watch_, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_OPEN) {
+                if (openers_++ == 0)
+                    printer_->logEvent(QStringLiteral("Terminal aberto"),
+                                       QStringLiteral("port-open"));
+            } else if ((event->mask & IN_CLOSE) && openers_ > 0 && --openers_ == 0) {
+                printer_->logEvent(QStringLiteral("Terminal fechado"),
+                                   QStringLiteral("port-close"));
+                dropUnread(QStringLiteral("o computador fechou a porta sem lê-la(s)"));
+            }
+        }
+    }
+}
+
 // Takes no more than the buffer has room for; the rest waits in the terminal.
+// Opens and closes seen by the time bytes were read are acted on before the
+// bytes, so a close's drop can never take the replies to a later program's
+// requests.
 void PtyServer::readable() {
     char buffer[ReadChunk];
     for (;;) {
@@ -82,6 +127,7 @@ void PtyServer::readable() {
             return;
         }
         const ssize_t n = ::read(master_, buffer, size_t(room));
+        openedOrClosed();
         if (n > 0) {
             printer_->receive(QByteArray(buffer, static_cast<int>(n)));
             continue;
@@ -117,47 +163,87 @@ void PtyServer::takeWaitingBytes(qsizetype maxBytes) {
 }
 
 void PtyServer::reply(const QByteArray& bytes) {
-    replies_.push_back({bytes, clock_.elapsed() + replyTimeoutMs(bytes.size())});
+    replies_.push_back({bytes, bytes.size(), clock_.elapsed() + replyTimeoutMs(bytes.size())});
     writeReplies();
 }
 
 void PtyServer::writeReplies() {
-    while (!replies_.empty()) {
-        QByteArray& bytes = replies_.front().bytes;
-        const ssize_t n = ::write(master_, bytes.constData(), size_t(bytes.size()));
-        if (n > 0) {
-            bytes.remove(0, n);
-            if (bytes.isEmpty())
-                replies_.pop_front();
-        } else if (n < 0 && errno == EAGAIN) {
-            break;
-        } else if (n < 0 && errno != EINTR) {
-            printer_->logWarning(QStringLiteral("Resposta não enviada: %1")
-                                     .arg(QString::fromLocal8Bit(std::strerror(errno))));
-            replies_.clear();
+    bool failed = false;
+    for (Reply& reply : replies_) {
+        while (!reply.bytes.isEmpty()) {
+            const ssize_t n = ::write(master_, reply.bytes.constData(), size_t(reply.bytes.size()));
+            if (n > 0) {
+                reply.bytes.remove(0, n);
+                written_ += n;
+            } else if (n < 0 && errno == EAGAIN) {
+                writer_->setEnabled(true);
+                armTimer();
+                return;
+            } else if (n < 0 && errno != EINTR) {
+                printer_->logWarning(QStringLiteral("Resposta não enviada: %1")
+                                         .arg(QString::fromLocal8Bit(std::strerror(errno))),
+                                     QStringLiteral("reply-failed"));
+                failed = true;
+                break;
+            }
         }
+        if (failed)
+            break;
+        if (reply.end < 0)
+            reply.end = written_;
     }
-    writer_->setEnabled(!replies_.empty());
-    if (replies_.empty())
+    if (failed)
+        replies_.clear();
+    writer_->setEnabled(false);
+    armTimer();
+}
+
+void PtyServer::armTimer() {
+    if (replies_.empty()) {
         lateReplies_.stop();
-    else if (!lateReplies_.isActive())
-        lateReplies_.start(int(std::max<qint64>(0, replies_.front().deadline - clock_.elapsed())));
+        return;
+    }
+    qint64 first = replies_.front().deadline;
+    for (const Reply& reply : replies_)
+        first = std::min(first, reply.deadline);
+    lateReplies_.start(int(std::clamp<qint64>(first - clock_.elapsed(), 0, 1 << 30)));
+}
+
+// What the host has read is what went into the terminal less what still
+// waits in its input queue.
+// What the host has read is what went into the terminal less what still
+// waits in its input queue.
+void PtyServer::forgetRead() {
+    int unread = 0;
+    if (::ioctl(terminal_, FIONREAD, &unread) != 0)
+        unread = 0;
+    const qint64 read = written_ - unread;
+    while (!replies_.empty() && replies_.front().end >= 0 && replies_.front().end <= read)
+        replies_.pop_front();
 }
 
 void PtyServer::dropLateReplies() {
+    forgetRead();
     const qint64 now = clock_.elapsed();
-    int count = 0;
+    if (std::any_of(replies_.begin(), replies_.end(),
+                    [now](const Reply& reply) { return reply.deadline <= now; }))
+        dropUnread(QStringLiteral("o computador não leu a porta dentro do tempo de escrita"));
+    armTimer();
+}
+
+void PtyServer::dropUnread(const QString& why) {
+    forgetRead();
+    ::tcflush(terminal_, TCIFLUSH);
     qsizetype bytes = 0;
-    while (!replies_.empty() && replies_.front().deadline <= now) {
-        ++count;
-        bytes += replies_.front().bytes.size();
-        replies_.pop_front();
-    }
-    if (count > 0)
-        printer_->logWarning(
-            QStringLiteral("%1 resposta(s) descartada(s), %2 byte(s): o computador não leu a "
-                           "porta dentro do tempo de escrita")
-                .arg(count)
-                .arg(bytes));
-    writeReplies();
+    for (const Reply& reply : replies_)
+        bytes += reply.size;
+    if (!replies_.empty())
+        printer_->logWarning(QStringLiteral("%1 resposta(s) descartada(s), %2 byte(s): %3")
+                                 .arg(replies_.size())
+                                 .arg(bytes)
+                                 .arg(why),
+                             QStringLiteral("reply-dropped"), int(replies_.size()));
+    replies_.clear();
+    writer_->setEnabled(false);
+    lateReplies_.stop();
 }

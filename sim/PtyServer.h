@@ -20,12 +20,16 @@ class VirtualPrinter;
 // printer's buffer is full the bytes stay in the terminal and the writer
 // blocks, so nothing written is ever lost. Replies go out as the terminal
 // takes them; one the host has not read within the write time-out of the
-// printer's interface is dropped and logged, so a host that never reads
-// cannot stall the printer.
+// printer's interface is dropped and logged, whether it still waits here or
+// in the terminal's input queue, so a host that never reads cannot stall the
+// printer, nor find an old reply in front of the one it asks for next.
 //
 // The server holds the terminal's own end open too: the terminal starts raw
 // (no echo of the printer's input back to it) and survives programs opening
-// and closing it one after another.
+// and closing it one after another. Because of that the terminal never hangs
+// up, so the server watches the opens and closes of its device node: when
+// the last program closes it, every reply it did not read is dropped, as a
+// real port forgets its input at close, and the next open starts clean.
 class PtyServer : public QObject {
     Q_OBJECT
 public:
@@ -48,15 +52,22 @@ public:
 
 private:
     struct Reply {
-        QByteArray bytes;
+        QByteArray bytes; // still to be written
+        qsizetype size = 0;
         qint64 deadline = 0;
+        qint64 end = -1; // written_ once all of it is in the terminal
     };
 
+    bool watchOpens(QString* error);
+    void openedOrClosed();
     void readable();
     void followPrinter();
     void reply(const QByteArray& bytes);
     void writeReplies();
+    void forgetRead();
     void dropLateReplies();
+    void dropUnread(const QString& why);
+    void armTimer();
 
     VirtualPrinter* printer_;
     int master_ = -1;
@@ -64,7 +75,11 @@ private:
     QString path_;
     QSocketNotifier* reader_ = nullptr;
     QSocketNotifier* writer_ = nullptr;
+    int watch_ = -1; // inotify on the terminal's device node
+    QSocketNotifier* watcher_ = nullptr;
+    int openers_ = 0;
     std::deque<Reply> replies_;
+    qint64 written_ = 0; // reply bytes put into the terminal so far
     QElapsedTimer clock_;
     QTimer lateReplies_;
 };

@@ -1,7 +1,7 @@
 #include "sim/VirtualPrinterWindow.h"
 #include "sim/HexDump.h"
 
-#include "sim/PaperRenderer.h"
+#include "sim/PaperPages.h"
 #include "sim/PaperRollWidget.h"
 #include "windowkit/Messages.h"
 
@@ -127,8 +127,9 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     model_->addItem(QStringLiteral("Korvexa Dual"));
     model_->addItem(QStringLiteral("Korvex BM 40/48 (compatível)"));
     speed_ = new QSpinBox(controls);
-    speed_->setRange(1, 200);
+    speed_->setRange(0, int(VirtualPrinter::MaxLinesPerSecond));
     speed_->setSuffix(QStringLiteral(" linhas/s"));
+    speed_->setSpecialValueText(QStringLiteral("sem limite")); // 0: as fast as bytes arrive
     buffer_ = new QProgressBar(controls);
     buffer_->setFormat(QStringLiteral("%v de %m bytes"));
     paperOut_->setObjectName(QStringLiteral("PaperOutSwitch"));
@@ -223,7 +224,8 @@ void VirtualPrinterWindow::refresh() {
     paperOut_->setChecked(printer_->paperOut());
     offline_->setChecked(printer_->offline());
     model_->setCurrentIndex(printer_->model() == PrinterModel::Compatible ? 1 : 0);
-    speed_->setValue(static_cast<int>(std::lround(printer_->linesPerSecond())));
+    const double lines = printer_->linesPerSecond();
+    speed_->setValue(lines > 0 ? std::max(1, int(std::lround(lines))) : 0);
     buffer_->setRange(0, printer_->bufferSize());
     buffer_->setValue(printer_->bufferFill());
     settings_->setText(settingsText(*printer_));
@@ -259,6 +261,7 @@ void VirtualPrinterWindow::flushLog() {
             lines << QStringLiteral("%1  → %2").arg(time, hexText(p.entry.bytes));
             continue;
         case PrinterLogEntry::Kind::Command:
+        case PrinterLogEntry::Kind::Event:
             flushGathered();
             lines << QStringLiteral("%1    %2").arg(time, p.entry.text);
             continue;
@@ -279,9 +282,12 @@ QStringList VirtualPrinterWindow::logLines() {
     return log_->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// A long roll is saved as pages (PaperPages.h), as tellumo-printer saves it.
 bool VirtualPrinterWindow::savePaper(const QString& path) {
-    const QImage image = PaperRenderer::render(printer_->paper().lines(), 2.0);
-    if (image.save(path, "PNG"))
+    PaperPages pages(path, 2.0);
+    for (const PaperLine& line : printer_->paper().lines())
+        pages.add(line);
+    if (pages.finish(0))
         return true;
     Messages::warningBox(QStringLiteral("Não foi possível salvar o papel em %1.").arg(path));
     return false;

@@ -1,11 +1,16 @@
 // tellumo-printer: the virtual printer on a pseudo-terminal, for any serial
-// program. Prints the terminal's path, logs what it receives and replies,
-// optionally shows the printer's window, and writes the paper as PNG and as
-// text when it ends (Ctrl+C, SIGTERM, or the window closed).
+// program and for the test suites of programs that print receipts. Prints
+// the terminal's path (and links it where --link says), logs what it
+// receives and replies, takes panel commands on --control, optionally shows
+// the printer's window, and writes the paper as text, as PNG pages and the
+// log as JSON Lines on "save" and when it ends (Ctrl+C, SIGTERM, or the
+// window closed).
 #include "sim/HexDump.h"
-#include "sim/PaperRenderer.h"
-#include "sim/PaperText.h"
+#include "sim/LogOutput.h"
+#include "sim/PaperSpool.h"
 #include "sim/PrinterClock.h"
+#include "sim/PrinterControl.h"
+#include "sim/PrinterEvents.h"
 #include "sim/PtyServer.h"
 #include "sim/VirtualPrinter.h"
 #include "sim/VirtualPrinterSetup.h"
@@ -13,8 +18,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTime>
 
@@ -33,11 +38,6 @@ void requestStop(int) {
     [[maybe_unused]] const auto n = ::write(stopPipe[1], &b, 1);
 }
 
-void print(const QString& line) {
-    std::printf("%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
-
 [[noreturn]] void refuse(const QString& why) {
     std::fprintf(stderr, "tellumo-printer: %s\n", why.toLocal8Bit().constData());
     std::exit(2);
@@ -46,22 +46,37 @@ void print(const QString& line) {
 void describe(QCommandLineParser& parser) {
     parser.setApplicationDescription(
         QStringLiteral("Serves the Korvexa Dual emulation on a pseudo-terminal."));
+    const auto file = QStringLiteral("FILE");
     parser.addOptions({
-        {QStringLiteral("png"), QStringLiteral("Write the paper to FILE as PNG at exit."),
-         QStringLiteral("FILE")},
+        {QStringLiteral("png"),
+         QStringLiteral("Write the paper as PNG pages to FILE, FILE-2 ... on save and at exit."),
+         file},
         {QStringLiteral("text"),
-         QStringLiteral("Write the paper to FILE as plain text at exit, one line per printed "
-                        "line: {B0} for a user-defined character, [imagem ...] for a bit image."),
-         QStringLiteral("FILE")},
+         QStringLiteral("Write the paper as text to FILE on save and at exit: one line per "
+                        "printed line, {B0} for a user-defined character, {W} {E} for print "
+                        "modes, [imagem ...] for a bit image, [gaveta aberta] for events."),
+         file},
+        {QStringLiteral("events"),
+         QStringLiteral("Write every command and event to FILE as JSON Lines."), file},
+        {QStringLiteral("link"),
+         QStringLiteral("Make PATH a symbolic link to the terminal while running."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("control"),
+         QStringLiteral("Take panel commands on the Unix socket SOCKET, one per line: paper "
+                        "out|in, offline on|off, reset, model dual|compatible, speed N, tear, "
+                        "save, state."),
+         QStringLiteral("SOCKET")},
         {QStringLiteral("compatible"),
          QStringLiteral("Emulate the 40/48-column compatible model (Korvex BM  40/48).")},
-        {QStringLiteral("speed"), QStringLiteral("Print speed in lines per second (default 8)."),
+        {QStringLiteral("speed"),
+         QStringLiteral("Print speed in lines per second, 0.1 to 1000, or 0 to print as fast "
+                        "as the bytes arrive (default 8)."),
          QStringLiteral("LINES")},
         {QStringLiteral("window"), QStringLiteral("Show the printer's window.")},
     });
 }
 
-// A file written at exit is checked at start, so a wrong path costs nothing printed.
+// A file written later is checked at start, so a wrong path costs nothing printed.
 void checkWritable(const QString& option, const QString& file) {
     const QFileInfo info(file);
     const QFileInfo folder(info.absolutePath());
@@ -74,33 +89,46 @@ void checkWritable(const QString& option, const QString& file) {
         refuse(QStringLiteral("--%1 %2: not writable").arg(option, file));
 }
 
-void logEntry(const PrinterLogEntry& entry) {
+QString logLine(const PrinterLogEntry& entry) {
     // The wall clock, as the window's log shows it.
     const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
     switch (entry.kind) {
     case PrinterLogEntry::Kind::Received:
-        for (qsizetype i = 0; i < entry.bytes.size(); i += 16)
-            print(QStringLiteral("%1 <- %2").arg(time, hexDumpLine(entry.bytes.mid(i, 16), 0)));
         break;
     case PrinterLogEntry::Kind::Sent:
-        print(QStringLiteral("%1 -> %2").arg(time, hexDumpLine(entry.bytes, 0)));
-        break;
+        return QStringLiteral("%1 -> %2").arg(time, hexDumpLine(entry.bytes, 0));
     case PrinterLogEntry::Kind::Command:
-        print(QStringLiteral("%1    %2").arg(time, entry.text));
-        break;
+    case PrinterLogEntry::Kind::Event:
+        return QStringLiteral("%1    %2").arg(time, entry.text);
     case PrinterLogEntry::Kind::Warning:
-        print(QStringLiteral("%1  ! %2").arg(time, entry.text));
-        break;
+        return QStringLiteral("%1  ! %2").arg(time, entry.text);
     }
+    QStringList lines;
+    for (qsizetype i = 0; i < entry.bytes.size(); i += 16)
+        lines << QStringLiteral("%1 <- %2").arg(time, hexDumpLine(entry.bytes.mid(i, 16), 0));
+    return lines.join(QLatin1Char('\n'));
 }
 
 struct PrinterOptions {
     QString png;
     QString text;
+    QString events;
+    QString link;
+    QString control;
     bool compatible = false;
     bool window = false;
     double linesPerSecond = VirtualPrinter::DefaultLinesPerSecond;
 };
+
+// A link is only ever put where nothing but an old link is.
+void checkLink(const QString& path) {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isSymLink())
+        refuse(QStringLiteral("--link %1: exists and is not a symbolic link").arg(path));
+    if (info.isSymLink())
+        return;
+    checkWritable(QStringLiteral("link"), path);
+}
 
 // Everything is read and checked before the window system is touched: --help
 // works on a bare terminal, and a file that could not be written at the end
@@ -116,76 +144,109 @@ PrinterOptions parseArguments(int argc, char* argv[]) {
     parser.process(core);
 
     PrinterOptions options;
-    options.png = parser.value(QStringLiteral("png"));
-    options.text = parser.value(QStringLiteral("text"));
+    const auto value = [&parser](const char* name) { return parser.value(QLatin1String(name)); };
+    options.png = value("png");
+    options.text = value("text");
+    options.events = value("events");
+    options.link = value("link");
+    options.control =
+        value("control").isEmpty() ? QString() : QFileInfo(value("control")).absoluteFilePath();
     options.compatible = parser.isSet(QStringLiteral("compatible"));
     options.window = parser.isSet(QStringLiteral("window"));
-    for (const auto& [option, file] : {std::pair(QStringLiteral("png"), options.png),
-                                       std::pair(QStringLiteral("text"), options.text)})
-        if (parser.isSet(option))
-            checkWritable(option, file);
+    for (const char* option : {"png", "text", "events", "control"})
+        if (parser.isSet(QLatin1String(option)))
+            checkWritable(QLatin1String(option), value(option));
+    if (parser.isSet(QStringLiteral("link")))
+        checkLink(options.link);
     if (parser.isSet(QStringLiteral("speed"))) {
-        bool ok = false;
-        options.linesPerSecond = parser.value(QStringLiteral("speed")).toDouble(&ok);
-        if (!ok || options.linesPerSecond <= 0)
-            refuse(QStringLiteral("--speed needs a positive number of lines per second"));
+        const auto speed = printSpeed(value("speed"));
+        if (!speed)
+            refuse(QStringLiteral("--speed %1: the print speed is 0 (as fast as the bytes "
+                                  "arrive) or from 0.1 to 1000 lines per second")
+                       .arg(value("speed")));
+        options.linesPerSecond = *speed;
     }
     return options;
 }
 
-bool writePaper(const VirtualPrinter& printer, const PrinterOptions& options) {
-    bool ok = true;
-    if (!options.png.isEmpty()) {
-        const QString& file = options.png;
-        if (PaperRenderer::render(printer.paper().lines(), 2.0).save(file, "PNG")) {
-            print(QStringLiteral("Papel salvo em %1").arg(file));
-        } else {
-            std::fprintf(stderr, "tellumo-printer: cannot write %s\n", qPrintable(file));
-            ok = false;
-        }
+// Everything tellumo-printer writes besides its log.
+class Outputs {
+public:
+    Outputs(VirtualPrinter& printer, const PrinterOptions& options, LogOutput& log)
+        : options_(options), log_(log), spool_(&printer) {
+        if (!options.events.isEmpty())
+            events_ = std::make_unique<PrinterEvents>(&printer, options.events);
     }
-    if (!options.text.isEmpty()) {
-        const QString& file = options.text;
-        QSaveFile out(file);
-        if (out.open(QIODevice::WriteOnly) &&
-            out.write(paperText(printer.paper().lines()).toUtf8()) >= 0 && out.commit()) {
-            print(QStringLiteral("Texto do papel salvo em %1").arg(file));
-        } else {
-            std::fprintf(stderr, "tellumo-printer: cannot write %s\n", qPrintable(file));
-            ok = false;
-        }
+    bool open(QString* error) { return spool_.open(error) && (!events_ || events_->open(error)); }
+    // The files, now; an empty string, or what failed.
+    QString save() {
+        QString error;
+        if (!options_.text.isEmpty() && !spool_.writeText(options_.text, &error))
+            return QStringLiteral("--text %1: %2").arg(options_.text, error);
+        if (!options_.png.isEmpty() && !spool_.writePng(options_.png, 2.0, &error))
+            return QStringLiteral("--png %1: %2").arg(options_.png, error);
+        if (events_ && !events_->flush())
+            return QStringLiteral("--events %1: cannot write").arg(options_.events);
+        for (const QString& file : {options_.text, options_.png, options_.events})
+            if (!file.isEmpty())
+                log_.write(QStringLiteral("Salvo em %1").arg(file));
+        return {};
     }
-    return ok;
+
+private:
+    const PrinterOptions& options_;
+    LogOutput& log_;
+    PaperSpool spool_;
+    std::unique_ptr<PrinterEvents> events_;
+};
+
+// The terminal's path where scripts find it, also after a printer was killed.
+bool makeLink(const QString& link, const QString& target) {
+    if (QFileInfo(link).isSymLink())
+        QFile::remove(link);
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) ==
+           0;
+}
+
+void removeLink(const QString& link, const QString& target) {
+    if (!link.isEmpty() && QFileInfo(link).symLinkTarget() == QFileInfo(target).absoluteFilePath())
+        QFile::remove(link);
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A log reader that goes away must not end the printer.
+    std::signal(SIGPIPE, SIG_IGN);
     const PrinterOptions options = parseArguments(argc, argv);
     // Without its window the printer needs fonts, not a display: it runs
     // anywhere, a bare terminal included.
     if (!options.window && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    LogOutput log;
 
     VirtualPrinter printer(options.compatible ? PrinterModel::Compatible
                                               : PrinterModel::KorvexaDual);
     printer.setLinesPerSecond(options.linesPerSecond);
-    QObject::connect(&printer, &VirtualPrinter::logged, logEntry);
+    QObject::connect(&printer, &VirtualPrinter::logged,
+                     [&log](const PrinterLogEntry& entry) { log.write(logLine(entry)); });
 
     PtyServer server(&printer);
+    Outputs outputs(printer, options, log);
+    PrinterControl control(&printer, [&outputs] { return outputs.save(); });
     QString error;
-    if (!server.open(&error)) {
-        std::fprintf(stderr, "tellumo-printer: %s\n", error.toLocal8Bit().constData());
-        return 1;
-    }
+    if (!server.open(&error) || !outputs.open(&error) ||
+        (!options.control.isEmpty() && !control.listen(options.control, &error)))
+        refuse(error);
+    if (!options.link.isEmpty() && !makeLink(options.link, server.path()))
+        refuse(QStringLiteral("--link %1: %2")
+                   .arg(options.link, QString::fromLocal8Bit(std::strerror(errno))));
     PrinterClock clock(&printer);
     clock.start();
 
-    if (::pipe2(stopPipe, O_CLOEXEC) != 0) {
-        std::perror("tellumo-printer: pipe");
-        return 1;
-    }
+    if (::pipe2(stopPipe, O_CLOEXEC) != 0)
+        refuse(QStringLiteral("pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     QSocketNotifier stop(stopPipe[0], QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
     std::signal(SIGINT, requestStop);
@@ -197,13 +258,18 @@ int main(int argc, char* argv[]) {
         showOnScreen(printerWindow.get(), nullptr);
     }
 
-    print(QStringLiteral("Impressora virtual (%1) em %2")
-              .arg(VirtualPrinter::modelText(printer.model()).simplified(), server.path()));
+    log.write(QStringLiteral("Impressora virtual (%1) em %2")
+                  .arg(VirtualPrinter::modelText(printer.model()).simplified(), server.path()));
     app.exec();
     printerWindow.reset();
 
     // What was written to the printer before it stopped still goes on the paper.
     server.takeWaitingBytes();
     printer.advance(24 * 3600 * 1000);
-    return writePaper(printer, options) ? 0 : 1;
+    const QString failed = outputs.save();
+    removeLink(options.link, server.path());
+    if (!failed.isEmpty())
+        std::fprintf(stderr, "tellumo-printer: %s\n", failed.toLocal8Bit().constData());
+    log.finish();
+    return failed.isEmpty() ? 0 : 1;
 }

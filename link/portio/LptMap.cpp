@@ -1,13 +1,18 @@
 #include "link/portio/LptMap.h"
 
+#include "link/portio/KernelPorts.h"
 #include "link/portio/VirtualParallelPort.h"
 
+#include <QDir>
 #include <QHash>
+#include <algorithm>
+#include <array>
 #include <utility>
 
 namespace LptMap {
 
 namespace {
+
 QHash<QString, QString>& mappings() {
     static QHash<QString, QString> table;
     return table;
@@ -17,10 +22,45 @@ VirtualPortProvider& provider() {
     static VirtualPortProvider installed;
     return installed;
 }
+
+// LPT1, LPT2 and their legacy bases.
+constexpr std::array<uint16_t, 2> LegacyBases{0x378, 0x278};
+
+int indexOf(const QString& lptName) {
+    if (lptName == QLatin1String("LPT1"))
+        return 0;
+    if (lptName == QLatin1String("LPT2"))
+        return 1;
+    return -1;
+}
+
+// The node a program opens for parportN: lp's while lp is registered on it,
+// as it keeps ppdev out.
+QString nodeOf(int port, const QString& root) {
+    if (KernelPorts::drivers(port, root).contains(QLatin1String("lp"))) {
+        if (QString lp = KernelPorts::lpNode(port, root); !lp.isEmpty())
+            return lp;
+    }
+    return QDir::cleanPath(root + QStringLiteral("/dev/parport%1").arg(port));
+}
+
+// A parportN the kernel does not have, from N = index up, so the operator is
+// told the port is missing rather than led to another one.
+QString missingNode(int index, const QList<KernelPorts::Parport>& ports, const QString& root) {
+    int n = index;
+    while (std::any_of(ports.cbegin(), ports.cend(),
+                       [n](const KernelPorts::Parport& p) { return p.number == n; }))
+        ++n;
+    return QDir::cleanPath(root + QStringLiteral("/dev/parport%1").arg(n));
+}
+
 } // namespace
 
 void map(const QString& lptName, const QString& device) {
-    mappings().insert(lptName, device);
+    if (device.isEmpty())
+        mappings().remove(lptName);
+    else
+        mappings().insert(lptName, device);
 }
 
 void reset() {
@@ -30,11 +70,29 @@ void reset() {
 QString device(const QString& lptName) {
     if (auto it = mappings().constFind(lptName); it != mappings().constEnd())
         return it.value();
-    if (lptName == QLatin1String("LPT1"))
-        return QStringLiteral("/dev/parport0");
-    if (lptName == QLatin1String("LPT2"))
-        return QStringLiteral("/dev/parport1");
-    return {};
+    return defaultDevice(lptName);
+}
+
+QString defaultDevice(const QString& lptName, const QString& root) {
+    const int index = indexOf(lptName);
+    if (index < 0)
+        return {};
+    const QList<KernelPorts::Parport> ports = KernelPorts::parports(root);
+    std::array<QString, 2> nodes;
+    QStringList others;
+    for (const KernelPorts::Parport& port : ports) {
+        const auto legacy = std::find(LegacyBases.cbegin(), LegacyBases.cend(), port.base);
+        if (legacy != LegacyBases.cend())
+            nodes[size_t(legacy - LegacyBases.cbegin())] = nodeOf(port.number, root);
+        else
+            others.append(nodeOf(port.number, root));
+    }
+    others += KernelPorts::usbPrinters(root);
+    for (QString& node : nodes) {
+        if (node.isEmpty() && !others.isEmpty())
+            node = others.takeFirst();
+    }
+    return nodes[size_t(index)].isEmpty() ? missingNode(index, ports, root) : nodes[size_t(index)];
 }
 
 VirtualPortProvider setVirtualPortProvider(VirtualPortProvider newProvider) {

@@ -3,13 +3,23 @@
 #include <cstdint>
 
 // One parallel port as TPortIO reaches it: its three registers, byte-wide.
-// Implemented by the ppdev device (PpdevParallelPort) and by the in-process
-// virtual port (VirtualParallelPort).
+// Implemented by the ppdev device (PpdevParallelPort), the printer drivers'
+// nodes (LpParallelPort) and the in-process virtual port (VirtualParallelPort).
 class ParallelPortBackend {
 public:
     enum class Register : uint8_t { Data = 0, Status = 1, Control = 2 };
 
+    // The status register's lines.
+    static constexpr uint8_t NotBusyLine = 0x80; // inverted busy: 1 = ready
+    static constexpr uint8_t AckLine = 0x40;
+    static constexpr uint8_t PaperEndLine = 0x20;
+    static constexpr uint8_t SelectLine = 0x10;
+    static constexpr uint8_t ErrorLine = 0x08; // 1 = no error
+
     virtual ~ParallelPortBackend() = default;
     virtual uint8_t read(Register reg) = 0;
     virtual void write(Register reg, uint8_t value) = 0;
+    // Whether the device has gone (a USB cable pulled out): an access failed
+    // in a way no later one can mend. What a lost device reads is meaningless.
+    virtual bool lost() const = 0;
 };

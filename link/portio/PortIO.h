@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -28,10 +27,12 @@ struct TPortCommandRec {
     bool Write = false;
 };
 
-// Byte-wide access to the legacy parallel port addresses. The two bases map
-// to devices named in LptMap: 0x378-0x37A to LPT1's, 0x278-0x27A to LPT2's
-// (data, status, control register). OpenDriver opens and claims every one
-// it can; no operation raises. Used on the GUI thread only.
+// Byte-wide access to the legacy parallel port addresses: 0x378-0x37A reach
+// LPT1's device, 0x278-0x27A LPT2's (data, status, control register), as
+// LptMap names them. OpenDriver opens and claims only the port BasePort
+// names, so the other stays free for other programs. No operation raises; a
+// device that goes away while open (a USB cable pulled out) is reported once
+// by deviceLost. Used on the GUI thread only.
 class TPortIO : public QObject {
     Q_OBJECT
 
@@ -40,6 +41,9 @@ public:
     static constexpr uint16_t Lpt2Base = 0x278;
     // There is no Windows service manager here, so the NT driver steps never run.
     static constexpr bool RunningWinNT = false;
+    // What every register of a lost device reads: all lines low, a printer
+    // busy and in fault, so nothing reads as ready.
+    static constexpr uint8_t LostPortByte = 0x00;
 
     explicit TPortIO(QObject* parent = nullptr);
     // Closes the driver if it is open.
@@ -50,16 +54,21 @@ public:
     // neither, so they do not change what OpenDriver does.
     QString DriverPath;
     QString DLLPath;
+    // The port OpenDriver opens: Lpt1Base or Lpt2Base.
+    uint16_t BasePort = Lpt1Base;
 
-    // True while at least one of the two ports is open.
-    bool ActiveHW() const { return active_; }
-    // What the last OpenDriver could not open and why, one "; "-separated
-    // entry per port ("open /dev/parport1: No such file or directory").
+    // True while the port is open.
+    bool ActiveHW() const { return port_ != nullptr; }
+    // What the last OpenDriver could not open and why
+    // ("open /dev/parport1: No such file or directory").
     QString LastError() const { return lastError_; }
+    // Whether the open port's device has gone; it then reads LostPortByte
+    // and takes no writes until CloseDriver.
+    bool Lost() const { return lost_; }
 
-    // Opens both ports; does nothing when already active.
+    // Opens and claims BasePort's device; does nothing when already active.
     void OpenDriver();
-    // Releases and closes the ports; false when the component was not active.
+    // Releases and closes the port; false when the component was not active.
     bool CloseDriver();
 
     // An address whose port is not open reads 0xFF and ignores writes, as a
@@ -69,20 +78,18 @@ public:
     void PortControl(std::span<TPortControlRec> operations);
     void PortCommand(std::span<TPortCommandRec> operations);
 
-    // Whether the port that address belongs to was opened, so a caller can
-    // tell the operator that the port it picked is missing.
-    bool HasPort(uint16_t address) const;
+signals:
+    // The open port's device has gone; emitted once per OpenDriver, from
+    // inside the access that found it out.
+    void deviceLost();
 
 private:
-    struct Slot {
-        uint16_t base;
-        const char* name;
-        std::shared_ptr<ParallelPortBackend> port;
-    };
     // The open port serving address, with the register offset in *offset.
     ParallelPortBackend* portFor(uint16_t address, uint16_t* offset) const;
+    void noteLoss();
 
-    std::array<Slot, 2> slots_{{{Lpt1Base, "LPT1", nullptr}, {Lpt2Base, "LPT2", nullptr}}};
-    bool active_ = false;
+    std::shared_ptr<ParallelPortBackend> port_;
+    uint16_t openBase_ = Lpt1Base;
+    bool lost_ = false;
     QString lastError_;
 };

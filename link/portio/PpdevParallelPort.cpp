@@ -20,26 +20,16 @@ QString failure(const char* step, const QString& path, int err) {
 // exclusively, that is whenever it already has a user.
 QString claimFailure(const QString& path, int err) {
     if (err == ENXIO)
-        return QStringLiteral("claim %1: held by another program or by another driver such as lp")
-            .arg(path);
+        return QStringLiteral("claim %1: held by another program or by another driver").arg(path);
     return failure("claim", path, err);
-}
-
-QString notAParallelPort(const QString& path) {
-    return QStringLiteral("open %1: not a parallel port device").arg(path);
 }
 
 } // namespace
 
 std::unique_ptr<PpdevParallelPort> PpdevParallelPort::open(const QString& path, QString* error) {
     const QByteArray native = path.toLocal8Bit();
-    // Only a device node is opened, and never as the controlling terminal:
-    // the path may be mistyped for a serial port or a FIFO.
-    struct stat node {};
-    if (::stat(native.constData(), &node) == 0 && !S_ISCHR(node.st_mode)) {
-        *error = notAParallelPort(path);
-        return nullptr;
-    }
+    // Never as the controlling terminal: the caller has looked at the node,
+    // but it may have been replaced since.
     const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         *error = failure("open", path, errno);
@@ -51,11 +41,10 @@ std::unique_ptr<PpdevParallelPort> PpdevParallelPort::open(const QString& path, 
         return nullptr;
     };
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return fail(failure("open", path, errno));
-    if (!S_ISCHR(st.st_mode))
-        return fail(notAParallelPort(path));
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return fail(QStringLiteral("open %1: not a parallel port device").arg(path));
     // Exclusive: no other program may drive the lines while we strobe bytes.
+    // A claim without PPEXCL beside another driver can block for ever.
     if (::ioctl(fd, PPEXCL) != 0 || ::ioctl(fd, PPCLAIM) != 0)
         return fail(claimFailure(path, errno));
     return std::unique_ptr<PpdevParallelPort>(new PpdevParallelPort(fd));
@@ -64,6 +53,15 @@ std::unique_ptr<PpdevParallelPort> PpdevParallelPort::open(const QString& path, 
 PpdevParallelPort::~PpdevParallelPort() {
     ::ioctl(fd_, PPRELEASE);
     ::close(fd_);
+}
+
+void PpdevParallelPort::access(unsigned long request, unsigned char* value) {
+    while (::ioctl(fd_, request, value) != 0) {
+        if (errno != EINTR) {
+            lost_ = true;
+            return;
+        }
+    }
 }
 
 uint8_t PpdevParallelPort::read(Register reg) {
@@ -80,8 +78,7 @@ uint8_t PpdevParallelPort::read(Register reg) {
         break;
     }
     unsigned char value = 0xFF;
-    if (::ioctl(fd_, request, &value) != 0)
-        return 0xFF;
+    access(request, &value);
     return value;
 }
 
@@ -89,10 +86,10 @@ void PpdevParallelPort::write(Register reg, uint8_t value) {
     unsigned char byte = value;
     switch (reg) {
     case Register::Data:
-        ::ioctl(fd_, PPWDATA, &byte);
+        access(PPWDATA, &byte);
         break;
     case Register::Control:
-        ::ioctl(fd_, PPWCONTROL, &byte);
+        access(PPWCONTROL, &byte);
         break;
     case Register::Status:
         // The status register is input lines only; a write reaches nothing.

@@ -19,11 +19,15 @@ public:
     PpdevParallelPort(const PpdevParallelPort&) = delete;
     PpdevParallelPort& operator=(const PpdevParallelPort&) = delete;
 
-    // A failed register read gives 0xFF, the value of a port with nothing on it.
     uint8_t read(Register reg) override;
     void write(Register reg, uint8_t value) override;
+    // A claimed port answers every register access; one that fails has gone.
+    bool lost() const override { return lost_; }
 
 private:
     explicit PpdevParallelPort(int fd) : fd_(fd) {}
+    void access(unsigned long request, unsigned char* value);
+
     int fd_;
+    bool lost_ = false;
 };

@@ -66,6 +66,16 @@ void VirtualParallelPort::setFault(bool fault) {
     status_ = fault ? (status_ & ~ErrorLine) : (status_ | ErrorLine);
 }
 
+void VirtualParallelPort::setLost(bool lost) {
+    std::lock_guard lock(mutex_);
+    lost_ = lost;
+}
+
+bool VirtualParallelPort::lost() const {
+    std::lock_guard lock(mutex_);
+    return lost_;
+}
+
 void VirtualParallelPort::setStrobeHandler(StrobeHandler handler) {
     std::lock_guard lock(mutex_);
     strobeHandler_ = std::move(handler);

@@ -12,7 +12,7 @@
 //
 // Threads: register accesses (read/write) come from the thread that drives
 // the port through TPortIO, the GUI thread. The status lines (setStatus,
-// setBusy, setFault) and the access log may be used from any thread. The
+// setBusy, setFault, setLost) and the access log may be used from any thread. The
 // strobe handler runs synchronously on the thread that asserted the strobe,
 // before that write returns, with no lock held: it may set the status lines.
 class VirtualParallelPort : public ParallelPortBackend {
@@ -27,8 +27,6 @@ public:
 
     // An idle, ready printer: not busy, no error, selected, acknowledge high.
     static constexpr uint8_t ReadyStatus = 0xDF;
-    static constexpr uint8_t ErrorLine = 0x08;   // 1 = no error
-    static constexpr uint8_t NotBusyLine = 0x80; // inverted busy: 1 = ready
 
     uint8_t read(Register reg) override;
     void write(Register reg, uint8_t value) override;
@@ -39,6 +37,9 @@ public:
     void setBusy(bool busy);
     // A fault pulls the error line low (no paper, off-line).
     void setFault(bool fault);
+    // A port that has gone, as a USB cable pulled out: TPortIO stops using it.
+    void setLost(bool lost);
+    bool lost() const override;
 
     // Called once per byte, when the strobe is asserted (control bit 0 going
     // from 0 to 1), with the data register's value at that moment.
@@ -56,6 +57,7 @@ private:
     uint8_t status_ = ReadyStatus;
     uint8_t control_ = 0;
     bool recording_ = true;
+    bool lost_ = false;
     QList<Access> accesses_;
     StrobeHandler strobeHandler_;
 };

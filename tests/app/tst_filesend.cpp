@@ -21,8 +21,8 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -234,10 +234,9 @@ private slots:
         QTest::newRow("abc CR LF def") << QByteArray("abc\r\ndef") << QStringList{"abc", "", "def"};
         QTest::newRow("41 bytes") << QByteArray(41, 'x') << QStringList{QString(40, 'x'), "x"};
         QTest::newRow("40 bytes") << QByteArray(40, 'x') << QStringList{QString(40, 'x')};
-        QTest::newRow("form feed inside")
-            << QByteArray("ab\x0c"
-                          "cd")
-            << QStringList{"ab<FF>", "cd"};
+        QTest::newRow("form feed inside") << QByteArray("ab\x0c"
+                                                        "cd")
+                                          << QStringList{"ab<FF>", "cd"};
         QTest::newRow("two line feeds") << QByteArray("\n\n") << QStringList{"", ""};
         QTest::newRow("zero byte") << QByteArray("ab\0cd\nef", 8) << QStringList{"ab", "ef"};
         QTest::newRow("code page and control bytes")

@@ -1,20 +1,13 @@
-// The serial and parallel components on a real Linux kernel: the 8250 UART
-// driver and parport_pc with ppdev, inside the virtual machine that
-// scripts/kernel-test boots. The far ends of the ports are played on the
-// host by kernel_far_ends; a line "@@DO <what>" on the console asks it to act.
-// Anywhere else the test skips.
+// The serial component on a real Linux kernel: the 8250 UART driver, inside
+// the virtual machine that scripts/kernel-test boots. The far ends of the
+// ports are played on the host by kernel_far_ends; a line "@@DO <what>" on
+// the console asks it to act. Anywhere else the test skips.
 #include "comport/EventThreadWakeups.h"
 #include "comport/Raised.h"
 #include "kernel/Guest.h"
 
-#include "link/LinkDevices.h"
-#include "link/LinkState.h"
-#include "link/PortIOAccess.h"
-#include "link/Primitives.h"
 #include "link/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
-#include "link/portio/LptMap.h"
-#include "link/portio/PortIO.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -246,36 +239,6 @@ private slots:
         port.Timeouts().SetReadInterval(-1);
         char buffer[8];
         QCOMPARE(port.Read(buffer, 8), 0);
-    }
-
-    void lpt1StrobesItsBytesThroughPpdev() {
-        // The guest's kernel numbers the 0x278 port first.
-        LptMap::map(QStringLiteral("LPT1"), QStringLiteral("/dev/parport1"));
-        LptMap::map(QStringLiteral("LPT2"), QStringLiteral("/dev/parport0"));
-        TPortIO portIO;
-        portIO.OpenDriver();
-        QVERIFY(portIO.ActiveHW());
-        QVERIFY(portIO.HasPort(TPortIO::Lpt1Base));
-        PortIOAccess access(portIO);
-        LinkDevices.PortIO1 = &access;
-        LinkState.LptBasePort = TPortIO::Lpt1Base;
-        QByteArray bytes;
-        for (int b = 0; b < 256; ++b)
-            bytes.append(char(b));
-        Guest::expectLpt(1, bytes);
-        for (const char b : bytes)
-            ParallelWriteByte(uint8_t(b));
-        PollParallelFault();
-        QVERIFY(!LinkState.PrinterFault);
-        TPortIO second;
-        second.OpenDriver();
-        QVERIFY(!second.ActiveHW());
-        QVERIFY2(second.LastError().startsWith(QStringLiteral(
-                     "claim /dev/parport1: held by another program or by another driver such as "
-                     "lp;")),
-                 qPrintable(second.LastError()));
-        LinkDevices.PortIO1 = nullptr;
-        LptMap::reset();
     }
 
     void aPortWithNoUartIsAMissingPort() {

@@ -1,9 +1,11 @@
 // "Configuração Paralela" end to end: the real window and handlers, PortIO1 on
 // virtual parallel ports, the virtual printer at the far end.
 #include "app/Application.h"
+#include "app/FileSend.h"
 #include "app/Form1.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
+#include "app/LoadedFile.h"
 #include "link/Disconnect.h"
 #include "link/FarEnd.h"
 #include "link/Form9.h"
@@ -98,6 +100,7 @@ private slots:
         QFETCH(bool, compatible);
         QFETCH(int, base);
         const auto port = farEnd->links.parallelPort(lpt == 0 ? "LPT1" : "LPT2");
+        const auto other = farEnd->links.parallelPort(lpt == 0 ? "LPT2" : "LPT1");
         port->write(Reg::Control, 0x2D); // strobe asserted, other bits set
         port->setRecording(true);
         port->clearAccesses();
@@ -114,6 +117,8 @@ private slots:
         QCOMPARE(port->accesses(),
                  (QList<Access>{{Reg::Control, false, 0x2D}, {Reg::Control, true, 0x2C}}));
         QVERIFY(farEnd->received.isEmpty());
+        // Only the port picked is held: the other stays free.
+        QCOMPARE(other.use_count(), 2);
         for (QWidget* shown : std::initializer_list<QWidget*>{Form1->ComLed3, Form1->ComLed4,
                                                               Form1->ComLed5, Form1->Label3})
             QVERIFY2(shown->isVisible(), qPrintable(shown->objectName()));
@@ -177,6 +182,47 @@ private slots:
         QCOMPARE(lamps(), (L{lsOff, lsOff}));
         QVERIFY(!LinkState.PrinterBusy);
         QVERIFY(!LinkState.PrinterFault);
+    }
+
+    // A device that goes away (a USB cable pulled out) ends the connection
+    // with one warning, found by the status timer or by a running send, which
+    // then ends without a word of its own; back again, it connects.
+    void aLostDeviceEndsTheConnectionOnce_data() {
+        QTest::addColumn<bool>("sending");
+        QTest::newRow("idle") << false;
+        QTest::newRow("during a send") << true;
+    }
+    void aLostDeviceEndsTheConnectionOnce() {
+        QFETCH(bool, sending);
+        const auto port = farEnd->links.parallelPort("LPT1");
+        Form9->BitBtn1->click();
+        QVERIFY(LinkState.ParallelConnected);
+        Messages::Recorder recorder;
+        const QByteArray file(400, 'x');
+        std::copy(file.cbegin(), file.cend(), LoadedFile.FileBuffer.begin());
+        LoadedFile.FileSize = int(file.size());
+        LoadedFile.FileLoaded = true;
+        if (sending) {
+            QTimer::singleShot(150, [&] { port->setLost(true); });
+            SendLoadedFile();
+            QVERIFY(farEnd->received.size() < file.size());
+        } else {
+            port->setLost(true);
+        }
+        QTRY_VERIFY(!LinkState.ParallelConnected);
+        QTest::qWait(900);
+        QCOMPARE(recorder.entries,
+                 (QList<Entry>{{Messages::Form::Warning, "ATENÇÃO",
+                                "A conexão com a porta paralela LPT1 foi perdida - verifique o "
+                                "cabo ou o adaptador e conecte novamente"}}));
+        verifySerialIndicators();
+        QVERIFY(!Form1->PortIO1->ActiveHW());
+        QCOMPARE(port.use_count(), 2);
+
+        port->setLost(false);
+        Form9->BitBtn1->click();
+        QVERIFY(LinkState.ParallelConnected);
+        QCOMPARE(recorder.entries.size(), 1);
     }
 
     void aDriverThatCannotOpenChangesNothing_data() {

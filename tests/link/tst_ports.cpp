@@ -29,6 +29,7 @@
 
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,18 +38,23 @@ namespace {
 // The name udev gives qemu's FTDI adapter in /dev/serial/by-id.
 const QString ByIdName = "dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_1-0000:00:02.0-1-if00-port0";
 
-// A machine's /dev, /sys and /proc as far as the ports go. The serial side
-// is what a real kernel showed (sysfs/qemu-6.1-ttys.txt): qemu's FTDI adapter,
-// an ACM gadget, four UARTs and a ttyS without one, with the by-id name udev
-// gives the adapter; parport0 with its device and parport1 without ppdev.
+// A machine's /dev, /sys and /proc as far as the ports go, copied from what
+// Debian's kernel shows in the virtual machine of scripts/kernel-test: qemu's
+// FTDI adapter (with the by-id name udev gives it), an ACM gadget, UARTs and a
+// ttyS without one (sysfs/qemu-6.1-ttys.txt), and two parallel ports with
+// ppdev; the lp driver and a USB printer can be added.
 class FakeMachine {
 public:
-    FakeMachine() {
-        // The qemu machine's ttyS0 (at pnp0/00:05) gives way to a newer
-        // kernel's, and its place to the parallel port.
+    // parallel: "ppdev" (ppdev loaded), with "lp" and "usb" added; or
+    // "no-ppdev", "no-parport" (the parport modules not loaded) and
+    // "other-bases" (the ports at other addresses, as a PCI card's are).
+    explicit FakeMachine(const QString& parallel = "ppdev") {
+        // The qemu machine's ttyS0 gives way to a newer kernel's, with its
+        // serial-base devices, placed where the first one was.
         replay(QFINDTESTDATA("sysfs/qemu-6.1-ttys.txt"),
                [](const QString& line) { return !line.contains("00:05"); });
-        replay(QFINDTESTDATA("sysfs/serial-base-6.18-ttys.txt"));
+        replay(QFINDTESTDATA("sysfs/serial-base-6.18-ttys.txt"), {},
+               [](QString& line) { line.replace("00:00", "00:05"); });
         link(ByIdName, "../../ttyUSB0");
         // A driver with a name of its own (Exar's xr_usb_serial registers
         // its ttys as cdc_acm does): the ACM gadget's entries, renamed.
@@ -60,20 +66,108 @@ public:
                 line.replace("cdc_acm", "xr_usb_serial_common");
             });
 
-        driver("sys/devices/pnp0/00:05", "parport_pc");
-        QDir().mkpath(path("sys/devices/pnp0/00:05/parport0"));
-        QDir().mkpath(path("sys/devices/pnp0/00:05/parport1"));
-        for (const char* port : {"parport0", "parport1"})
-            link(QStringLiteral("sys/bus/parport/devices/") + port,
-                 QStringLiteral("../../../devices/pnp0/00:05/") + port);
-        file("dev/parport0", "");
-        file("proc/sys/dev/parport/parport0/devices/active", "none\n");
+        parallelPorts(parallel.split(' '));
         // Readable for the unprivileged checks below.
         for (QString folder = root.path(); folder != "/"; folder = QFileInfo(folder).path())
             ::chmod(QFile::encodeName(folder).constData(), 0755);
     }
 
+    // Two PNP ports as the kernel numbers them, the 0x278 one first.
+    void parallelPorts(const QStringList& state) const {
+        const bool parport = !state.contains("no-parport");
+        const bool moved = state.contains("other-bases");
+        for (const int n : {0, 1}) {
+            const QString hardware = "sys/devices/pnp0/" + pnp(n);
+            const QString port = QStringLiteral("parport%1").arg(n);
+            driver(hardware, "parport_pc", "pnp");
+            file(hardware + "/id", "PNP0400\n");
+            if (!parport)
+                continue;
+            QDir().mkpath(path("sys/devices/" + port));
+            link("sys/bus/parport/devices/" + port, "../../../devices/" + port);
+            const QByteArray base = moved ? (n ? "53264" : "53248") : (n ? "888" : "632");
+            file("proc/sys/dev/parport/" + port + "/base-addr", base + "\t0\n");
+            file("proc/sys/dev/parport/" + port + "/devices/active", "none\n");
+        }
+        if (parport && !state.contains("no-ppdev"))
+            ppdev();
+        if (state.contains("lp"))
+            lp();
+        if (state.contains("usb"))
+            usbPrinter();
+    }
+    static QString pnp(int n) { return QStringLiteral("00:0%1").arg(n); }
+
+    void ppdev() const {
+        for (const int n : {0, 1}) {
+            const QString port = QStringLiteral("parport%1").arg(n);
+            const QString classDevice = "sys/devices/pnp0/" + pnp(n) + "/ppdev/" + port;
+            link(classDevice + "/device", "../../../" + pnp(n));
+            link("sys/class/ppdev/" + port, "../../" + classDevice.mid(4));
+            node("dev/" + port, 99, n);
+        }
+    }
+    // lp registered on both ports, as cups-filters loads it at boot.
+    void lp() const {
+        for (const int n : {0, 1}) {
+            const QString name = QStringLiteral("lp%1").arg(n);
+            const QString lpDevice = QStringLiteral("sys/devices/parport%1/lp.%1").arg(n);
+            const QString classDevice = "sys/devices/pnp0/" + pnp(n) + "/printer/" + name;
+            file(QStringLiteral("proc/sys/dev/parport/parport%1/devices/lp/timeslice").arg(n),
+                 "200\n");
+            link(classDevice + "/device", "../../../" + pnp(n));
+            link("sys/class/printer/" + name, "../../" + classDevice.mid(4));
+            driver(lpDevice, "lp", "parport");
+            link(QStringLiteral("sys/bus/parport/devices/lp.%1").arg(n),
+                 "../../../" + lpDevice.mid(4));
+            node("dev/" + name, 6, n);
+        }
+    }
+    // A USB printer on usblp, maker and model in its IEEE 1284 device ID.
+    void usbPrinter() const {
+        const QString usb = "sys/devices/platform/dummy_hcd.0/usb3/3-1";
+        const QString classDevice = usb + "/3-1:1.0/usbmisc/lp0";
+        file(usb + "/idVendor", "0525\n");
+        file(usb + "/idProduct", "a4a8\n");
+        file(usb + "/manufacturer", "Korvexa\n");
+        file(usb + "/product", "Dual USB\n");
+        driver(usb + "/3-1:1.0", "usblp", "usb");
+        file(usb + "/3-1:1.0/bInterfaceClass", "07\n");
+        file(usb + "/3-1:1.0/ieee1284_id", "MFG:Korvexa;MDL:Dual USB;CMD:ESC/POS;CLS:PRINTER;");
+        link(classDevice + "/device", "../../../3-1:1.0");
+        file(classDevice + "/dev", "180:0\n");
+        link("sys/class/usbmisc/lp0", "../../" + classDevice.mid(4));
+        link("sys/dev/char/180:0", "../../" + classDevice.mid(4));
+        node("dev/usb/lp0", 180, 0);
+    }
+    // A character device with the driver's numbers, so the cause reader can
+    // tell the kinds apart; a plain file where only root could make one.
+    void node(const QString& relative, unsigned major, unsigned minor) const {
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        if (::mknod(QFile::encodeName(path(relative)).constData(), S_IFCHR | 0644,
+                    makedev(major, minor)) != 0)
+            file(relative, "");
+    }
+
     QString path(const QString& relative) const { return root.filePath(relative); }
+    void file(const QString& relative, const QByteArray& text) const {
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        QFile f(path(relative));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    void link(const QString& relative, const QString& target) const {
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        QVERIFY(QFile::link(target, path(relative)));
+    }
+    // Bound once, however many ttys of the device are made.
+    void driver(const QString& device, const QString& name, const QString& bus = "any") const {
+        const QString folder = "sys/bus/" + bus + "/drivers/" + name;
+        if (QFileInfo(path(device + "/driver")).isSymLink())
+            return;
+        QDir().mkpath(path(folder));
+        link(device + "/driver", QDir(path(device)).relativeFilePath(path(folder)));
+    }
     // Makes the links and files a listing of sysfs gives ("L path target",
     // "F path first-line"), with each link's target folder, and a /dev node
     // for each tty; only the lines keep takes, after edit.
@@ -96,21 +190,6 @@ public:
             if (fields[1].startsWith("sys/class/tty/"))
                 file("dev/" + fields[1].mid(14), "");
         }
-    }
-    void file(const QString& relative, const QByteArray& text) const {
-        QDir().mkpath(QFileInfo(path(relative)).path());
-        QFile f(path(relative));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
-    void link(const QString& relative, const QString& target) const {
-        QDir().mkpath(QFileInfo(path(relative)).path());
-        QVERIFY(QFile::link(target, path(relative)));
-    }
-    void driver(const QString& device, const QString& name, const QString& bus = "any") const {
-        const QString folder = "sys/bus/" + bus + "/drivers/" + name;
-        QDir().mkpath(path(folder));
-        link(device + "/driver", QDir(path(device)).relativeFilePath(path(folder)));
     }
     QTemporaryDir root;
 };
@@ -182,13 +261,53 @@ private slots:
             {machine.path("dev/ttyS3"), "serial", uart},
         };
         QCOMPARE(SystemPorts::serial(machine.root.path()), serial);
-        const QList<SystemPort> parallel{
-            {machine.path("dev/parport0"), "parport_pc", "porta paralela"},
-            {machine.path("dev/parport1"), "parport_pc",
-             "porta paralela (módulo ppdev não carregado)"},
-        };
-        QCOMPARE(SystemPorts::parallel(machine.root.path()), parallel);
         QVERIFY(SystemPorts::serial(machine.path("nowhere")).isEmpty());
+    }
+
+    // What the machine has in each state: its parallel devices as listed, and
+    // what LPT1 and LPT2 open by default.
+    void parallelDevicesAndTheDefaults_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("listed");   // "path|driver|description"
+        QTest::addColumn<QStringList>("defaults"); // LPT1, LPT2
+        const QString pp0 = "dev/parport0|parport_pc|porta paralela em 0x278 (PNP0400)";
+        const QString pp1 = "dev/parport1|parport_pc|porta paralela em 0x378 (PNP0400)";
+        const QString usb = "dev/usb/lp0|usblp|impressora USB Korvexa Dual USB (0525:a4a8)";
+        QTest::newRow("ppdev") << "ppdev" << QStringList{pp0 + ", LPT2", pp1 + ", LPT1"}
+                               << QStringList{"dev/parport1", "dev/parport0"};
+        QTest::newRow("beside lp, as with CUPS, and a USB printer")
+            << "lp usb"
+            << QStringList{pp0, pp1, "dev/lp0|lp|porta paralela em 0x278, pelo driver lp, LPT2",
+                           "dev/lp1|lp|porta paralela em 0x378, pelo driver lp, LPT1", usb}
+            << QStringList{"dev/lp1", "dev/lp0"};
+        QTest::newRow("ppdev not loaded") << "no-ppdev"
+                                          << QStringList{"dev/parport0||porta paralela em 0x278, "
+                                                         "módulo ppdev não carregado, LPT2",
+                                                         "dev/parport1||porta paralela em 0x378, "
+                                                         "módulo ppdev não carregado, LPT1"}
+                                          << QStringList{"dev/parport1", "dev/parport0"};
+        QTest::newRow("only a USB printer") << "no-parport usb" << QStringList{usb + ", LPT1"}
+                                            << QStringList{"dev/usb/lp0", "dev/parport1"};
+        QTest::newRow("no port at a legacy base: the kernel's order")
+            << "other-bases"
+            << QStringList{"dev/parport0|parport_pc|porta paralela em 0xd000 (PNP0400), LPT1",
+                           "dev/parport1|parport_pc|porta paralela em 0xd010 (PNP0400), LPT2"}
+            << QStringList{"dev/parport0", "dev/parport1"};
+    }
+    void parallelDevicesAndTheDefaults() {
+        QFETCH(QString, state);
+        QFETCH(QStringList, listed);
+        QFETCH(QStringList, defaults);
+        const FakeMachine here(state);
+        QStringList got;
+        for (const SystemPort& port : SystemPorts::parallel(here.root.path()))
+            got << QStringList{QDir(here.root.path()).relativeFilePath(port.path), port.driver,
+                               port.description}
+                       .join('|');
+        QCOMPARE(got, listed);
+        QCOMPARE((QStringList{LptMap::defaultDevice("LPT1", here.root.path()),
+                              LptMap::defaultDevice("LPT2", here.root.path())}),
+                 (QStringList{here.path(defaults[0]), here.path(defaults[1])}));
     }
 
     void rememberedChoicesAndTheCommandLine_data() {
@@ -318,16 +437,29 @@ private slots:
         QTest::newRow("serial, the virtual printer") << "serial"
                                                      << "virtual"
                                                      << "";
-        QTest::newRow("parallel, port known but ppdev not loaded") << "parallel"
-                                                                   << "dev/parport1"
-                                                                   << "módulo ppdev não carregado";
-        QTest::newRow("parallel, missing") << "parallel"
+        // "parallel <machine state>"; a cause naming another node than the
+        // device starts with that node.
+        QTest::newRow("parallel, port known but ppdev not loaded")
+            << "parallel no-ppdev"
+            << "dev/parport1"
+            << "módulo ppdev não carregado: carregue-o com sudo modprobe ppdev";
+        QTest::newRow("parallel, missing") << "parallel ppdev"
                                            << "dev/parport7"
                                            << "dispositivo não encontrado";
-        QTest::newRow("parallel, taken by lp") << "parallel"
-                                               << "dev/parport0"
-                                               << "porta ocupada por outro driver (lp)";
-        QTest::newRow("parallel, a device not a parallel port") << "parallel"
+        QTest::newRow("parallel, a port another program holds through ppdev") << "parallel ppdev"
+                                                                              << "dev/parport1"
+                                                                              << "";
+        const QString lpInUse =
+            "em uso por outro programa, como o CUPS imprimindo: aguarde o fim da impressão";
+        QTest::newRow("parallel, beside lp: its node in use") << "parallel lp"
+                                                              << "dev/parport1"
+                                                              << "dev/lp1: " + lpInUse;
+        QTest::newRow("parallel, lp's node in use") << "parallel lp"
+                                                    << "dev/lp0" << lpInUse;
+        QTest::newRow("parallel, a USB printer another program holds") << "parallel ppdev usb"
+                                                                       << "dev/usb/lp0"
+                                                                       << "";
+        QTest::newRow("parallel, a device not a parallel port") << "parallel ppdev"
                                                                 << "/dev/null"
                                                                 << "não é uma porta paralela";
     }
@@ -335,17 +467,23 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, device);
         QFETCH(QString, cause);
+        const bool parallel = kind.startsWith("parallel");
+        const FakeMachine here(parallel ? kind.section(' ', 1) : "ppdev");
         Pty pty;
         if (device == "pty")
             device = pty.slavePath;
         else if (!device.startsWith('/') && device != "virtual")
-            device = machine.path(device);
-        machine.file("proc/sys/dev/parport/parport0/devices/active", "lp\n");
-        const QString said = kind == "serial"
-                                 ? OpenFailure::serialCause(device)
-                                 : OpenFailure::parallelCause(device, machine.root.path());
-        machine.file("proc/sys/dev/parport/parport0/devices/active", "none\n");
-        QCOMPARE(said, cause.isEmpty() ? QString() : device + ": " + cause);
+            device = here.path(device);
+        struct stat st {};
+        if (parallel && device.startsWith(here.root.path()) &&
+            ::stat(QFile::encodeName(device).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
+            QSKIP("the device nodes of the fake machine need root");
+        const QString said = parallel ? OpenFailure::parallelCause(device, here.root.path())
+                                      : OpenFailure::serialCause(device);
+        QString expected = cause.isEmpty() ? QString() : device + ": " + cause;
+        if (cause.startsWith("dev/"))
+            expected = here.path(cause.section(": ", 0, 0)) + ": " + cause.section(": ", 1);
+        QCOMPARE(said, expected);
     }
 
     // Permission is the commonest failure; it names the group to join.
@@ -369,7 +507,7 @@ private slots:
                  tty + ": sem permissão: adicione o usuário ao grupo dialout");
         QCOMPARE(asUnprivileged(
                      [&] { return OpenFailure::parallelCause(parport, machine.root.path()); }),
-                 parport + ": sem permissão: grupo lp");
+                 parport + ": sem permissão: adicione o usuário ao grupo lp");
     }
 };
 

@@ -125,6 +125,9 @@ private slots:
         QFETCH(quint8, control);
         QFETCH(quint8, value);
         LinkState.LptBasePort = base;
+        portIO->CloseDriver();
+        portIO->BasePort = base;
+        portIO->OpenDriver();
         VirtualParallelPort& used = base == 0x378 ? *lpt1 : *lpt2;
         VirtualParallelPort& other = base == 0x378 ? *lpt2 : *lpt1;
         used.write(Reg::Control, control);
@@ -156,13 +159,20 @@ private slots:
         QTest::addColumn<bool>("fault");
         QTest::addColumn<bool>("busy");
         QTest::addColumn<bool>("ledOn");
-        QTest::newRow("0x87 checked") << quint8(0x87) << true << true << true << false << false;
-        QTest::newRow("0x08 checked") << quint8(0x08) << true << false << false << true << true;
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("0x87 checked")
+            << quint8(0x87) << true << true << true << false << false << false;
+        QTest::newRow("0x08 checked")
+            << quint8(0x08) << true << false << false << true << true << false;
         QTest::newRow("0x08 unchecked keeps idle")
-            << quint8(0x08) << false << false << false << false << false;
+            << quint8(0x08) << false << false << false << false << false << false;
         QTest::newRow("0x87 unchecked keeps busy")
-            << quint8(0x87) << false << true << true << true << false;
-        QTest::newRow("ready printer") << quint8(0xDF) << true << true << false << false << false;
+            << quint8(0x87) << false << true << true << true << false << false;
+        QTest::newRow("ready printer")
+            << quint8(0xDF) << true << true << false << false << false << false;
+        // A status that cannot be read is no ready printer.
+        QTest::newRow("a ready printer whose device has gone")
+            << quint8(0xDF) << true << false << true << true << true << true;
     }
     void statusRegisterDecodesFaultAndBusy() {
         QFETCH(quint8, status);
@@ -171,7 +181,9 @@ private slots:
         QFETCH(bool, fault);
         QFETCH(bool, busy);
         QFETCH(bool, ledOn);
+        QFETCH(bool, lost);
         lpt1->setStatus(status);
+        lpt1->setLost(lost);
         verificaBusy = checked;
         LinkState.PrinterBusy = busyBefore;
 
@@ -181,8 +193,9 @@ private slots:
         QCOMPARE(LinkState.PrinterFault, fault);
         QCOMPARE(LinkState.PrinterBusy, busy);
         QCOMPARE(led3.states, QList<bool>{ledOn});
-        // The status register is read by both polls, whether or not busy is watched.
-        const QList<Access> reads{{Reg::Status, false, status}, {Reg::Status, false, status}};
+        // The status register is read by both polls, whether or not busy is
+        // watched; a device found gone is not read again.
+        const QList<Access> reads(lost ? 1 : 2, {Reg::Status, false, status});
         QCOMPARE(lpt1->accesses(), reads);
     }
 
@@ -247,6 +260,7 @@ private slots:
         QVERIFY(portIO->CloseDriver());
         QCOMPARE(LinkState.LptBasePort, quint16(0x378));
 
+        portIO->BasePort = 0x278;
         portIO->OpenDriver();
         LinkState.LptBasePort = 0x278;
         ParallelWriteByte('2');

@@ -2,7 +2,7 @@
 #include "link/portio/PortIO.h"
 #include "link/portio/VirtualParallelPort.h"
 
-#include <QTemporaryFile>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 #include <cerrno>
@@ -46,94 +46,98 @@ private slots:
     }
 
     void lptNamesMapToDevices() {
-        QCOMPARE(LptMap::device(QStringLiteral("LPT1")), QStringLiteral("/dev/parport0"));
-        QCOMPARE(LptMap::device(QStringLiteral("LPT2")), QStringLiteral("/dev/parport1"));
+        for (const char* name : {"LPT1", "LPT2"})
+            QCOMPARE(LptMap::device(name), LptMap::defaultDevice(name));
         QCOMPARE(LptMap::device(QStringLiteral("LPT3")), QString());
-        LptMap::map(QStringLiteral("LPT2"), QStringLiteral("/dev/parport3"));
-        QCOMPARE(LptMap::device(QStringLiteral("LPT2")), QStringLiteral("/dev/parport3"));
-        LptMap::reset();
-        QCOMPARE(LptMap::device(QStringLiteral("LPT2")), QStringLiteral("/dev/parport1"));
+        LptMap::map(QStringLiteral("LPT2"), QStringLiteral("/dev/usb/lp0"));
+        QCOMPARE(LptMap::device(QStringLiteral("LPT2")), QStringLiteral("/dev/usb/lp0"));
+        LptMap::map(QStringLiteral("LPT2"), QString());
+        QCOMPARE(LptMap::device(QStringLiteral("LPT2")), LptMap::defaultDevice("LPT2"));
     }
 
-    void openDriverReportsWhatFailed_data() {
+    void openDriverOpensOnlyThePortPicked_data() {
         QTest::addColumn<QString>("lpt1Device");
         QTest::addColumn<QString>("lpt2Device");
+        QTest::addColumn<quint16>("base");
         QTest::addColumn<bool>("provider");
-        QTest::addColumn<bool>("active");
-        QTest::addColumn<QString>("lastError");
-        const QString missing0 = QStringLiteral("/nonexistent/parport0");
-        const QString missing1 = QStringLiteral("/nonexistent/parport1");
-        const QString noFile = sys(ENOENT);
-        QTest::newRow("no devices")
-            << missing0 << missing1 << true << false
-            << "open /nonexistent/parport0: " + noFile + "; open /nonexistent/parport1: " + noFile;
-        QTest::newRow("not a parallel port")
-            << "/dev/null" << missing1 << true << false
-            << "claim /dev/null: " + sys(ENOTTY) + "; open /nonexistent/parport1: " + noFile;
-        QTest::newRow("virtual without printer")
-            << "virtual"
-            << "virtual" << false << false
-            << "LPT1: the virtual printer is not running; LPT2: the virtual printer is not "
-               "running";
-        QTest::newRow("one port is enough")
-            << "virtual" << missing1 << true << true << "open /nonexistent/parport1: " + noFile;
-        QTest::newRow("both open") << "virtual"
-                                   << "virtual" << true << true << QString();
-        QTest::newRow("no device assigned")
-            << ""
-            << "virtual" << true << true << "LPT1: no device is assigned";
+        QTest::addColumn<QString>("lastError"); // empty: the port opened
+        const QString missing = QStringLiteral("/nonexistent/parport0");
+        const QString virt = QStringLiteral("virtual");
+        const QString file = QCoreApplication::applicationFilePath();
+        QTest::newRow("missing") << missing << virt << quint16(0x378) << true
+                                 << "open " + missing + ": " + sys(ENOENT);
+        QTest::newRow("a device that is no parallel port")
+            << "/dev/null" << virt << quint16(0x378) << true
+            << "open /dev/null: not a parallel port device";
+        QTest::newRow("a file") << file << virt << quint16(0x378) << true
+                                << "open " + file + ": not a parallel port device";
+        QTest::newRow("virtual without printer") << virt << virt << quint16(0x378) << false
+                                                 << "LPT1: the virtual printer is not running";
+        QTest::newRow("LPT2, LPT1 missing") << missing << virt << quint16(0x278) << true << "";
+        QTest::newRow("LPT1, LPT2 missing") << virt << missing << quint16(0x378) << true << "";
     }
-    void openDriverReportsWhatFailed() {
+    void openDriverOpensOnlyThePortPicked() {
         QFETCH(QString, lpt1Device);
         QFETCH(QString, lpt2Device);
+        QFETCH(quint16, base);
         QFETCH(bool, provider);
-        QFETCH(bool, active);
         QFETCH(QString, lastError);
         LptMap::map(QStringLiteral("LPT1"), lpt1Device);
         LptMap::map(QStringLiteral("LPT2"), lpt2Device);
         if (!provider)
             LptMap::setVirtualPortProvider({});
         TPortIO portIO;
+        portIO.BasePort = base;
         portIO.OpenDriver();
-        QCOMPARE(portIO.ActiveHW(), active);
+        QCOMPARE(portIO.ActiveHW(), lastError.isEmpty());
         QCOMPARE(portIO.LastError(), lastError);
+        QCOMPARE(provided, int(lastError.isEmpty()));
+        const std::shared_ptr<VirtualParallelPort>& other = base == 0x378 ? lpt2 : lpt1;
+        QCOMPARE(other.use_count(), 1);
     }
 
-    void openDriverRefusesAFileThatIsNoDevice() {
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        LptMap::map(QStringLiteral("LPT1"), file.fileName());
-        LptMap::map(QStringLiteral("LPT2"), QStringLiteral("virtual"));
-        TPortIO portIO;
-        portIO.OpenDriver();
-        QCOMPARE(portIO.LastError(),
-                 QStringLiteral("open %1: not a parallel port device").arg(file.fileName()));
-        QVERIFY(!portIO.HasPort(0x378));
-        QVERIFY(portIO.HasPort(0x27A));
-    }
-
-    void openAndCloseFollowTheLifecycle() {
+    void openLoseAndCloseFollowTheLifecycle() {
         attachBoth();
         TPortIO portIO;
+        QSignalSpy lost(&portIO, &TPortIO::deviceLost);
         QCOMPARE(portIO.CloseDriver(), false);
 
         portIO.OpenDriver();
         QVERIFY(portIO.ActiveHW());
         portIO.OpenDriver(); // already active: nothing is opened again
-        QCOMPARE(provided, 2);
+        QCOMPARE(provided, 1);
         QCOMPARE(lpt1.use_count(), 2);
+
+        // A device that goes away is reported once and reads as a busy,
+        // faulted printer; nothing more reaches it.
+        lpt1->setLost(true);
+        lpt1->clearAccesses();
+        QCOMPARE(portIO.GetPortByte(0x379), TPortIO::LostPortByte);
+        portIO.SetPortByte(0x378, 'x');
+        QCOMPARE(portIO.GetPortByte(0x37A), TPortIO::LostPortByte);
+        QCOMPARE(lpt1->accesses().size(), 1);
+        QCOMPARE(lost.size(), 1);
+        QVERIFY(portIO.Lost());
 
         QCOMPARE(portIO.CloseDriver(), true);
         QVERIFY(!portIO.ActiveHW());
+        QVERIFY(!portIO.Lost());
         QCOMPARE(lpt1.use_count(), 1);
         QCOMPARE(portIO.GetPortByte(0x379), quint8(0xFF));
         QCOMPARE(portIO.CloseDriver(), false);
+
+        // Back again, it opens as new.
+        lpt1->setLost(false);
+        portIO.OpenDriver();
+        QCOMPARE(portIO.GetPortByte(0x379), VirtualParallelPort::ReadyStatus);
+        QCOMPARE(lost.size(), 1);
     }
 
     void destructionReleasesAnOpenPort() {
         attachBoth();
         {
             TPortIO portIO;
+            portIO.BasePort = TPortIO::Lpt2Base;
             portIO.OpenDriver();
             QCOMPARE(lpt2.use_count(), 2);
         }
@@ -141,25 +145,31 @@ private slots:
     }
 
     void addressesDecodeToPortAndRegister_data() {
+        QTest::addColumn<quint16>("base"); // the port opened
         QTest::addColumn<quint16>("address");
         QTest::addColumn<int>("lpt"); // 0 = no port
         QTest::addColumn<int>("reg");
-        QTest::newRow("0x378 data") << quint16(0x378) << 1 << int(Reg::Data);
-        QTest::newRow("0x379 status") << quint16(0x379) << 1 << int(Reg::Status);
-        QTest::newRow("0x37A control") << quint16(0x37A) << 1 << int(Reg::Control);
-        QTest::newRow("0x278 data") << quint16(0x278) << 2 << int(Reg::Data);
-        QTest::newRow("0x279 status") << quint16(0x279) << 2 << int(Reg::Status);
-        QTest::newRow("0x27A control") << quint16(0x27A) << 2 << int(Reg::Control);
-        QTest::newRow("0x377 below") << quint16(0x377) << 0 << 0;
-        QTest::newRow("0x37B above") << quint16(0x37B) << 0 << 0;
-        QTest::newRow("0x3BC other base") << quint16(0x3BC) << 0 << 0;
+        QTest::newRow("0x378 data") << quint16(0x378) << quint16(0x378) << 1 << int(Reg::Data);
+        QTest::newRow("0x379 status") << quint16(0x378) << quint16(0x379) << 1 << int(Reg::Status);
+        QTest::newRow("0x37A control")
+            << quint16(0x378) << quint16(0x37A) << 1 << int(Reg::Control);
+        QTest::newRow("0x278 data") << quint16(0x278) << quint16(0x278) << 2 << int(Reg::Data);
+        QTest::newRow("0x279 status") << quint16(0x278) << quint16(0x279) << 2 << int(Reg::Status);
+        QTest::newRow("0x27A control")
+            << quint16(0x278) << quint16(0x27A) << 2 << int(Reg::Control);
+        QTest::newRow("0x279 while LPT1 is open") << quint16(0x378) << quint16(0x279) << 0 << 0;
+        QTest::newRow("0x377 below") << quint16(0x378) << quint16(0x377) << 0 << 0;
+        QTest::newRow("0x37B above") << quint16(0x378) << quint16(0x37B) << 0 << 0;
+        QTest::newRow("0x3BC other base") << quint16(0x378) << quint16(0x3BC) << 0 << 0;
     }
     void addressesDecodeToPortAndRegister() {
+        QFETCH(quint16, base);
         QFETCH(quint16, address);
         QFETCH(int, lpt);
         QFETCH(int, reg);
         attachBoth();
         TPortIO portIO;
+        portIO.BasePort = base;
         portIO.OpenDriver();
         lpt1->setStatus(0x5A);
         lpt2->setStatus(0x5A);
@@ -173,7 +183,6 @@ private slots:
         const QList<Access> expected{{r, true, 0x42}, {r, false, expectedRead}};
         QCOMPARE(lpt1->accesses(), lpt == 1 ? expected : QList<Access>());
         QCOMPARE(lpt2->accesses(), lpt == 2 ? expected : QList<Access>());
-        QCOMPARE(portIO.HasPort(address), lpt != 0);
     }
 
     void portListsRunInOrder() {
@@ -190,15 +199,14 @@ private slots:
         // Wide accesses reach consecutive byte ports, lowest byte first; the
         // fourth byte of 0x378 is no port and reads 0xFF.
         TPortCommandRec command[] = {
-            {0x278, 0x0000A5C3, TPortWidth::Word, true},
+            {0x378, 0x0000A5C3, TPortWidth::Word, true},
             {0x378, 0, TPortWidth::Word, false},
             {0x378, 0, TPortWidth::DWord, false},
         };
         portIO.PortCommand(command);
-        QCOMPARE(lpt2->read(Reg::Data), quint8(0xC3));
-        QCOMPARE(lpt2->status(), VirtualParallelPort::ReadyStatus);
-        QCOMPARE(command[1].Value, quint32(0x8731));
-        QCOMPARE(command[2].Value, quint32(0xFF008731));
+        QCOMPARE(lpt1->status(), quint8(0x87));
+        QCOMPARE(command[1].Value, quint32(0x87C3));
+        QCOMPARE(command[2].Value, quint32(0xFF0087C3));
     }
 
     void virtualPortReportsEachStrobedByteOnce() {

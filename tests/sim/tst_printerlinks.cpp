@@ -271,6 +271,7 @@ void TestPrinterLinks::ctsDropsWhenTheBufferFillsAndRisesAsItDrains() {
 
 void TestPrinterLinks::parallelPortCarriesTheCommands() {
     TPortIO portIO;
+    portIO.BasePort = TPortIO::Lpt2Base;
     portIO.OpenDriver();
     QVERIFY(portIO.ActiveHW());
     PortIOAccess access(portIO);

@@ -1,11 +1,16 @@
 // tellumo-printer as a program on a real pseudo-terminal: a long receipt
 // written in one go reaches the paper whole, a host that never reads the
 // replies cannot stall it, and what it would lose at the end is refused at
-// the start. Also the printer's losses where they can happen, and its text.
+// the start; driven as a test suite's script drives it, through --link and
+// --control, it never jams, loses nothing and forgets old replies. Also the
+// printer's losses where they can happen, and its text.
+#include "sim/PaperPages.h"
 #include "sim/PaperText.h"
 #include "sim/VirtualPrinter.h"
 
+#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -14,10 +19,28 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
+
+// Writes everything, waiting while the terminal is full; false when the
+// printer stopped taking bytes for 10 s.
+bool writeAll(int terminal, const QByteArray& bytes) {
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(terminal, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        pollfd p{terminal, POLLOUT, 0};
+        if (::poll(&p, 1, 10000) <= 0)
+            return false;
+    }
+    return true;
+}
 
 // tellumo-printer, running, with what it has printed on its standard output.
 class PrinterProgram {
@@ -39,8 +62,10 @@ public:
             ::close(terminal);
     }
 
+    // What the event loop already read in counts too: waiting for more
+    // would miss it.
     bool waitForOutput(int ms = 10000) {
-        if (!process.waitForReadyRead(ms))
+        if (process.bytesAvailable() == 0 && !process.waitForReadyRead(ms))
             return false;
         output += QString::fromLocal8Bit(process.readAllStandardOutput());
         return true;
@@ -68,22 +93,7 @@ public:
         return terminal >= 0 && ::tcgetattr(terminal, &raw) == 0 && (::cfmakeraw(&raw), true) &&
                ::tcsetattr(terminal, TCSANOW, &raw) == 0;
     }
-    // Writes everything, waiting while the terminal is full; false when the
-    // printer stopped taking bytes for 10 s.
-    bool write(const QByteArray& bytes) {
-        for (qsizetype done = 0; done < bytes.size();) {
-            const ssize_t n =
-                ::write(terminal, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n > 0) {
-                done += n;
-                continue;
-            }
-            pollfd p{terminal, POLLOUT, 0};
-            if (::poll(&p, 1, 10000) <= 0)
-                return false;
-        }
-        return true;
-    }
+    bool write(const QByteArray& bytes) { return writeAll(terminal, bytes); }
     // SIGTERM, as a script or the desktop ends it.
     bool stop() {
         ::kill(pid_t(process.processId()), SIGTERM);
@@ -116,7 +126,133 @@ QString read(const QString& file) {
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+// One step of a script: bytes written to the terminal, a control command
+// and its answer, a reply read back, a wait until one is there to read (but
+// not read), the terminal closed and opened again, a pause, the printer's
+// resident memory checked against its start, or a line the --events file holds.
+struct Step {
+    enum Kind { Write, Control, Reply, Unread, Reopen, Pause, MemoryWithin, Events } kind;
+    QByteArray bytes; // Write, Reply; Control: the command
+    QString answer;   // Control: "ok", or a part of the answer; Pause, MemoryWithin: a number
+};
+using Script = QList<Step>;
+Step writes(const QByteArray& bytes) {
+    return {Step::Write, bytes, {}};
+}
+Step control(const char* command, const char* answer = "ok") {
+    return {Step::Control, command, QString::fromUtf8(answer)};
+}
+Step replies(const QByteArray& bytes) {
+    return {Step::Reply, bytes, {}};
+}
+
+// Who reads the printer's standard output: nobody at all (a file), a pipe
+// that is never read, or `| head -1`.
+enum class Log { Discarded, Stalled, FirstLineOnly };
+
+qint64 residentKb(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    status.open(QIODevice::ReadOnly);
+    const QRegularExpression rss(QStringLiteral("VmRSS:\\s+(\\d+)"));
+    return rss.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
+}
+
+// tellumo-printer as a test suite runs it: found through --link, its panel
+// on --control, its output wherever the script sends it.
+class ScriptedPrinter {
+public:
+    ScriptedPrinter(const QString& folder, QStringList arguments, Log log)
+        : folder_(folder), control_(folder + "/control") {
+        arguments << "--link" << link() << "--control" << control_;
+        int pipe[2] = {-1, -1};
+        if (log == Log::Discarded) {
+            process.setStandardOutputFile(QProcess::nullDevice());
+        } else {
+            QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
+            logRead_ = pipe[0];
+            process.setChildProcessModifier([fd = pipe[1]] { ::dup2(fd, 1); });
+        }
+        process.start(QStringLiteral(TELLUMO_PRINTER), arguments);
+        if (pipe[1] >= 0)
+            ::close(pipe[1]);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link()).isSymLink(), 20000);
+        if (log == Log::FirstLineOnly) {
+            char c = 0;
+            while (::read(logRead_, &c, 1) == 1 && c != '\n') {
+            }
+            ::close(logRead_);
+            logRead_ = -1;
+        }
+        QTRY_VERIFY(QFileInfo::exists(control_));
+        QVERIFY(reopen());
+        startKb = residentKb(process.processId());
+    }
+    ~ScriptedPrinter() {
+        if (terminal >= 0)
+            ::close(terminal);
+        if (logRead_ >= 0)
+            ::close(logRead_);
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    QString link() const { return folder_ + "/printer"; }
+    bool reopen() {
+        if (terminal >= 0)
+            ::close(terminal);
+        terminal = ::open(QFile::encodeName(link()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios raw{};
+        return terminal >= 0 && ::tcgetattr(terminal, &raw) == 0 && (::cfmakeraw(&raw), true) &&
+               ::tcsetattr(terminal, TCSANOW, &raw) == 0;
+    }
+    // As a script's `echo state | socat - UNIX-CONNECT:…` asks: one line on a
+    // connection of its own, whose sending side closes at once.
+    QString ask(const QByteArray& command) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(control_).constData(),
+                 sizeof address.sun_path);
+        QByteArray answer;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            writeAll(fd, command + '\n') && ::shutdown(fd, SHUT_WR) == 0) {
+            char c = 0;
+            while (::read(fd, &c, 1) == 1 && c != '\n')
+                answer += c;
+        }
+        ::close(fd);
+        return QString::fromUtf8(answer);
+    }
+    QByteArray readBack(qsizetype size) {
+        QByteArray got;
+        for (QDeadlineTimer deadline(10000); got.size() < size && !deadline.hasExpired();) {
+            pollfd p{terminal, POLLIN, 0};
+            ::poll(&p, 1, 100);
+            char buffer[4096];
+            const ssize_t n = ::read(terminal, buffer,
+                                     size_t(std::min<qsizetype>(sizeof buffer, size - got.size())));
+            if (n > 0)
+                got.append(buffer, n);
+        }
+        return got;
+    }
+
+    QProcess process;
+    int terminal = -1;
+    qint64 startKb = 0;
+
+private:
+    QString folder_;
+    QString control_;
+    int logRead_ = -1;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Step)
+Q_DECLARE_METATYPE(Log)
 
 class PrinterProgramTest : public QObject {
     Q_OBJECT
@@ -172,6 +308,17 @@ private slots:
         QTest::newRow("--text onto a folder")
             << QStringList{"--text", folder.path()} << 2 << "is a folder";
         QTest::newRow("--speed not a number") << QStringList{"--speed", "fast"} << 2 << "--speed";
+        QTest::newRow("--speed above 1000, not cut to it")
+            << QStringList{"--speed", "1001"} << 2 << "from 0.1 to 1000";
+        QTest::newRow("--speed negative")
+            << QStringList{"--speed", "-1"} << 2 << "from 0.1 to 1000";
+        QTest::newRow("--link onto a file")
+            << QStringList{"--link", QStringLiteral(TELLUMO_PRINTER)} << 2
+            << "is not a symbolic link";
+        QTest::newRow("--control into a missing folder")
+            << QStringList{"--control", missing + ".sock"} << 2 << "does not exist";
+        QTest::newRow("--events into a missing folder")
+            << QStringList{"--events", missing + ".jsonl"} << 2 << "does not exist";
         QTest::newRow("--help with --window, without a display")
             << QStringList{"--window", "--help"} << 0 << "--text <FILE>";
         QTest::newRow("--version without a display")
@@ -196,6 +343,173 @@ private slots:
         QVERIFY2(process.exitCode() == exitCode, qPrintable(all));
         QVERIFY2(all.contains(said), qPrintable(all));
         QVERIFY(!all.contains(QStringLiteral("/dev/pts/")));
+    }
+
+    // What a script does to a printer that stands in for a real one: whatever
+    // it sends, the printer keeps taking bytes, answers as a port does, and
+    // the text holds every line, marked so that a golden file can hold it.
+    void drivenAsATestSuiteDrivesIt_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("log");
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<QString>("text"); // the --text file at the end; null: not checked
+        QTest::addColumn<int>("pages");    // of --png; 0: none asked
+        const QByteArray status = "\x1bv", model = "\x1bI1";
+        const QByteArray modelReply = "\x06" + VirtualPrinter::DualModelName;
+        const QStringList fast{"--speed", "0"};
+        const auto row = [](const char* name, QStringList arguments, Script script,
+                            const QString& text, Log log = Log::Discarded, int pages = 0) {
+            QTest::newRow(name) << arguments << int(log) << script << text << pages;
+        };
+        row("an unfinished line and 5000 NULs do not jam it", fast,
+            {writes("A" + QByteArray(5000, '\0') + "\nafter\n" + status), replies("\x06PLF110VN")},
+            "A\nafter\n");
+        row("2000 status polls inside one line are all answered", fast,
+            {writes("A" + status.repeated(2000)),
+             replies(QByteArray("\x06PLF110DN").repeated(2000)), writes("B\n")},
+            "AB\n");
+        QByteArray many;
+        QString manyText;
+        for (int i = 1; i <= 25000; ++i) {
+            many += QByteArray::number(i) + '\n';
+            manyText += QString::number(i) + '\n';
+        }
+        row("every line of a roll of 25000, and the unfinished one noted", fast,
+            {writes(many + "tail")}, manyText + QStringLiteral("[linha não terminada] tail\n"));
+        row("a reply left unread is gone when the port is opened again", {},
+            {writes(status),
+             {Step::Unread, {}, {}},
+             {Step::Reopen, {}, {}},
+             {Step::Pause, {}, "100"}, // the printer sees the close a moment later
+             writes(model),
+             replies(modelReply)},
+            {});
+        row("a reply unread past the write time-out is dropped", {},
+            {writes(status),
+             {Step::Unread, {}, {}},
+             {Step::Pause, {}, "2500"},
+             writes(model),
+             replies(modelReply)},
+            {});
+        const QByteArray receipt = QByteArray("linha\n").repeated(20000);
+        row("a log nobody reads stops nothing", fast, {writes(receipt)},
+            QString::fromLatin1(receipt), Log::Stalled);
+        row("a log read by `head -1` kills nothing", fast, {writes(receipt)},
+            QString::fromLatin1(receipt), Log::FirstLineOnly);
+        row("modes, events and literal markers are marked", fast,
+            {writes("{B0} [imagem]\n[x\n\x1bW1big\x1bMn\n\x1b"
+                    "E"
+                    "e\n\x1b"
+                    "d\x02\f" +
+                    QByteArray("\x1bp\x00\x0a\x0a\x1b@\x1bx", 9) + "AB"),
+             {Step::Pause, {}, "1000"},
+             control("reset"),
+             writes("ok\n")},
+            QStringLiteral("{{B0} [imagem]\n[[x\n{WE}big{N}n\n{E}e\n[fim de página]\n"
+                           "[gaveta aberta]\n[reset]\n[modo dump]\n41 42") +
+                QString(20, ' ') + QStringLiteral("AB\nok\n"));
+        QFile sample(QStringLiteral(TELLUMO_SOURCE "/docs/samples/fita-20000-bytes.txt"));
+        sample.open(QIODevice::ReadOnly);
+        row("the 20000-byte sample in PNG pages, every line", fast + QStringList{"--png", "PNG"},
+            {writes(sample.readAll()), control("save")}, {}, Log::Discarded, 5);
+        row("the panel from the control socket", {"--events", "EVENTS"},
+            {control("paper out"),
+             writes(status),
+             replies("\x06SLF110VN"),
+             control("offline on"),
+             writes(status),
+             replies("\x06SFF110VN"),
+             control("paper in"),
+             control("offline off"),
+             writes("\x1bx"),
+             control("state", "\"dump\":true"),
+             control("reset"),
+             writes(status),
+             replies("\x06PLF110VN"),
+             control("model compatible"),
+             writes("\x1bV"),
+             replies("\x06PLF110VN"),
+             control("speed 0"),
+             control("speed 1001", "erro:"),
+             control("paper", "erro:"),
+             control("bogus", "erro:"),
+             control("tear"),
+             writes("after tear\n"),
+             control("save"),
+             {Step::Events, {}, R"("hex":"1B 76","ms":)"},
+             {Step::Events, {}, R"("name":"status-request","text":"Pedido de status"})"},
+             {Step::Events, {}, R"("name":"paper-out","text":"Sem papel","value":true})"}},
+            "after tear\n");
+        row("1300 feeds of 255 lines are 1300 jobs, not 331500 lines", {},
+            {writes(QByteArray("\x1b"
+                               "a\xff")
+                        .repeated(1300)),
+             control("state", "\"fill\":3900"),
+             {Step::MemoryWithin, {}, "20000"}},
+            {});
+    }
+    void drivenAsATestSuiteDrivesIt() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, log);
+        QFETCH(Script, script);
+        QFETCH(QString, text);
+        QFETCH(int, pages);
+        QTemporaryDir here;
+        const QString textFile = here.filePath("receipt.txt");
+        const QString png = here.filePath("receipt.png");
+        const QString events = here.filePath("events.jsonl");
+        arguments.replaceInStrings(QStringLiteral("PNG"), png);
+        arguments.replaceInStrings(QStringLiteral("EVENTS"), events);
+        ScriptedPrinter printer(here.path(), arguments + QStringList{"--text", textFile}, Log(log));
+        for (const Step& step : script) {
+            switch (step.kind) {
+            case Step::Write:
+                QVERIFY2(writeAll(printer.terminal, step.bytes), "the printer stopped reading");
+                break;
+            case Step::Control: {
+                const QString answer = printer.ask(step.bytes);
+                QVERIFY2(step.answer == "ok" ? answer == "ok" : answer.contains(step.answer),
+                         qPrintable(step.bytes + " -> " + answer));
+                break;
+            }
+            case Step::Reply:
+                QCOMPARE(printer.readBack(step.bytes.size()), step.bytes);
+                break;
+            case Step::Unread: {
+                pollfd p{printer.terminal, POLLIN, 0};
+                QCOMPARE(::poll(&p, 1, 10000), 1);
+                break;
+            }
+            case Step::Reopen:
+                QVERIFY(printer.reopen());
+                break;
+            case Step::Pause:
+                QTest::qWait(step.answer.toInt());
+                break;
+            case Step::Events:
+                QVERIFY2(read(events).contains(step.answer), qPrintable(step.answer));
+                break;
+            case Step::MemoryWithin:
+                QVERIFY2(residentKb(printer.process.processId()) - printer.startKb <
+                             step.answer.toInt(),
+                         "resident memory grew");
+                break;
+            }
+        }
+        QTest::qWait(200); // the last bytes read in
+        ::kill(pid_t(printer.process.processId()), SIGTERM);
+        QVERIFY(printer.process.waitForFinished(30000));
+        QCOMPARE(printer.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(printer.process.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(printer.link()));
+        if (!text.isNull())
+            QCOMPARE(read(textFile), text);
+        for (int page = 1; page <= pages + 1; ++page) {
+            const QImage image(PaperPages::pagePath(png, page));
+            QCOMPARE(!image.isNull(), page <= pages);
+            if (page < pages) // whole pages of a hundred text lines
+                QCOMPARE(image.height(), PaperPages::PageDots * 4);
+        }
     }
 
     // Where bytes can be lost (a host ignoring CTS on the in-process line),
@@ -230,6 +544,7 @@ private slots:
                  QStringLiteral("x{B3}y\n"
                                 "[imagem 4 pontos crc B27D]\n"
                                 "[autenticação Título e Documento] Pago\n"
+                                "[gaveta aberta]\n"
                                 "\n"
                                 "é fim\n"));
     }

@@ -1,5 +1,6 @@
 // The virtual printer through its byte interface: what the program sends must
 // land on the paper, in the replies and on the lines as a real printer would.
+#include "sim/PrintQueue.h"
 #include "sim/VirtualPrinter.h"
 
 #include <QSignalSpy>
@@ -101,6 +102,7 @@ private slots:
     void printSpeedPacesTheLines();
     void drawerOpensAndCloses();
     void resetKeepsDownloadedCharacters();
+    void printQueueHoldsOnlyWhatIsNotYetPrinted();
 };
 
 void TestVirtualPrinter::commandLandsOnPaper_data() {
@@ -140,6 +142,8 @@ void TestVirtualPrinter::commandLandsOnPaper_data() {
     QTest::newRow("line feed command, compatible")
         << true << esc({'f', 1, 2}) << QStringList{"", ""};
     QTest::newRow("line feed of zero feeds nothing") << false << esc({'a', 0}) << QStringList{};
+    QTest::newRow("line feed of 255 after text")
+        << false << QByteArray("A") + esc({'a', 255}) << QStringList{"A"} + repeated("", 254);
     QTest::newRow("form feed to the page boundary")
         << false << esc({'d', 5}) + "A\nB\n\f"
         << QStringList{"A", "B", "", "", "", "[Fim de página]"};
@@ -611,3 +615,45 @@ void TestVirtualPrinter::rtsSignallingDrivesTheReadyLine() {
 
 QTEST_GUILESS_MAIN(TestVirtualPrinter)
 #include "tst_virtualprinter.moc"
+
+// The buffer's bookkeeping alone: held bytes count until they are acted on,
+// a job's bytes until its last line is on the paper, and a feed of n lines is
+// one job that takes n lines of time.
+void TestVirtualPrinter::printQueueHoldsOnlyWhatIsNotYetPrinted() {
+    using Job = PrintQueue::Job;
+    PrintQueue queue(1024);
+    QStringList paper;
+    const auto print = [&](qint64 ms, qint64 lineMs) {
+        queue.print(ms, lineMs, [&](const Job& job) {
+            paper << (job.kind == Job::Kind::Feed ? QStringLiteral("feed")
+                                                  : QString::number(job.bytes));
+        });
+    };
+    queue.setHeld(40);
+    QCOMPARE(queue.fill(), 40);
+    PaperLine marker;
+    marker.kind = PaperLine::Kind::Marker;
+    queue.push(Job{Job::Kind::Line, {}, 0, 41});
+    queue.push(Job{Job::Kind::Feed, {}, 3, 3});
+    queue.push(Job{Job::Kind::Line, marker, 0, 2});
+    queue.push(Job{Job::Kind::Feed, {}, 0, 3}); // feeds nothing, holds nothing
+    queue.setHeld(900);
+    QCOMPARE(queue.fill(), 946);
+    QVERIFY(queue.nearlyFull());
+    print(350, 100); // the line, two of the three blank lines, 50 ms towards the third
+    QCOMPARE(paper, (QStringList{"41", "feed", "feed"}));
+    QCOMPARE(queue.fill(), 905);
+    queue.setHeld(0);
+    QVERIFY(!queue.nearlyFull()); // 5 left: under half
+    print(30, 100);
+    QCOMPARE(paper.size(), 3);
+    print(20, 100); // with the 50 ms saved up: the last blank line, then the marker
+    QCOMPARE(paper, (QStringList{"41", "feed", "feed", "feed", "2"}));
+    QCOMPARE(queue.fill(), 0);
+    QVERIFY(!queue.hasJobs());
+    queue.push(Job{Job::Kind::Feed, {}, 255, 3});
+    queue.pause(); // off-line: time does not add up meanwhile
+    print(0, 0);   // speed 0: every line at once
+    QCOMPARE(paper.size(), 5 + 255);
+    QCOMPARE(queue.room(), 1024);
+}

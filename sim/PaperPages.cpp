@@ -1,0 +1,43 @@
+#include "sim/PaperPages.h"
+
+#include "sim/PaperRenderer.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+QString PaperPages::pagePath(const QString& path, int page) {
+    if (page <= 1)
+        return path;
+    const QFileInfo info(path);
+    const QString suffix = info.suffix();
+    const QString base = suffix.isEmpty() ? path : path.left(path.size() - suffix.size() - 1);
+    return suffix.isEmpty() ? QStringLiteral("%1-%2").arg(base).arg(page)
+                            : QStringLiteral("%1-%2.%3").arg(base).arg(page).arg(suffix);
+}
+
+bool PaperPages::add(const PaperLine& line) {
+    const qreal room = (PageDots - 2 * PaperRenderer::MarginDots) * PaperRenderer::dotSize(zoom_);
+    const qreal height = PaperRenderer::lineHeight(line, zoom_);
+    if (!page_.isEmpty() && height_ + height > room)
+        writePage();
+    page_.append(line);
+    height_ += height;
+    return ok_;
+}
+
+bool PaperPages::writePage() {
+    ++pages_;
+    if (ok_ && !PaperRenderer::render(page_, zoom_).save(pagePath(path_, pages_), "PNG"))
+        ok_ = false;
+    page_.clear();
+    height_ = 0;
+    return ok_;
+}
+
+bool PaperPages::finish(int previousPages) {
+    if (!page_.isEmpty() || pages_ == 0)
+        writePage();
+    for (int page = pages_ + 1; page <= previousPages; ++page)
+        QFile::remove(pagePath(path_, page));
+    return ok_;
+}

@@ -1,0 +1,155 @@
+#include "sim/PrinterControl.h"
+
+#include "sim/VirtualPrinter.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr qsizetype MaxCommandLength = 256;
+
+QString styleName(PrintStyle style) {
+    if (style.wide)
+        return style.bold ? QStringLiteral("expanded-bold") : QStringLiteral("expanded");
+    return style.bold ? QStringLiteral("emphasized") : QStringLiteral("normal");
+}
+
+// A switch with two words: the action for the first, or an error naming both.
+QString toggle(const QStringList& words, const char* on, const char* off,
+               const std::function<void(bool)>& set) {
+    if (words.size() == 2 && (words[1] == QLatin1String(on) || words[1] == QLatin1String(off))) {
+        set(words[1] == QLatin1String(on));
+        return QStringLiteral("ok");
+    }
+    return QStringLiteral("erro: use %1 %2|%3")
+        .arg(words[0], QLatin1String(on), QLatin1String(off));
+}
+
+} // namespace
+
+std::optional<double> printSpeed(const QString& text) {
+    bool ok = false;
+    const double lines = text.toDouble(&ok);
+    if (!ok || !(lines == 0 || (lines >= VirtualPrinter::MinLinesPerSecond &&
+                                lines <= VirtualPrinter::MaxLinesPerSecond)))
+        return std::nullopt;
+    return lines;
+}
+
+PrinterControl::PrinterControl(VirtualPrinter* printer, Save save, QObject* parent)
+    : QObject(parent), printer_(printer), save_(std::move(save)) {}
+
+PrinterControl::~PrinterControl() {
+    if (server_)
+        server_->close(); // removes the socket file
+}
+
+bool PrinterControl::listen(const QString& path, QString* error) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            *error = QStringLiteral("--control %1: exists and is not a socket").arg(path);
+            return false;
+        }
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(200)) {
+            *error = QStringLiteral("--control %1: another program answers there").arg(path);
+            return false;
+        }
+        QLocalServer::removeServer(path); // left by a printer that was killed
+    }
+    server_ = new QLocalServer(this);
+    if (!server_->listen(path)) {
+        *error = QStringLiteral("--control %1: %2").arg(path, server_->errorString());
+        return false;
+    }
+    connect(server_, &QLocalServer::newConnection, this, &PrinterControl::accept);
+    return true;
+}
+
+void PrinterControl::accept() {
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readable(socket); });
+    }
+}
+
+void PrinterControl::readable(QLocalSocket* socket) {
+    while (socket->canReadLine()) {
+        const QString line = QString::fromUtf8(socket->readLine(MaxCommandLength)).trimmed();
+        socket->write(run(line).toUtf8() + '\n');
+    }
+    // At once: a script that sent its line and closed its side still gets the answer.
+    socket->flush();
+    if (socket->bytesAvailable() > MaxCommandLength) {
+        socket->write("erro: linha longa demais\n");
+        socket->disconnectFromServer();
+    }
+}
+
+QString PrinterControl::run(const QString& line) {
+    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString verb = words.value(0);
+    const auto alone = [&](const std::function<void()>& act) {
+        if (words.size() != 1)
+            return QStringLiteral("erro: %1 não leva argumentos").arg(verb);
+        act();
+        return QStringLiteral("ok");
+    };
+    if (verb == QLatin1String("paper"))
+        return toggle(words, "out", "in", [this](bool out) { printer_->setPaperOut(out); });
+    if (verb == QLatin1String("offline"))
+        return toggle(words, "on", "off", [this](bool on) { printer_->setOffline(on); });
+    if (verb == QLatin1String("model"))
+        return toggle(words, "dual", "compatible", [this](bool dual) {
+            printer_->setModel(dual ? PrinterModel::KorvexaDual : PrinterModel::Compatible);
+        });
+    if (verb == QLatin1String("speed")) {
+        const auto speed = words.size() == 2 ? printSpeed(words[1]) : std::nullopt;
+        if (!speed)
+            return QStringLiteral("erro: use speed N, com N 0 (sem limite) ou de 0.1 a 1000");
+        printer_->setLinesPerSecond(*speed);
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("reset"))
+        return alone([this] { printer_->powerReset(); });
+    if (verb == QLatin1String("tear"))
+        return alone([this] { printer_->clearPaper(); });
+    if (verb == QLatin1String("state") && words.size() == 1)
+        return QString::fromUtf8(state(*printer_));
+    if (verb == QLatin1String("save") && words.size() == 1) {
+        const QString failed = save_();
+        return failed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("erro: ") + failed;
+    }
+    return QStringLiteral("erro: comando desconhecido: %1").arg(line);
+}
+
+QByteArray PrinterControl::state(const VirtualPrinter& p) {
+    const QJsonObject buffer{{QStringLiteral("fill"), p.bufferFill()},
+                             {QStringLiteral("size"), p.bufferSize()},
+                             {QStringLiteral("lost"), p.lostBytes()}};
+    const QJsonObject state{
+        {QStringLiteral("model"), p.model() == PrinterModel::Compatible ? "compatible" : "dual"},
+        {QStringLiteral("paper"), p.paperOut() ? "out" : "in"},
+        {QStringLiteral("offline"), p.offline()},
+        {QStringLiteral("ready"), p.ready()},
+        {QStringLiteral("drawer"), p.drawerOpen()},
+        {QStringLiteral("dump"), p.dumpMode()},
+        {QStringLiteral("speed"), p.linesPerSecond()},
+        {QStringLiteral("style"), styleName(p.style())},
+        {QStringLiteral("columns"), p.columnsPerLine()},
+        {QStringLiteral("page"), p.pageLines()},
+        {QStringLiteral("sensor"), p.paperSensor()},
+        {QStringLiteral("keyboard"), p.keyboard()},
+        {QStringLiteral("rts"), p.rtsSignalling()},
+        {QStringLiteral("buffer"), buffer},
+    };
+    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+}

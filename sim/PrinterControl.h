@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QLocalServer;
+class QLocalSocket;
+class VirtualPrinter;
+
+// The printer's panel for scripts: a Unix stream socket that takes one
+// command per line and answers each with one line, "ok", "erro: …" or, for
+// state, one JSON object:
+//   paper out|in     offline on|off     reset (the power switch)
+//   model dual|compatible     speed N (lines per second, 0 as fast as bytes come)
+//   tear (the paper off)      save (the output files, now)     state
+class PrinterControl : public QObject {
+    Q_OBJECT
+public:
+    // Writes the output files; an empty string when all went well.
+    using Save = std::function<QString()>;
+
+    PrinterControl(VirtualPrinter* printer, Save save, QObject* parent = nullptr);
+    ~PrinterControl() override;
+
+    // False with *error set when the socket cannot be made; a stale socket
+    // left by a printer that was killed is replaced, a live one is not.
+    bool listen(const QString& path, QString* error);
+    // One command line's answer, without its line end.
+    QString run(const QString& line);
+    // The printer's panel, settings and buffer as one line of JSON.
+    static QByteArray state(const VirtualPrinter& printer);
+
+private:
+    void accept();
+    void readable(QLocalSocket* socket);
+
+    VirtualPrinter* printer_;
+    Save save_;
+    QLocalServer* server_ = nullptr;
+};
+
+// A print speed as given on the command line or the socket: 0, or from
+// VirtualPrinter::MinLinesPerSecond to MaxLinesPerSecond; nothing otherwise.
+std::optional<double> printSpeed(const QString& text);

@@ -1,0 +1,172 @@
+// The lines: how the interpreter's characters become text lines, feeds,
+// dump lines and markers queued for the head, and what a job does when it
+// reaches the paper. Every job takes along the buffer bytes it frees.
+#include "sim/VirtualPrinter.h"
+
+#include "commands/CommandBytes.h"
+#include "commands/Windows1252.h"
+#include "sim/HexDump.h"
+
+namespace {
+
+constexpr uint8_t FirstUserChar = Commands::FirstUserCharacter;
+
+} // namespace
+
+PaperLine VirtualPrinter::emptyLine(PaperLine::Kind kind) const {
+    PaperLine line;
+    line.kind = kind;
+    line.columnsPerLine = columns_;
+    return line;
+}
+
+PaperCell VirtualPrinter::makeCell(uint8_t code, PrintStyle style) const {
+    PaperCell cell;
+    cell.code = code;
+    const QChar ch = Windows1252::decodeByte(code);
+    // The five codes the code page leaves unassigned print as a visible mark.
+    cell.ch = ch.isPrint() ? ch : QChar(QChar::ReplacementCharacter);
+    cell.style = style;
+    if (code >= FirstUserChar && code <= FirstUserChar + 15) {
+        if (const auto& glyph = userChars_[code - FirstUserChar]) {
+            cell.userDefined = true;
+            cell.columns = *glyph;
+        }
+    }
+    return cell;
+}
+
+// A full line prints, and the character starts the next one.
+void VirtualPrinter::putCharacter(uint8_t code) {
+    const int width = style_.wide ? 2 : 1;
+    if (pendingColumns_ + width > columns_)
+        printPending();
+    pending_.append(makeCell(code, style_));
+    pendingColumns_ += width;
+}
+
+PaperLine VirtualPrinter::unfinishedLine() const {
+    PaperLine line = emptyLine();
+    line.cells = pending_;
+    return line;
+}
+
+void VirtualPrinter::printPending() {
+    if (pending_.isEmpty())
+        return;
+    PaperLine line = unfinishedLine();
+    pending_.clear();
+    pendingColumns_ = 0;
+    unitBytes_ += pendingBytes_;
+    pendingBytes_ = 0;
+    queueLine(std::move(line), true);
+}
+
+void VirtualPrinter::queueLine(PaperLine line, bool takesPaper) {
+    if (takesPaper)
+        linesOnPage_ = (linesOnPage_ + 1) % pageLines_;
+    queueJob(Job{Job::Kind::Line, std::move(line), 0, 0});
+}
+
+// The bytes of what is being acted on go with the first job it makes.
+void VirtualPrinter::queueJob(Job job) {
+    job.bytes += unitBytes_;
+    unitBytes_ = 0;
+    queue_.push(std::move(job));
+}
+
+// Prints the text waiting, if any, with the first of the feeds.
+void VirtualPrinter::feedLines(int count) {
+    if (count > 0 && !pending_.isEmpty()) {
+        printPending();
+        --count;
+    }
+    queueFeed(count);
+}
+
+void VirtualPrinter::queueFeed(int count) {
+    if (count <= 0)
+        return;
+    linesOnPage_ = (linesOnPage_ + count) % pageLines_;
+    queueJob(Job{Job::Kind::Feed, emptyLine(), count, 0});
+}
+
+void VirtualPrinter::formFeed() {
+    printPending();
+    feedLines((pageLines_ - linesOnPage_) % pageLines_);
+    linesOnPage_ = 0;
+    PaperLine marker = emptyLine(PaperLine::Kind::Marker);
+    marker.note = QStringLiteral("Fim de página");
+    queueLine(std::move(marker), false);
+}
+
+void VirtualPrinter::flushDump() {
+    if (dumpBytes_.isEmpty())
+        return;
+    const QString dump = hexDumpLine(dumpBytes_, DumpBytesPerLine);
+    unitBytes_ = int(dumpBytes_.size());
+    dumpBytes_.clear();
+    PaperLine line = emptyLine();
+    for (QChar ch : dump) {
+        PaperCell cell;
+        cell.ch = ch;
+        cell.code = ch.unicode() < 0x100 ? static_cast<uint8_t>(ch.unicode()) : '?';
+        line.cells.append(cell);
+    }
+    queueLine(std::move(line), true);
+}
+
+void VirtualPrinter::resetModes() {
+    style_ = PrintStyle{};
+    columns_ = DefaultColumns;
+    pageLines_ = DefaultPageLines;
+    linesOnPage_ = 0;
+    paperSensor_ = true;
+    keyboard_ = true;
+    rtsSignalling_ = 0;
+}
+
+// With the paper out and the sensor off nothing stops the head: what it
+// prints is lost, and the log says so once until paper is back.
+void VirtualPrinter::printJob(const Job& job) {
+    if (job.kind == Job::Kind::Drawer) {
+        openDrawer();
+        return;
+    }
+    const bool marker = job.kind == Job::Kind::Line && job.line.kind == PaperLine::Kind::Marker;
+    if (job.kind == Job::Kind::Line && job.line.kind == PaperLine::Kind::Authentication)
+        --authenticationsWaiting_;
+    if (paperOut_ && !marker) {
+        if (!noPaperWarned_)
+            note(PrinterLogEntry::Kind::Warning,
+                 QStringLiteral("Sem papel e sensor desligado: impressão perdida"), {},
+                 QStringLiteral("paper-out-loss"));
+        noPaperWarned_ = true;
+        return;
+    }
+    if (job.kind == Job::Kind::Feed) {
+        PaperLine blank;
+        blank.columnsPerLine = job.line.columnsPerLine;
+        putOnPaper(std::move(blank));
+        return;
+    }
+    if (marker && job.line.note == QStringLiteral("Fim de página"))
+        note(PrinterLogEntry::Kind::Event, job.line.note, {}, QStringLiteral("page-end"));
+    putOnPaper(job.line);
+}
+
+void VirtualPrinter::putOnPaper(PaperLine line) {
+    paper_.append(std::move(line));
+    dirtyPaper_ = true;
+    emit printed(paper_.lines().last());
+}
+
+void VirtualPrinter::openDrawer() {
+    drawerOpen_ = true;
+    drawerClosesAt_ = now_ + DrawerOpenMs;
+    ++drawerOpenings_;
+    PaperLine marker = emptyLine(PaperLine::Kind::Marker);
+    marker.note = QStringLiteral("Gaveta aberta");
+    note(PrinterLogEntry::Kind::Event, marker.note, {}, QStringLiteral("drawer-open"));
+    putOnPaper(std::move(marker));
+}
