@@ -4,6 +4,7 @@
 #include "sim/PrinterInterpreter.h"
 
 #include "commands/CommandBytes.h"
+#include "sim/PrinterWords.h"
 
 namespace Letter = Commands::Letter;
 
@@ -19,14 +20,6 @@ QString escName(uint8_t letter) {
     if (letter >= 0x21 && letter < 0x7F)
         return QStringLiteral("ESC %1").arg(QChar(letter));
     return QStringLiteral("ESC 0x%1").arg(hexByte(letter));
-}
-
-QString lineCount(int lines) {
-    return lines == 1 ? QStringLiteral("1 linha") : QStringLiteral("%1 linhas").arg(lines);
-}
-
-QString onOff(bool on) {
-    return on ? QStringLiteral("ligado") : QStringLiteral("desligado");
 }
 
 // The authentication devices, in the order of their parameter values.

@@ -3,6 +3,7 @@
 
 #include "sim/PaperPages.h"
 #include "sim/PaperRollWidget.h"
+#include "sim/PrinterWords.h"
 #include "windowkit/Messages.h"
 
 #include <QCheckBox>
@@ -40,15 +41,9 @@ QString yesNo(bool yes) {
     return yes ? QStringLiteral("sim") : QStringLiteral("não");
 }
 
-QString onOff(bool on) {
-    return on ? QStringLiteral("ligado") : QStringLiteral("desligado");
-}
-
 QString settingsText(const VirtualPrinter& printer) {
     const int feed = printer.lastLineFeed();
-    const QString lineFeed = feed < 0    ? QStringLiteral("nenhum")
-                             : feed == 1 ? QStringLiteral("1 linha")
-                                         : QStringLiteral("%1 linhas").arg(feed);
+    const QString lineFeed = feed < 0 ? QStringLiteral("nenhum") : lineCount(feed);
     return QStringLiteral("CTS (pronta): %1    Ocupada: %2\n"
                           "Modo de impressão: %3\n"
                           "Colunas: %4    Página: %5 linhas\n"
