@@ -1,6 +1,6 @@
 #include "Raised.h"
 
-#include "link/PrinterLineSettings.h"
+#include "connection/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/VirtualLine.h"
