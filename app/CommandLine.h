@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/PortChoices.h"
+#include "connection/PortChoices.h"
 
 #include <QString>
 #include <QStringList>

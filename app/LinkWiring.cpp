@@ -2,9 +2,9 @@
 
 #include "app/Form1.h"
 #include "app/Forms.h"
+#include "connection/Form3.h"
+#include "connection/Form9.h"
 #include "link/ComPortAccess.h"
-#include "link/Form3.h"
-#include "link/Form9.h"
 #include "link/LinkDevices.h"
 #include "link/PortIOAccess.h"
 #include "link/comport/ComLed.h"

@@ -6,7 +6,7 @@
 #include "app/Form4.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
-#include "link/Form3.h"
+#include "connection/Form3.h"
 #include "link/LinkState.h"
 #include "link/comport/PortMap.h"
 #include "sim/PrinterLinks.h"

@@ -6,7 +6,7 @@
 #include "comport/Raised.h"
 #include "kernel/Guest.h"
 
-#include "link/PrinterLineSettings.h"
+#include "connection/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
 
 #include <QDir>

@@ -9,12 +9,12 @@
 
 #include "app/FileSend.h"
 #include "app/LoadedFile.h"
+#include "connection/OpenFailure.h"
+#include "connection/SystemPorts.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
-#include "link/OpenFailure.h"
 #include "link/PortIOAccess.h"
 #include "link/Primitives.h"
-#include "link/SystemPorts.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/PortIO.h"
 

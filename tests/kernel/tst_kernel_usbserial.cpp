@@ -7,10 +7,10 @@
 #include "comport/EventThreadWakeups.h"
 #include "kernel/Guest.h"
 
+#include "connection/PrinterLineSettings.h"
+#include "connection/SerialReconnect.h"
+#include "connection/SystemPorts.h"
 #include "link/ComPortAccess.h"
-#include "link/PrinterLineSettings.h"
-#include "link/SerialReconnect.h"
-#include "link/SystemPorts.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "windowkit/Messages.h"
@@ -111,7 +111,7 @@ struct LossRecord {
     int lineLost = 0;
 };
 
-// The listing of a tty's sysfs entries that tests/link/sysfs copies: the
+// The listing of a tty's sysfs entries that tests/connection/sysfs copies: the
 // class link, the tty's type and device link, and up its device chain the
 // driver links and USB identity files.
 void printSysfsFile(const QString& path) {
@@ -182,7 +182,7 @@ private slots:
     // them, whatever their drivers call them: not the gadget side, the
     // virtual consoles or a ttyS without a UART.
     void theKernelsSerialDevicesAreListed() {
-        // The listing tests/link/sysfs copies; the virtual consoles left out.
+        // The listing tests/connection/sysfs copies; the virtual consoles left out.
         const QRegularExpression console(QStringLiteral("^tty[0-9]+$"));
         for (const QString& tty :
              QDir(QStringLiteral("/sys/class/tty"))

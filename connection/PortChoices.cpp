@@ -1,4 +1,4 @@
-#include "link/PortChoices.h"
+#include "connection/PortChoices.h"
 
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"

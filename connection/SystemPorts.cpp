@@ -1,4 +1,4 @@
-#include "link/SystemPorts.h"
+#include "connection/SystemPorts.h"
 
 #include "link/portio/KernelPorts.h"
 #include "link/portio/LptMap.h"

@@ -1,8 +1,8 @@
-#include "link/PortsWindow.h"
+#include "connection/PortsWindow.h"
 
-#include "link/PortChoices.h"
-#include "link/SerialReconnect.h"
-#include "link/SystemPorts.h"
+#include "connection/PortChoices.h"
+#include "connection/SerialReconnect.h"
+#include "connection/SystemPorts.h"
 #include "link/comport/PortMap.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/Messages.h"

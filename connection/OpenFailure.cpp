@@ -1,4 +1,4 @@
-#include "link/OpenFailure.h"
+#include "connection/OpenFailure.h"
 
 #include "link/comport/PortMap.h"
 #include "link/comport/TtyHolder.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/Forms.h"
-#include "link/Form3.h"
-#include "link/Form9.h"
+#include "connection/Form3.h"
+#include "connection/Form9.h"
 #include "link/LinkState.h"
 #include "link/comport/ComPort.h"
 #include "windowkit/Messages.h"

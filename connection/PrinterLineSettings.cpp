@@ -1,4 +1,4 @@
-#include "link/PrinterLineSettings.h"
+#include "connection/PrinterLineSettings.h"
 
 #include "link/comport/ComPort.h"
 

@@ -1,4 +1,4 @@
-#include "link/SerialReconnect.h"
+#include "connection/SerialReconnect.h"
 
 #include <QDir>
 #include <QFileInfo>

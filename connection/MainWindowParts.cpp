@@ -1,0 +1,3 @@
+#include "connection/MainWindowParts.h"
+
+TMainWindowParts MainWindow;
