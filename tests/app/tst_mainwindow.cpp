@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <stdexcept>
 
 namespace {
@@ -537,14 +538,33 @@ private slots:
         QVERIFY(Form5->Memo1->isReadOnly());
     }
 
-    void secondaryWindowsCloseBoxHidesButOnlyWhereThereIsOne() {
-        form(14)->show();
-        QVERIFY(form(14)->close());
-        QVERIFY(!form(14)->isVisible());
-        form(6)->show();
-        QVERIFY(!form(6)->close());
-        QVERIFY(form(6)->isVisible());
-        form(6)->hide();
+    // The window manager's close request (its title-bar button, Alt+F4), on
+    // windows with a close box or without: the window goes, and the main
+    // window is given back where the window's own cancel button gives it back.
+    void aCloseRequestDoesWhatTheCancelButtonDoes_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<bool>("givesMainBack");
+        for (int n = 2; n <= 16; ++n)
+            QTest::newRow(qPrintable(QStringLiteral("Form%1").arg(n)))
+                << QStringLiteral("Form%1").arg(n) << (n == 3 || n == 4);
+        QTest::newRow("Portas do sistema") << "PortsWindow" << false;
+    }
+    void aCloseRequestDoesWhatTheCancelButtonDoes() {
+        QFETCH(QString, window);
+        QFETCH(bool, givesMainBack);
+        QWidget* shown = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            shown = w->objectName() == window ? w : shown;
+        QVERIFY(shown);
+        showWindow(shown);
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        Form1->setEnabled(false);
+        // What the platform does when the window manager asks.
+        shown->windowHandle()->close();
+        QVERIFY(!shown->isVisible());
+        QCOMPARE(Form1->isEnabled(), givesMainBack);
+        QVERIFY(Form1->isVisible());
+        QCOMPARE(quits, 0);
     }
 
     void escapeLeavesAWindowThatHasNoCancelButton() {
