@@ -29,9 +29,9 @@ std::unique_ptr<VirtualPrinterStation> virtualPrinter;
 void attachVirtualPrinter() {
     if (!virtualPrinter) {
         virtualPrinter = std::make_unique<VirtualPrinterStation>();
-        Form1->attachVirtualPrinter([] { virtualPrinter->showBeside(Form1); });
+        Form1->attachVirtualPrinter([] { virtualPrinter->showDocked(Form1); });
     }
-    virtualPrinter->showBeside(Form1);
+    virtualPrinter->showDocked(Form1);
 }
 
 // Without Qt's Wayland plugin a Wayland session shows the windows through
@@ -92,6 +92,8 @@ int runProgram(int argc, char* argv[], const QString& version,
         Messages::showException(e);
     }
     unwireLinkDevices();
+    if (virtualPrinter)
+        virtualPrinter->undock();
     destroyForms();
     virtualPrinter.reset();
     Messages::setSink(nullptr);
