@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace OpenFailure {
 
@@ -47,6 +49,19 @@ bool listedIn(const QString& groupName, const passwd* user) {
         if (std::strcmp(*member, user->pw_name) == 0)
             return true;
     return false;
+}
+
+// Whether this process has the group already, so that the group is not
+// what it lacks.
+bool sessionHas(const QString& groupName) {
+    const group* g = ::getgrnam(groupName.toLocal8Bit().constData());
+    if (!g)
+        return false;
+    if (::getegid() == g->gr_gid)
+        return true;
+    std::vector<gid_t> groups(size_t(std::max(::getgroups(0, nullptr), 0)));
+    groups.resize(size_t(std::max(::getgroups(int(groups.size()), groups.data()), 0)));
+    return std::find(groups.begin(), groups.end(), g->gr_gid) != groups.end();
 }
 
 bool mayReadAndWrite(const QByteArray& path) {
@@ -145,6 +160,8 @@ QString noPermission(const QString& group) {
     const passwd* user = ::getpwuid(::geteuid());
     const QString name =
         user ? QString::fromLocal8Bit(user->pw_name) : qEnvironmentVariable("USER");
+    if (sessionHas(group)) // the device's own mode shuts the group out
+        return QStringLiteral("sem permissão para o usuário %1.").arg(name);
     return noPermission(group, name, listedIn(group, user));
 }
 
