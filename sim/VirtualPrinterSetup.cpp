@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDockWidget>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -114,29 +115,42 @@ VirtualPrinterStation::~VirtualPrinterStation() {
 }
 
 void VirtualPrinterStation::showDocked(QMainWindow* mainWindow) {
-    if (!dock_) {
-        dock_ = new QDockWidget(QStringLiteral("Impressora virtual"), mainWindow);
-        dock_->setObjectName(QStringLiteral("VirtualPrinterDock"));
-        dock_->setAllowedAreas(Qt::RightDockWidgetArea);
-        dock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetFloatable);
-        // The printer keeps its own look, not the main window's font and colours.
-        QFont font = QApplication::font();
-        font.setResolveMask(QFont::AllPropertiesResolved);
-        dock_->setFont(font);
-        QPalette palette = QApplication::palette();
-        palette.setResolveMask(~QPalette::ResolveMask(0));
-        dock_->setPalette(palette);
-        dock_->setWidget(new DockedPrinter(window_.get(), mainWindow));
-        mainWindow->addDockWidget(Qt::RightDockWidgetArea, dock_);
-    }
+    if (!dock_)
+        makeDock(mainWindow);
     window_->show();
     dock_->show();
     dock_->raise();
+    fitOnScreen(mainWindow);
+}
+
+void VirtualPrinterStation::makeDock(QMainWindow* mainWindow) {
+    dock_ = new QDockWidget(QStringLiteral("Impressora virtual"), mainWindow);
+    dock_->setObjectName(QStringLiteral("VirtualPrinterDock"));
+    dock_->setAllowedAreas(Qt::RightDockWidgetArea);
+    dock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetFloatable);
+    // The printer keeps its own look, not the main window's font and colours.
+    QFont font = QApplication::font();
+    font.setResolveMask(QFont::AllPropertiesResolved);
+    dock_->setFont(font);
+    QPalette palette = QApplication::palette();
+    palette.setResolveMask(~QPalette::ResolveMask(0));
+    dock_->setPalette(palette);
+    dock_->setWidget(new DockedPrinter(window_.get(), mainWindow));
+    mainWindow->addDockWidget(Qt::RightDockWidgetArea, dock_);
+    QObject::connect(dock_, &QDockWidget::topLevelChanged, dock_,
+                     [this, mainWindow] { fitOnScreen(mainWindow); });
+}
+
+// Where the window system lets a program place windows: docked, the main
+// window grown by the printer comes back wholly onto the screen; floated
+// with the dock's button, the printer goes beside the main window (a drag
+// leaves it where it was dropped).
+void VirtualPrinterStation::fitOnScreen(QMainWindow* mainWindow) {
     if (!dock_->isFloating()) {
-        // Grown by the dock, the main window comes back wholly onto the
-        // screen, where the window system lets a program place it.
         mainWindow->layout()->activate();
         showOnScreen(mainWindow, nullptr);
+    } else if (QGuiApplication::mouseButtons() == Qt::NoButton) {
+        showOnScreen(dock_, mainWindow);
     }
 }
 

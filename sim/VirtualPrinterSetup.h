@@ -33,13 +33,17 @@ public:
     // (a Wayland compositor places every top-level window itself). Docked,
     // it takes what the screen leaves beside the main window. The operator
     // may float it into a window of its own or close it; shown again, it
-    // comes back as it was left.
+    // comes back as it was left. Floated with its button, it goes beside
+    // the main window, where the window system lets a program place it.
     void showDocked(QMainWindow* mainWindow);
     // Takes the window out of the main window, which must not destroy it:
     // the station does. Called before the main window goes.
     void undock();
 
 private:
+    void makeDock(QMainWindow* mainWindow);
+    void fitOnScreen(QMainWindow* mainWindow);
+
     std::unique_ptr<VirtualPrinter> printer_;
     std::unique_ptr<PrinterClock> clock_;
     std::unique_ptr<PrinterLinks> links_;
