@@ -152,7 +152,7 @@ void TCustomComPort::SetSyncMethod(TSyncMethod Value) {
     if (Value == syncMethod_)
         return;
     if (connected_)
-        throw EComPort(14);
+        throw EComPort(EComPort::SyncMethodWhileOpen);
     syncMethod_ = Value;
 }
 
@@ -160,7 +160,7 @@ void TCustomComPort::SetTriggersOnRxChar(bool Value) {
     if (Value == triggersOnRxChar_)
         return;
     if (std::any_of(links_.begin(), links_.end(), [](TComLink* l) { return bool(l->OnRxBuf); }))
-        throw EComPort(22);
+        throw EComPort(EComPort::RxBufLinked);
     triggersOnRxChar_ = Value;
 }
 
@@ -236,7 +236,7 @@ void TCustomComPort::ApplyDCB() {
     // Held for the call: a line that waits lets the operator close the port.
     const std::shared_ptr<SerialLine> line = line_;
     if (const int error = line->SetCommState(BuildDCB()))
-        throw EComPort(7, error);
+        throw EComPort(EComPort::SetStateFailed, error);
 }
 
 void TCustomComPort::ApplyTimeouts() {
@@ -244,7 +244,7 @@ void TCustomComPort::ApplyTimeouts() {
         return;
     const std::shared_ptr<SerialLine> line = line_;
     if (const int error = line->SetCommTimeouts(BuildTimeouts()))
-        throw EComPort(8, error);
+        throw EComPort(EComPort::SetTimeoutsFailed, error);
 }
 
 void TCustomComPort::ApplyBuffer() {
@@ -252,5 +252,5 @@ void TCustomComPort::ApplyBuffer() {
         return;
     const std::shared_ptr<SerialLine> line = line_;
     if (const int error = line->SetupComm(buffer_.InputSize(), buffer_.OutputSize()))
-        throw EComPort(9, error);
+        throw EComPort(EComPort::SetupComFailed, error);
 }
