@@ -284,7 +284,7 @@ int NetworkLine::agreeComPortOption(LineOpening* opening) {
     const auto end = NetworkWait::until(
         {{fd_}, {arrivedFd_}}, deadline,
         [this] {
-            takeIn();
+            takeInAwaited();
             std::lock_guard lock(stateMutex_);
             return comPortAgreed_ || comPortRefused_ || hungUp_;
         },
@@ -330,7 +330,7 @@ int NetworkLine::SetCommState(const TDCB& dcb) {
         // The lines the server reported while the port opened are where
         // the port starts from; changes from now on are events.
         NetworkWait::until({{fd_}, {arrivedFd_}}, Clock::now() + modemGrace, [this] {
-            takeIn();
+            takeInAwaited();
             std::lock_guard lock(stateMutex_);
             return modemHeard_ || hungUp_ || closing_;
         });
@@ -369,7 +369,7 @@ int NetworkLine::sendSettings(const TDCB& dcb, bool& awaited) {
 
 int NetworkLine::awaitAnswers() {
     NetworkWait::until({{fd_}, {arrivedFd_}}, Clock::now() + reachTime, [this] {
-        takeIn();
+        takeInAwaited();
         std::lock_guard lock(stateMutex_);
         if (hungUp_ || closing_)
             return true;

@@ -60,6 +60,8 @@ private:
 
     // NetworkTransfer.cpp
     void takeIn();
+    // takeIn() for a wait of the GUI thread, which the arrival signal woke.
+    void takeInAwaited();
     void appendInputLocked(const char* bytes, int count);
     int takeInput(char* data, int count);
     void sendControl(const QByteArray& bytes);

@@ -117,6 +117,12 @@ void NetworkLine::takeIn() {
         sendOwedLocked(Clock::now());
 }
 
+void NetworkLine::takeInAwaited() {
+    uint64_t drained = 0;
+    [[maybe_unused]] const auto r = ::read(arrivedFd_, &drained, sizeof drained);
+    takeIn();
+}
+
 void NetworkLine::appendInputLocked(const char* bytes, int count) {
     const qsizetype before = input_.size();
     const int kept = int(std::min<qsizetype>(count, inputLimit - before));
