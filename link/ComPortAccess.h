@@ -2,6 +2,8 @@
 
 #include "link/LinkDevices.h"
 
+#include <QString>
+
 #include <functional>
 
 class TCustomComPort;
@@ -16,12 +18,17 @@ public:
     explicit ComPortAccess(TCustomComPort& port, std::function<void()> lineLost = {})
         : port_(port), lineLost_(std::move(lineLost)) {}
 
+    // What a command pressed while the port is still being reached is told.
+    inline static const QString OpeningText =
+        QStringLiteral("A porta serial ainda está sendo conectada: aguarde e tente de novo");
+
     int Write(const void* buffer, int count) override;
     int Read(void* buffer, int count) override;
     void ClearInput() override;
     void SetOutCTSFlow(bool on) override;
 
 private:
+    void refuseWhileOpening();
     int transfer(const std::function<int()>& call);
 
     TCustomComPort& port_;

@@ -11,6 +11,7 @@
 #include "connection/FarEnd.h"
 #include "connection/Form3.h"
 #include "connection/SerialReconnect.h"
+#include "link/ComPortAccess.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
 #include "link/comport/ComLed.h"
@@ -392,8 +393,16 @@ private slots:
         const int descriptors = entries("/proc/self/fd");
         const int threads = entries("/proc/self/task");
         int ticks = 0;
+        bool pressed = false;
         QTimer repaint;
-        connect(&repaint, &QTimer::timeout, [&] { ++ticks; });
+        connect(&repaint, &QTimer::timeout, [&] {
+            ++ticks;
+            // "Status" pressed while a server is reached is told to wait.
+            if (!pressed && Form3->ComPort1->Opening()) {
+                pressed = true;
+                Form1->BitBtn2->click();
+            }
+        });
         repaint.start(100);
         QElapsedTimer clock;
         clock.start();
@@ -409,7 +418,10 @@ private slots:
                                       ? OpenError
                                       : QStringLiteral("Erro ao Conectar na Serial");
         const QString text = cause.isEmpty() ? OpenError : firstLine + "\n" + cause;
-        QCOMPARE(recorder.entries, (QList<Entry>{{Form::Warning, "ATENÇÃO", text}}));
+        QList<Entry> told{{Form::Warning, "ATENÇÃO", text}};
+        if (pressed)
+            told.prepend({Form::Plain, "Tellumo", ComPortAccess::OpeningText});
+        QCOMPARE(recorder.entries, told);
         QVERIFY(!Form3->ComPort1->Connected());
         QVERIFY(!LinkState.SerialConnected);
         QVERIFY(LinkState.CompatibleMode);
