@@ -11,8 +11,10 @@
 namespace Guest {
 
 // Whether this program runs inside the virtual machine; anywhere else the
-// guest tests skip.
+// guest tests skip, with this reason (by which ctest reports them skipped).
 bool inMachine();
+inline constexpr char NotInMachine[] =
+    "runs only inside the virtual machine of scripts/kernel-test";
 
 // Prints "@@DO what" for kernel_far_ends: "break", "drop-cts", "unplug-ftdi",
 // "plug-ftdi".

@@ -66,7 +66,7 @@ class KernelTest : public QObject {
 private slots:
     void initTestCase() {
         if (!Guest::inMachine())
-            QSKIP("runs only inside the virtual machine of scripts/kernel-test");
+            QSKIP(Guest::NotInMachine);
     }
 
     void aBlockCrossesTheUartBothWays() {

@@ -136,7 +136,7 @@ class KernelParallelTest : public QObject {
 private slots:
     void initTestCase() {
         if (!Guest::inMachine())
-            QSKIP("runs only inside the virtual machine of scripts/kernel-test");
+            QSKIP(Guest::NotInMachine);
         LinkDevices.PortIO1 = &access;
         LinkDevices.VerificaBusyChecked = [] { return true; };
     }

@@ -170,7 +170,7 @@ class KernelUsbSerialTest : public QObject {
 private slots:
     void initTestCase() {
         if (!Guest::inMachine())
-            QSKIP("runs only inside the virtual machine of scripts/kernel-test");
+            QSKIP(Guest::NotInMachine);
         acm = std::make_unique<Guest::UsbGadget>(Guest::UsbGadget::Acm);
         QVERIFY(acm->made() && plug(QStringLiteral("acm")));
         QVERIFY(Guest::waitFor(QStringLiteral("/dev/ttyGS0"), true, 5000));
