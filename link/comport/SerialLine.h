@@ -116,6 +116,6 @@ private:
     bool firstByteOnly_ = false;
 };
 
-// Opens the line a port name resolves to through the port map: a tty device
-// or a virtual line. On failure returns null with the Windows error code.
+// Opens the line a port name resolves to through the port map: a tty device,
+// a USB printer's node or a virtual line. On failure returns null with the Windows error code.
 std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winError);
