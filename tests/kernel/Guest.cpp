@@ -5,14 +5,23 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTest>
 #include <QThread>
 
 #include <cstdio>
+#include <time.h>
 
 namespace Guest {
 
 namespace {
 const char* const gadgets = "/sys/kernel/config/usb_gadget/";
+QElapsedTimer testClock;
+
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 } // namespace
 
 bool inMachine() {
@@ -42,19 +51,49 @@ bool unloadModule(const QString& name) {
 // configfs takes each attribute in one write.
 bool writeFile(const QString& path, const QByteArray& text) {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-           file.write(text) == text.size();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size())
+        return true;
+    std::printf("@@WRITE %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+    std::fflush(stdout);
+    return false;
 }
 
 bool waitFor(const QString& path, bool present, int ms) {
     QElapsedTimer clock;
     clock.start();
     while (QFileInfo::exists(path) != present) {
-        if (clock.elapsed() > ms)
+        if (clock.elapsed() > ms) {
+            std::printf("@@WAITED %lld ms for %s to %s\n", static_cast<long long>(clock.elapsed()),
+                        qPrintable(path), present ? "appear" : "go");
             return false;
+        }
         QThread::msleep(10);
     }
     return true;
+}
+
+void testStarts() {
+    testClock.start();
+}
+
+void testEnds() {
+    if (QTest::currentTestFailed())
+        std::printf("@@FAILED %s(%s) after %lld ms\n", QTest::currentTestFunction(),
+                    QTest::currentDataTag() ? QTest::currentDataTag() : "",
+                    static_cast<long long>(testClock.elapsed()));
+    std::fflush(stdout);
+}
+
+CpuWatch::CpuWatch() : cpu_(cpuSeconds()) {
+    wall_.start();
+}
+
+QString CpuWatch::spinning() const {
+    const double used = cpuSeconds() - cpu_;
+    const double passed = double(wall_.elapsed()) / 1000;
+    if (used < 0.05 || used < passed / 2)
+        return {};
+    return QStringLiteral("spinning: %1 s of processor time in %2 s").arg(used).arg(passed);
 }
 
 UsbGadget::UsbGadget(Kind kind, const QByteArray& pnpString, const QByteArray& manufacturer,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
@@ -30,8 +31,29 @@ bool unloadModule(const QString& name);
 
 bool writeFile(const QString& path, const QByteArray& text);
 
-// Waits up to ms for a path to exist (present) or to be gone.
+// Waits up to ms for a path to exist (present) or to be gone; says how long
+// it waited when it gave up.
 bool waitFor(const QString& path, bool present, int ms);
+
+// Call from init() and cleanup(): a test function that failed is named with
+// how long it ran, so that a failure on a busy machine shows whether a wait
+// ran out.
+void testStarts();
+void testEnds();
+
+// Whether the program spins from now on: the processor time it uses against
+// the time that passes. Under load the machine is slower and its own work
+// takes longer, so only using most of the time counts.
+class CpuWatch {
+public:
+    CpuWatch();
+    // Empty, or how much processor time was used in how long.
+    QString spinning() const;
+
+private:
+    double cpu_;
+    QElapsedTimer wall_;
+};
 
 // One USB device on the kernel's own gadget loopback (dummy_hcd): a printer
 // (/dev/usb/lp0 on the host side, /dev/g_printer0 on the gadget side) on

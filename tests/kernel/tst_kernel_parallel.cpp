@@ -32,7 +32,6 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -42,12 +41,6 @@ constexpr uint16_t Lpt2Status = TPortIO::Lpt2Base + 1;
 // What the idle port reads: not busy, acknowledge high, paper, selected, no error.
 constexpr uint8_t ReadyStatus = 0xD8;
 const QByteArray PrinterId = "MFG:Korvexa;MDL:Dual USB;CMD:ESC/POS;CLS:PRINTER;";
-
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 qsizetype openDescriptors() {
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
@@ -140,7 +133,9 @@ private slots:
         LinkDevices.PortIO1 = &access;
         LinkDevices.VerificaBusyChecked = [] { return true; };
     }
+    void init() { Guest::testStarts(); }
     void cleanup() {
+        Guest::testEnds();
         portIO.CloseDriver();
         LinkState = TLinkState{};
         LptMap::reset();
@@ -221,7 +216,7 @@ private slots:
     void aUsbPrinterPrintsReportsItsStatusAndItsLoss() {
         Guest::UsbGadget gadget(Guest::UsbGadget::Printer, PrinterId);
         QVERIFY(gadget.plug());
-        QVERIFY(Guest::waitFor(QStringLiteral("/dev/usb/lp0"), true, 5000));
+        QVERIFY(Guest::waitFor(QStringLiteral("/dev/usb/lp0"), true, 20000));
         QVERIFY(SystemPorts::parallel().contains(
             SystemPort{"/dev/usb/lp0", "usblp", "impressora USB Korvexa Dual USB (0525:a4a8)"}));
         LptMap::map(QStringLiteral("LPT2"), QStringLiteral("/dev/usb/lp0"));
@@ -231,7 +226,7 @@ private slots:
 
         const QByteArray bytes = everyByte();
         strobe(bytes);
-        QTRY_COMPARE(printer->received(), bytes);
+        QTRY_COMPARE_WITH_TIMEOUT(printer->received(), bytes, 10000);
         QCOMPARE(portIO.GetPortByte(Lpt2Status), ReadyStatus);
 
         // Paper out, off-line and error each light the fault lamp.
@@ -269,8 +264,9 @@ private:
         SendLoadedFile();
         QVERIFY(busySeen);
         QVERIFY2(clock.elapsed() >= 600, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(ticks >= 30, qPrintable(QString::number(ticks)));
-        QTRY_COMPARE(printer.received(), before + file);
+        // The loop ran all along: a blocked one would not tick at all.
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+        QTRY_COMPARE_WITH_TIMEOUT(printer.received(), before + file, 10000);
         PollParallelBusy();
         QVERIFY(!LinkState.PrinterBusy);
     }
@@ -279,8 +275,8 @@ private:
     void unplugAndComeBack(Guest::UsbGadget& gadget, std::unique_ptr<GadgetPrinter>& printer) {
         QSignalSpy lost(&portIO, &TPortIO::deviceLost);
         QVERIFY(gadget.unplug());
-        QVERIFY(Guest::waitFor(QStringLiteral("/dev/usb/lp0"), false, 5000));
-        const double cpu = cpuSeconds();
+        QVERIFY(Guest::waitFor(QStringLiteral("/dev/usb/lp0"), false, 20000));
+        const Guest::CpuWatch cpu;
         for (int tick = 0; tick < 10; ++tick) {
             Timer1Timer();
             ParallelWriteByte('x');
@@ -289,16 +285,16 @@ private:
         QCOMPARE(lost.size(), 1);
         QVERIFY(portIO.Lost());
         QVERIFY(LinkState.PrinterFault);
-        QVERIFY2(cpuSeconds() - cpu < 0.3, "a lost printer is still being driven");
+        QVERIFY2(cpu.spinning().isEmpty(), qPrintable(cpu.spinning()));
         portIO.CloseDriver();
         // The gadget's node must be closed before the device comes back.
         printer.reset();
         QVERIFY(gadget.plug());
-        QVERIFY(Guest::waitFor(QStringLiteral("/dev/usb/lp0"), true, 5000));
+        QVERIFY(Guest::waitFor(QStringLiteral("/dev/usb/lp0"), true, 20000));
         printer = std::make_unique<GadgetPrinter>();
         QVERIFY2(connectTo(TPortIO::Lpt2Base), qPrintable(portIO.LastError()));
         strobe("back");
-        QTRY_COMPARE(printer->received(), QByteArray("back"));
+        QTRY_COMPARE_WITH_TIMEOUT(printer->received(), QByteArray("back"), 10000);
         portIO.CloseDriver();
         printer.reset();
     }
