@@ -9,7 +9,12 @@
 #include <QThread>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <linux/usb/g_printer.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <time.h>
+#include <unistd.h>
 
 namespace Guest {
 
@@ -136,6 +141,71 @@ bool UsbGadget::unplug() {
 
 QString UsbGadget::path(const char* relative) const {
     return dir_ + QLatin1Char('/') + QLatin1String(relative);
+}
+
+GadgetPrinter::GadgetPrinter(bool answers)
+    : fd_(::open("/dev/g_printer0", O_RDWR | O_CLOEXEC)), answers_(answers) {
+    thread_ = std::thread([this] { run(); });
+}
+
+GadgetPrinter::~GadgetPrinter() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+}
+
+// The ioctl takes the status byte itself, not a pointer to it.
+bool GadgetPrinter::setStatus(unsigned char status) {
+    return ::ioctl(fd_, GADGET_SET_PRINTER_STATUS, static_cast<unsigned long>(status)) >= 0;
+}
+
+QByteArray GadgetPrinter::received() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+void GadgetPrinter::run() {
+    char buffer[512];
+    while (!stop_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (!reading_ || ::poll(&p, 1, 20) <= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n <= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const QByteArray arrived(buffer, int(n));
+        {
+            std::lock_guard lock(mutex_);
+            received_.append(arrived);
+        }
+        answer(arrived);
+    }
+}
+
+// Requests may come split across reads: what is left of one waits for the rest.
+void GadgetPrinter::answer(const QByteArray& arrived) {
+    unanswered_.append(arrived);
+    for (qsizetype at; (at = unanswered_.indexOf('\x1b')) >= 0;) {
+        unanswered_.remove(0, at);
+        const QByteArray request = unanswered_.left(3);
+        QByteArray reply;
+        if (request.startsWith("\x1bv") || request.startsWith("\x1bV"))
+            reply = QByteArray("\x01") + GadgetStatusText;
+        else if (request == "\x1bI1")
+            reply = QByteArray("\x01") + GadgetModelText;
+        else if (request == "\x1bI0")
+            reply = QByteArray("\x01") + GadgetFirmwareText;
+        else if (request.size() < 3 && (request.size() < 2 || request[1] == 'I'))
+            return;
+        unanswered_.remove(0, reply.size() == 9 ? 2 : reply.isEmpty() ? 1 : 3);
+        if (answers_ && !reply.isEmpty()) [[maybe_unused]]
+            const auto n = ::write(fd_, reply.constData(), size_t(reply.size()));
+    }
+    unanswered_.clear();
 }
 
 } // namespace Guest

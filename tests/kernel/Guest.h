@@ -5,6 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 // What the guest programs of scripts/kernel-test share: talking to the host's
 // far ends over the console, loading the boot image's modules, and USB
 // gadgets made through configfs, so that the host-side drivers users have
@@ -80,6 +84,43 @@ private:
     Kind kind_;
     QString dir_;
     bool made_ = false;
+};
+
+// The printer's side of the USB printer gadget (/dev/g_printer0): reads what
+// the host side sends on a thread of its own, unless told to stop reading,
+// and sets the status the host side reads. One that answers replies to the
+// status, model and firmware requests as the printer does, with these texts
+// after the unused first byte.
+inline constexpr char GadgetStatusText[] = "PRONTA 1";
+inline constexpr char GadgetModelText[] = "Korvexa Dual USB";
+inline constexpr char GadgetFirmwareText[] = "Firmware USB 1.0";
+
+class GadgetPrinter {
+public:
+    explicit GadgetPrinter(bool answers = false);
+    ~GadgetPrinter();
+    GadgetPrinter(const GadgetPrinter&) = delete;
+    GadgetPrinter& operator=(const GadgetPrinter&) = delete;
+
+    bool opened() const { return fd_ >= 0; }
+    void setReading(bool on) { reading_ = on; }
+    void setAnswering(bool on) { answers_ = on; }
+    // What LPGETSTATUS reads on the host side: the USB printer class's byte.
+    bool setStatus(unsigned char status);
+    QByteArray received() const;
+
+private:
+    void run();
+    void answer(const QByteArray& arrived);
+
+    const int fd_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> reading_{true};
+    std::atomic<bool> answers_;
+    mutable std::mutex mutex_;
+    QByteArray received_;
+    QByteArray unanswered_;
+    std::thread thread_;
 };
 
 } // namespace Guest
