@@ -17,6 +17,7 @@ void PrintQueue::push(Job job) {
     if (job.kind == Job::Kind::Feed && job.feeds <= 0)
         return;
     queued_ += job.bytes;
+    authentications_ += isAuthentication(job);
     jobs_.push_back(std::move(job));
 }
 
@@ -35,6 +36,7 @@ void PrintQueue::print(qint64 ms, qint64 lineMs, const Printer& printer) {
         if (job.kind == Job::Kind::Feed && --job.feeds > 0)
             continue;
         queued_ -= job.bytes;
+        authentications_ -= isAuthentication(job);
         jobs_.pop_front();
     }
     if (jobs_.empty())
@@ -46,6 +48,7 @@ void PrintQueue::clear() {
     jobs_.clear();
     queued_ = 0;
     held_ = 0;
+    authentications_ = 0;
     credit_ = 0;
     updateMark();
 }

@@ -46,6 +46,9 @@ public:
     void clear();
 
     bool hasJobs() const { return !jobs_.empty(); }
+    // Authentication lines received whole and not yet printed: the ready
+    // line waits for them under RTS signalling "autenticação".
+    int authenticationsWaiting() const { return authentications_; }
     int fill() const { return queued_ + held_; }
     int room() const { return std::max(0, capacity_ - fill()); }
     // Set from seven eighths full until back at half, so a host held by the
@@ -53,12 +56,16 @@ public:
     bool nearlyFull() const { return nearlyFull_; }
 
 private:
+    static bool isAuthentication(const Job& job) {
+        return job.kind == Job::Kind::Line && job.line.kind == PaperLine::Kind::Authentication;
+    }
     void updateMark();
 
     int capacity_;
     std::deque<Job> jobs_;
     int queued_ = 0;
     int held_ = 0;
+    int authentications_ = 0;
     qint64 credit_ = 0; // head time earned towards the job at the front
     bool nearlyFull_ = false;
 };

@@ -1,7 +1,7 @@
 // The lines: how the interpreter's characters become text lines, feeds,
-// dump lines and markers queued for the head, and what a job does when it
-// reaches the paper. Every job takes along the buffer bytes it frees.
-#include "sim/VirtualPrinter.h"
+// dump lines and markers queued for the head. Every job takes along the
+// buffer bytes it frees.
+#include "sim/PrinterInterpreter.h"
 
 #include "commands/CommandBytes.h"
 #include "commands/Windows1252.h"
@@ -13,14 +13,14 @@ constexpr uint8_t FirstUserChar = Commands::FirstUserCharacter;
 
 } // namespace
 
-PaperLine VirtualPrinter::emptyLine(PaperLine::Kind kind) const {
+PaperLine PrinterInterpreter::emptyLine(PaperLine::Kind kind) const {
     PaperLine line;
     line.kind = kind;
     line.columnsPerLine = columns_;
     return line;
 }
 
-PaperCell VirtualPrinter::makeCell(uint8_t code, PrintStyle style) const {
+PaperCell PrinterInterpreter::makeCell(uint8_t code, PrintStyle style) const {
     PaperCell cell;
     cell.code = code;
     const QChar ch = Windows1252::decodeByte(code);
@@ -37,7 +37,7 @@ PaperCell VirtualPrinter::makeCell(uint8_t code, PrintStyle style) const {
 }
 
 // A full line prints, and the character starts the next one.
-void VirtualPrinter::putCharacter(uint8_t code) {
+void PrinterInterpreter::putCharacter(uint8_t code) {
     const int width = style_.wide ? 2 : 1;
     if (pendingColumns_ + width > columns_)
         printPending();
@@ -45,13 +45,13 @@ void VirtualPrinter::putCharacter(uint8_t code) {
     pendingColumns_ += width;
 }
 
-PaperLine VirtualPrinter::unfinishedLine() const {
+PaperLine PrinterInterpreter::unfinishedLine() const {
     PaperLine line = emptyLine();
     line.cells = pending_;
     return line;
 }
 
-void VirtualPrinter::printPending() {
+void PrinterInterpreter::printPending() {
     if (pending_.isEmpty())
         return;
     PaperLine line = unfinishedLine();
@@ -62,21 +62,21 @@ void VirtualPrinter::printPending() {
     queueLine(std::move(line), true);
 }
 
-void VirtualPrinter::queueLine(PaperLine line, bool takesPaper) {
+void PrinterInterpreter::queueLine(PaperLine line, bool takesPaper) {
     if (takesPaper)
         linesOnPage_ = (linesOnPage_ + 1) % pageLines_;
     queueJob(Job{Job::Kind::Line, std::move(line), 0, 0});
 }
 
 // The bytes of what is being acted on go with the first job it makes.
-void VirtualPrinter::queueJob(Job job) {
+void PrinterInterpreter::queueJob(Job job) {
     job.bytes += unitBytes_;
     unitBytes_ = 0;
     queue_.push(std::move(job));
 }
 
 // Prints the text waiting, if any, with the first of the feeds.
-void VirtualPrinter::feedLines(int count) {
+void PrinterInterpreter::feedLines(int count) {
     if (count > 0 && !pending_.isEmpty()) {
         printPending();
         --count;
@@ -84,14 +84,14 @@ void VirtualPrinter::feedLines(int count) {
     queueFeed(count);
 }
 
-void VirtualPrinter::queueFeed(int count) {
+void PrinterInterpreter::queueFeed(int count) {
     if (count <= 0)
         return;
     linesOnPage_ = (linesOnPage_ + count) % pageLines_;
     queueJob(Job{Job::Kind::Feed, emptyLine(), count, 0});
 }
 
-void VirtualPrinter::formFeed() {
+void PrinterInterpreter::formFeed() {
     printPending();
     feedLines((pageLines_ - linesOnPage_) % pageLines_);
     linesOnPage_ = 0;
@@ -100,7 +100,7 @@ void VirtualPrinter::formFeed() {
     queueLine(std::move(marker), false);
 }
 
-void VirtualPrinter::flushDump() {
+void PrinterInterpreter::flushDump() {
     if (dumpBytes_.isEmpty())
         return;
     const QString dump = hexDumpLine(dumpBytes_, DumpBytesPerLine);
@@ -114,9 +114,10 @@ void VirtualPrinter::flushDump() {
         line.cells.append(cell);
     }
     queueLine(std::move(line), true);
+    settle();
 }
 
-void VirtualPrinter::resetModes() {
+void PrinterInterpreter::resetModes() {
     style_ = PrintStyle{};
     columns_ = DefaultColumns;
     pageLines_ = DefaultPageLines;
@@ -124,49 +125,4 @@ void VirtualPrinter::resetModes() {
     paperSensor_ = true;
     keyboard_ = true;
     rtsSignalling_ = 0;
-}
-
-// With the paper out and the sensor off nothing stops the head: what it
-// prints is lost, and the log says so once until paper is back.
-void VirtualPrinter::printJob(const Job& job) {
-    if (job.kind == Job::Kind::Drawer) {
-        openDrawer();
-        return;
-    }
-    const bool marker = job.kind == Job::Kind::Line && job.line.kind == PaperLine::Kind::Marker;
-    if (job.kind == Job::Kind::Line && job.line.kind == PaperLine::Kind::Authentication)
-        --authenticationsWaiting_;
-    if (paperOut_ && !marker) {
-        if (!noPaperWarned_)
-            note(PrinterLogEntry::Kind::Warning,
-                 QStringLiteral("Sem papel e sensor desligado: impressão perdida"), {},
-                 QStringLiteral("paper-out-loss"));
-        noPaperWarned_ = true;
-        return;
-    }
-    if (job.kind == Job::Kind::Feed) {
-        PaperLine blank;
-        blank.columnsPerLine = job.line.columnsPerLine;
-        putOnPaper(std::move(blank));
-        return;
-    }
-    if (marker && job.line.note == QStringLiteral("Fim de página"))
-        note(PrinterLogEntry::Kind::Event, job.line.note, {}, QStringLiteral("page-end"));
-    putOnPaper(job.line);
-}
-
-void VirtualPrinter::putOnPaper(PaperLine line) {
-    paper_.append(std::move(line));
-    dirtyPaper_ = true;
-    emit printed(paper_.lines().last());
-}
-
-void VirtualPrinter::openDrawer() {
-    drawerOpen_ = true;
-    drawerClosesAt_ = now_ + DrawerOpenMs;
-    ++drawerOpenings_;
-    PaperLine marker = emptyLine(PaperLine::Kind::Marker);
-    marker.note = QStringLiteral("Gaveta aberta");
-    note(PrinterLogEntry::Kind::Event, marker.note, {}, QStringLiteral("drawer-open"));
-    putOnPaper(std::move(marker));
 }

@@ -1,10 +1,8 @@
 // The printer as its surroundings see it: the host's bytes in and replies
 // out, the ready, busy and error lines, the panel, the clock and the log.
-// What the bytes mean is the parser's and the interpreter's; what the buffer
-// holds is the print queue's.
+// What the bytes mean is the interpreter's, what the buffer holds the print
+// queue's, what is on the paper the print head's.
 #include "sim/VirtualPrinter.h"
-
-#include "commands/CommandBytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +11,6 @@
 namespace {
 
 constexpr uint8_t ReplyLead = 0x06;
-constexpr uint8_t FirstUserChar = Commands::FirstUserCharacter;
 
 } // namespace
 
@@ -22,7 +19,17 @@ const QByteArray VirtualPrinter::DualModelName = QByteArrayLiteral("Korvexa Dual
 const QByteArray VirtualPrinter::FirmwareName = QByteArrayLiteral("Firmware 1.00 VP");
 
 VirtualPrinter::VirtualPrinter(PrinterModel model, QObject* parent)
-    : QObject(parent), model_(model), parser_(*this, model), queue_(DefaultBufferSize) {}
+    : QObject(parent), model_(model), queue_(DefaultBufferSize), interpreter_(queue_, model) {
+    connect(&interpreter_, &PrinterInterpreter::asked, this, &VirtualPrinter::answer);
+    connect(&interpreter_, &PrinterInterpreter::logged, this, &VirtualPrinter::stamp);
+    connect(&interpreter_, &PrinterInterpreter::paperSensorSet, &head_,
+            &PrintHead::rearmLossWarning);
+    connect(&head_, &PrintHead::logged, this, &VirtualPrinter::stamp);
+    connect(&head_, &PrintHead::printed, this, [this](const PaperLine& line) {
+        dirtyPaper_ = true;
+        emit printed(line);
+    });
+}
 
 QString VirtualPrinter::modelText(PrinterModel model) {
     return QString::fromLatin1(model == PrinterModel::Compatible ? CompatibleModelName
@@ -42,9 +49,7 @@ void VirtualPrinter::receive(const QByteArray& bytes) {
             ++lostNow;
             continue;
         }
-        unitBytes_ = 0;
-        parser_.take(static_cast<uint8_t>(c));
-        settle();
+        interpreter_.take(static_cast<uint8_t>(c));
         if (lineMs() == 0) // as fast as the bytes arrive: before the next one
             printDue(0);
     }
@@ -59,20 +64,10 @@ void VirtualPrinter::receive(const QByteArray& bytes) {
     changed();
 }
 
-// What has been taken in and is not yet a job: nothing that prints nothing.
-int VirtualPrinter::heldBytes() const {
-    return parser_.pendingBytes() + pendingBytes_ + authBytes_ + imageBytes_ +
-           int(dumpBytes_.size());
-}
-
-void VirtualPrinter::settle() {
-    queue_.setHeld(heldBytes());
-}
-
 bool VirtualPrinter::ready() const {
     if (queue_.nearlyFull())
         return false;
-    return rtsSignalling_ == 0 ? !offline_ : authenticationsWaiting_ == 0;
+    return rtsSignalling() == 0 ? !offline_ : queue_.authenticationsWaiting() == 0;
 }
 
 uint8_t VirtualPrinter::parallelStatus() const {
@@ -100,19 +95,12 @@ void VirtualPrinter::advance(qint64 ms) {
     if (ms <= 0)
         return;
     now_ += ms;
-    const auto before = std::tuple(ready(), fault(), bufferFill(), drawerOpen_);
-    if (drawerOpen_ && now_ >= drawerClosesAt_) {
-        drawerOpen_ = false;
-        note(PrinterLogEntry::Kind::Command, QStringLiteral("Gaveta fechada"), {},
-             QStringLiteral("drawer-closed"));
-    }
-    // A dump line waits for eight bytes; when the host has stopped, the rest prints.
-    if (dumpMode() && !dumpBytes_.isEmpty() && now_ - lastReceiveMs_ >= DumpIdleFlushMs) {
-        flushDump();
-        settle();
-    }
+    const auto before = std::tuple(ready(), fault(), bufferFill(), drawerOpen());
+    head_.follow(now_);
+    if (dumpMode() && interpreter_.dumpWaiting() && now_ - lastReceiveMs_ >= DumpIdleFlushMs)
+        interpreter_.flushDump();
     printDue(ms);
-    if (dirtyPaper_ || before != std::tuple(ready(), fault(), bufferFill(), drawerOpen_))
+    if (dirtyPaper_ || before != std::tuple(ready(), fault(), bufferFill(), drawerOpen()))
         changed();
 }
 
@@ -123,11 +111,12 @@ void VirtualPrinter::printDue(qint64 ms) {
         return;
     }
     if (ms > 0 || lineMs() == 0)
-        queue_.print(ms, lineMs(), [this](const Job& job) { printJob(job); });
+        queue_.print(ms, lineMs(), [this](const PrintQueue::Job& job) { head_.print(job, now_); });
 }
 
 bool VirtualPrinter::hasWork() const {
-    return (queue_.hasJobs() && !fault()) || drawerOpen_ || (dumpMode() && !dumpBytes_.isEmpty());
+    return (queue_.hasJobs() && !fault()) || drawerOpen() ||
+           (dumpMode() && interpreter_.dumpWaiting());
 }
 
 // ---- replies, panel, notifications -------------------------------------------
@@ -136,10 +125,10 @@ QByteArray VirtualPrinter::statusReply() const {
     QByteArray r(1, static_cast<char>(ReplyLead));
     r += paperSensed() ? 'S' : 'P';
     r += offline_ ? 'F' : 'L';
-    r += drawerOpen_ ? 'A' : 'F';
-    r += paperSensor_ ? '1' : '0';
-    r += keyboard_ ? '1' : '0';
-    r += rtsSignalling_ ? '1' : '0';
+    r += drawerOpen() ? 'A' : 'F';
+    r += paperSensor() ? '1' : '0';
+    r += keyboard() ? '1' : '0';
+    r += rtsSignalling() ? '1' : '0';
     r += queue_.nearlyFull() ? 'C' : (bufferFill() > 0 ? 'D' : 'V');
     r += dumpMode() ? 'D' : 'N';
     return r;
@@ -149,6 +138,18 @@ QByteArray VirtualPrinter::identificationReply(const QByteArray& text) const {
     QByteArray r(1, static_cast<char>(ReplyLead));
     r += text.left(16).leftJustified(16, ' ');
     return r;
+}
+
+void VirtualPrinter::answer(PrinterInterpreter::Query query) {
+    switch (query) {
+    case PrinterInterpreter::Query::Status:
+        return reply(statusReply());
+    case PrinterInterpreter::Query::Model:
+        return reply(identificationReply(model_ == PrinterModel::Compatible ? CompatibleModelName
+                                                                            : DualModelName));
+    case PrinterInterpreter::Query::Firmware:
+        return reply(identificationReply(FirmwareName));
+    }
 }
 
 void VirtualPrinter::reply(const QByteArray& bytes) {
@@ -161,29 +162,36 @@ void VirtualPrinter::note(PrinterLogEntry::Kind kind, const QString& text, const
     emit logged(PrinterLogEntry{now_, kind, bytes, text, name, value});
 }
 
+void VirtualPrinter::stamp(PrinterLogEntry entry) {
+    entry.timeMs = now_;
+    emit logged(entry);
+}
+
 void VirtualPrinter::setPaperOut(bool out) {
-    noPaperWarned_ = false;
-    setPanelSwitch(paperOut_, out, QStringLiteral("Sem papel"), QStringLiteral("Papel colocado"),
-                   QStringLiteral("paper-out"));
+    const bool was = paperOut();
+    head_.setPaperOut(out); // a loss is warned about again, switched or not
+    panelSwitched(was, out, QStringLiteral("Sem papel"), QStringLiteral("Papel colocado"),
+                  QStringLiteral("paper-out"));
 }
 
 void VirtualPrinter::setOffline(bool offline) {
-    setPanelSwitch(offline_, offline, QStringLiteral("Off-line"), QStringLiteral("On-line"),
-                   QStringLiteral("offline"));
+    const bool was = offline_;
+    offline_ = offline;
+    panelSwitched(was, offline, QStringLiteral("Off-line"), QStringLiteral("On-line"),
+                  QStringLiteral("offline"));
 }
 
-void VirtualPrinter::setPanelSwitch(bool& state, bool on, const QString& onText,
-                                    const QString& offText, const QString& name) {
-    if (state == on)
+void VirtualPrinter::panelSwitched(bool was, bool on, const QString& onText, const QString& offText,
+                                   const QString& name) {
+    if (was == on)
         return;
-    state = on;
     note(PrinterLogEntry::Kind::Command, on ? onText : offText, {}, name, on);
     printDue(0);
     changed();
 }
 
 void VirtualPrinter::pressFeedKey() {
-    if (!keyboard_) {
+    if (!keyboard()) {
         note(PrinterLogEntry::Kind::Warning,
              QStringLiteral("Tecla de avanço ignorada: teclado desligado"), {},
              QStringLiteral("feed-key-ignored"));
@@ -191,9 +199,7 @@ void VirtualPrinter::pressFeedKey() {
     }
     note(PrinterLogEntry::Kind::Command, QStringLiteral("Tecla de avanço"), {},
          QStringLiteral("feed-key"));
-    unitBytes_ = 0;
-    queueFeed(1);
-    settle();
+    interpreter_.feedKey();
     printDue(0);
     changed();
 }
@@ -202,7 +208,7 @@ void VirtualPrinter::setModel(PrinterModel model) {
     if (model_ == model)
         return;
     model_ = model;
-    parser_.setModel(model);
+    interpreter_.setModel(model);
     note(PrinterLogEntry::Kind::Command, QStringLiteral("Modelo: %1").arg(modelText(model)), {},
          QStringLiteral("model"),
          model == PrinterModel::Compatible ? QStringLiteral("compatible") : QStringLiteral("dual"));
@@ -222,28 +228,14 @@ void VirtualPrinter::setBufferSize(int bytes) {
 
 void VirtualPrinter::powerReset() {
     queue_.clear();
-    parser_.reset();
-    unitBytes_ = 0;
-    pending_.clear();
-    pendingColumns_ = 0;
-    pendingBytes_ = 0;
-    authText_.clear();
-    authBytes_ = 0;
-    authenticationsWaiting_ = 0;
-    imageDots_.clear();
-    imageBytes_ = 0;
-    dumpBytes_.clear();
-    lastLineFeed_ = -1;
-    userChars_ = {};
-    resetModes();
+    interpreter_.powerReset();
     note(PrinterLogEntry::Kind::Command, QStringLiteral("Impressora reiniciada"), {},
          QStringLiteral("power-reset"));
-    settle();
     changed();
 }
 
 void VirtualPrinter::clearPaper() {
-    paper_.clear();
+    head_.clearPaper();
     dirtyPaper_ = true;
     emit paperCleared();
     changed();
@@ -255,12 +247,6 @@ void VirtualPrinter::logEvent(const QString& text, const QString& name) {
 
 void VirtualPrinter::logWarning(const QString& text, const QString& name, const QVariant& value) {
     note(PrinterLogEntry::Kind::Warning, text, {}, name, value);
-}
-
-std::optional<GlyphColumns> VirtualPrinter::userCharacter(uint8_t code) const {
-    if (code < FirstUserChar || code > FirstUserChar + 15)
-        return std::nullopt;
-    return userChars_[code - FirstUserChar];
 }
 
 void VirtualPrinter::changed() {

@@ -3,6 +3,7 @@
 
 #include "sim/PaperPages.h"
 #include "sim/PaperRollWidget.h"
+#include "sim/PrinterWords.h"
 #include "windowkit/Messages.h"
 
 #include <QCheckBox>
@@ -40,15 +41,9 @@ QString yesNo(bool yes) {
     return yes ? QStringLiteral("sim") : QStringLiteral("não");
 }
 
-QString onOff(bool on) {
-    return on ? QStringLiteral("ligado") : QStringLiteral("desligado");
-}
-
 QString settingsText(const VirtualPrinter& printer) {
     const int feed = printer.lastLineFeed();
-    const QString lineFeed = feed < 0    ? QStringLiteral("nenhum")
-                             : feed == 1 ? QStringLiteral("1 linha")
-                                         : QStringLiteral("%1 linhas").arg(feed);
+    const QString lineFeed = feed < 0 ? QStringLiteral("nenhum") : lineCount(feed);
     return QStringLiteral("CTS (pronta): %1    Ocupada: %2\n"
                           "Modo de impressão: %3\n"
                           "Colunas: %4    Página: %5 linhas\n"
@@ -105,9 +100,31 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     : QWidget(parent, Qt::Window), printer_(printer) {
     setObjectName(QStringLiteral("VirtualPrinterWindow"));
     setWindowTitle(QStringLiteral("Impressora virtual"));
-
     roll_ = new PaperRollWidget(printer_, this);
+    // The paper takes the whole width on top and the panel sits beside the
+    // log below it, so the window is little wider than the paper and fits
+    // beside the main window on a common screen.
+    auto* side = new QVBoxLayout;
+    side->addWidget(makeLamps());
+    side->addWidget(makeControls());
+    side->addWidget(makeState());
+    side->addLayout(makeButtons());
+    side->addStretch(1);
+    auto* lower = new QHBoxLayout;
+    lower->addLayout(side);
+    lower->addLayout(makeLog(), 1);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(roll_, 1);
+    top->addLayout(lower);
+    connectControls();
+    // The log is written in batches: a file send delivers a byte at a time.
+    logTimer_.setInterval(100);
+    logTimer_.setSingleShot(true);
+    connect(&logTimer_, &QTimer::timeout, this, &VirtualPrinterWindow::flushLog);
+    refresh();
+}
 
+QWidget* VirtualPrinterWindow::makeLamps() {
     auto* lamps = new QGroupBox(QStringLiteral("Painel"), this);
     onlineLamp_ = new LampWidget(QStringLiteral("On-line"), QColor(0x2E, 0xC4, 0x4A), lamps);
     paperLamp_ = new LampWidget(QStringLiteral("Papel"), QColor(0x2E, 0xC4, 0x4A), lamps);
@@ -119,7 +136,10 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     lampRow->addWidget(onlineLamp_);
     lampRow->addWidget(paperLamp_);
     lampRow->addWidget(drawerLamp_);
+    return lamps;
+}
 
+QWidget* VirtualPrinterWindow::makeControls() {
     auto* controls = new QGroupBox(QStringLiteral("Controles"), this);
     paperOut_ = new QCheckBox(QStringLiteral("Sem papel"), controls);
     offline_ = new QCheckBox(QStringLiteral("Off-line"), controls);
@@ -143,13 +163,19 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     form->addRow(QStringLiteral("Modelo:"), model_);
     form->addRow(QStringLiteral("Velocidade:"), speed_);
     form->addRow(QStringLiteral("Buffer:"), buffer_);
+    return controls;
+}
 
+QWidget* VirtualPrinterWindow::makeState() {
     auto* state = new QGroupBox(QStringLiteral("Estado"), this);
     settings_ = new QLabel(state);
     settings_->setObjectName(QStringLiteral("PrinterSettings"));
     settings_->setTextFormat(Qt::PlainText);
     (new QVBoxLayout(state))->addWidget(settings_);
+    return state;
+}
 
+QLayout* VirtualPrinterWindow::makeButtons() {
     clearButton_ = new QPushButton(QStringLiteral("Limpar papel"), this);
     saveButton_ = new QPushButton(QStringLiteral("Salvar PNG..."), this);
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
@@ -168,7 +194,10 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     buttons->addWidget(clearButton_);
     buttons->addWidget(saveButton_);
     buttons->addWidget(resetButton_);
+    return buttons;
+}
 
+QLayout* VirtualPrinterWindow::makeLog() {
     log_ = new QPlainTextEdit(this);
     log_->setObjectName(QStringLiteral("ByteLog"));
     log_->setReadOnly(true);
@@ -176,26 +205,13 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     log_->setLineWrapMode(QPlainTextEdit::NoWrap);
     log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     log_->setMinimumHeight(120);
-
-    // The paper takes the whole width on top and the panel sits beside the
-    // log below it, so the window is little wider than the paper and fits
-    // beside the main window on a common screen.
-    auto* side = new QVBoxLayout;
-    side->addWidget(lamps);
-    side->addWidget(controls);
-    side->addWidget(state);
-    side->addLayout(buttons);
-    side->addStretch(1);
     auto* logColumn = new QVBoxLayout;
     logColumn->addWidget(new QLabel(QStringLiteral("Bytes recebidos (←) e enviados (→):"), this));
     logColumn->addWidget(log_, 1);
-    auto* lower = new QHBoxLayout;
-    lower->addLayout(side);
-    lower->addLayout(logColumn, 1);
-    auto* top = new QVBoxLayout(this);
-    top->addWidget(roll_, 1);
-    top->addLayout(lower);
+    return logColumn;
+}
 
+void VirtualPrinterWindow::connectControls() {
     connect(paperOut_, &QCheckBox::toggled, printer_, &VirtualPrinter::setPaperOut);
     connect(offline_, &QCheckBox::toggled, printer_, &VirtualPrinter::setOffline);
     connect(model_, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -209,11 +225,6 @@ VirtualPrinterWindow::VirtualPrinterWindow(VirtualPrinter* printer, QWidget* par
     connect(feedButton_, &QPushButton::clicked, printer_, &VirtualPrinter::pressFeedKey);
     connect(printer_, &VirtualPrinter::stateChanged, this, &VirtualPrinterWindow::refresh);
     connect(printer_, &VirtualPrinter::logged, this, &VirtualPrinterWindow::logged);
-    // The log is written in batches: a file send delivers a byte at a time.
-    logTimer_.setInterval(100);
-    logTimer_.setSingleShot(true);
-    connect(&logTimer_, &QTimer::timeout, this, &VirtualPrinterWindow::flushLog);
-    refresh();
 }
 
 void VirtualPrinterWindow::refresh() {

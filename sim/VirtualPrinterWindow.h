@@ -10,6 +10,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -53,6 +54,12 @@ private:
         PrinterLogEntry entry;
     };
 
+    QWidget* makeLamps();
+    QWidget* makeControls();
+    QWidget* makeState();
+    QLayout* makeButtons();
+    QLayout* makeLog();
+    void connectControls();
     void refresh();
     void logged(const PrinterLogEntry& entry);
     void flushLog();

@@ -3,6 +3,7 @@
 #include "connection/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
+#include "link/comport/Rfc2217Codec.h"
 #include "link/comport/VirtualLine.h"
 
 #include <QTemporaryDir>
@@ -11,6 +12,29 @@
 #include <cerrno>
 #include <functional>
 #include <map>
+
+namespace {
+// What a decoder told, as text: data runs joined, "WILL 44", "c101=00002580", "cmd 241".
+class Trace : public Rfc2217::Sink {
+public:
+    QStringList said;
+    void data(const char* bytes, int count) override {
+        const QString run = "d:" + QString::fromLatin1(QByteArray(bytes, count).toHex());
+        if (!said.isEmpty() && said.last().startsWith("d:"))
+            said.last() += run.mid(2);
+        else
+            said << run;
+    }
+    void negotiation(Rfc2217::Command verb, uint8_t option) override {
+        const char* verbs[] = {"WILL", "WONT", "DO", "DONT"};
+        said << QStringLiteral("%1 %2").arg(verbs[verb - Rfc2217::Will]).arg(option);
+    }
+    void comPort(uint8_t code, const QByteArray& value) override {
+        said << QStringLiteral("c%1=%2").arg(code).arg(QString::fromLatin1(value.toHex()));
+    }
+    void command(uint8_t command) override { said << QStringLiteral("cmd %1").arg(command); }
+};
+} // namespace
 
 class ComPortTest : public QObject {
     Q_OBJECT
@@ -301,6 +325,53 @@ private slots:
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("keep"));
+    }
+
+    // Every row is also taken a byte at a time and two bytes at a time: a
+    // command cut between two reads is finished by the next.
+    void rfc2217StreamsDecode_data() {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("data, a doubled 0xFF made one")
+            << QByteArray::fromHex("0041ffff42") << QStringList{"d:0041ff42"};
+        QTest::newRow("negotiations") << QByteArray::fromHex("fffb2cfffd00fffc03fffe2c")
+                                      << QStringList{"WILL 44", "DO 0", "WONT 3", "DONT 44"};
+        QTest::newRow("the server's rate, its 0xFF doubled")
+            << QByteArray::fromHex("fffa2c650000ffff25fff0") << QStringList{"c101=0000ff25"};
+        QTest::newRow("modem state between data")
+            << QByteArray::fromHex("61fffa2c6bb0fff062") << QStringList{"d:61", "c107=b0", "d:62"};
+        QTest::newRow("a value of the wrong length is dropped")
+            << QByteArray::fromHex("fffa2c012580fff063") << QStringList{"d:63"};
+        QTest::newRow("an unknown code is dropped")
+            << QByteArray::fromHex("fffa2c3201fff063") << QStringList{"d:63"};
+        QTest::newRow("another option's subnegotiation is dropped")
+            << QByteArray::fromHex("fffa18005854fff063") << QStringList{"d:63"};
+        QTest::newRow("a subnegotiation cut by a command")
+            << QByteArray::fromHex("fffa2c6b10fff163") << QStringList{"cmd 241", "d:63"};
+        QTest::newRow("an overlong signature is dropped")
+            << QByteArray::fromHex("fffa2c64") + QByteArray(300, 'x') + QByteArray::fromHex("fff0")
+            << QStringList{};
+        QTest::newRow("a signature")
+            << QByteArray::fromHex("fffa2c64") + "ser2net" + QByteArray::fromHex("fff0")
+            << QStringList{"c100=" + QByteArray("ser2net").toHex()};
+    }
+    void rfc2217StreamsDecode() {
+        QFETCH(QByteArray, wire);
+        QFETCH(QStringList, said);
+        for (const int step : {int(wire.size()), 1, 2}) {
+            Trace trace;
+            Rfc2217::Decoder decoder(trace);
+            for (qsizetype at = 0; at < wire.size(); at += step)
+                decoder.take(wire.mid(at, step));
+            QCOMPARE(trace.said, said);
+            QVERIFY(!decoder.midCommand());
+        }
+        // What the client sends, byte for byte.
+        QCOMPARE(Rfc2217::comPort(Rfc2217::SetBaudRate, Rfc2217::baudRateValue(9600)).toHex(),
+                 "fffa2c0100002580fff0");
+        QCOMPARE(Rfc2217::comPort(Rfc2217::SetControl, 0xff).toHex(), "fffa2c05fffffff0");
+        QCOMPARE(Rfc2217::encodeData("a\xff\xff").toHex(), "61ffffffff");
+        QCOMPARE(Rfc2217::baudRateOf(Rfc2217::baudRateValue(0xff0025ff)), 0xff0025ffu);
     }
 
     void setPortOnAnOpenPortReopensIt() {

@@ -1,6 +1,7 @@
 // The virtual printer through its byte interface: what the program sends must
 // land on the paper, in the replies and on the lines as a real printer would.
 #include "sim/PrintQueue.h"
+#include "sim/PrinterInterpreter.h"
 #include "sim/VirtualPrinter.h"
 
 #include <QSignalSpy>
@@ -103,6 +104,8 @@ private slots:
     void drawerOpensAndCloses();
     void resetKeepsDownloadedCharacters();
     void printQueueHoldsOnlyWhatIsNotYetPrinted();
+    void interpreterQueuesJobsAndHandsOnQueries_data();
+    void interpreterQueuesJobsAndHandsOnQueries();
 };
 
 void TestVirtualPrinter::commandLandsOnPaper_data() {
@@ -656,4 +659,52 @@ void TestVirtualPrinter::printQueueHoldsOnlyWhatIsNotYetPrinted() {
     print(0, 0);   // speed 0: every line at once
     QCOMPARE(paper.size(), 5 + 255);
     QCOMPARE(queue.room(), 1024);
+}
+
+// The interpreter alone, with a bare print queue and no printer around it:
+// what the bytes become in the queue, which queries it hands on to be
+// answered, and what it holds back until a line or command is complete.
+void TestVirtualPrinter::interpreterQueuesJobsAndHandsOnQueries_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("jobs"); // one entry per line the head would print
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<int>("queued"); // bytes the jobs free once printed
+    QTest::addColumn<int>("held");
+    QTest::newRow("a line frees its text and its line feed")
+        << QByteArray("AB\n") << QStringList{"AB"} << "" << 3 << 0;
+    QTest::newRow("unfinished text and half a command are held")
+        << QByteArray("AB") + esc({'d'}) << QStringList{} << "" << 0 << 4;
+    QTest::newRow("settings and queries queue nothing and hold nothing")
+        << esc({'P', '0'}) + esc({'v'}) + esc({'I', '1'}) + esc({'I', '0'}) << QStringList{}
+        << "status model firmware" << 0 << 0;
+    QTest::newRow("a feed of three is one job of three lines")
+        << esc({'a', 3}) << QStringList{"", "", ""} << "" << 3 << 0;
+    QTest::newRow("the drawer and an authentication are jobs of their own")
+        << esc({'p', 0, 10, 10}) + esc({'c', 0}) + "Pa\n"
+        << QStringList{"[Gaveta aberta]", QStringLiteral("{Título}Pa")} << "" << 11 << 0;
+}
+
+void TestVirtualPrinter::interpreterQueuesJobsAndHandsOnQueries() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, jobs);
+    QFETCH(QString, asked);
+    QFETCH(int, queued);
+    QFETCH(int, held);
+    using Query = PrinterInterpreter::Query;
+    PrintQueue queue(VirtualPrinter::DefaultBufferSize);
+    PrinterInterpreter interpreter(queue, PrinterModel::KorvexaDual);
+    QStringList queries;
+    connect(&interpreter, &PrinterInterpreter::asked, this, [&](Query query) {
+        queries << (query == Query::Status  ? "status"
+                    : query == Query::Model ? "model"
+                                            : "firmware");
+    });
+    for (char c : bytes)
+        interpreter.take(uint8_t(c));
+    QCOMPARE(queries.join(' '), asked);
+    QCOMPARE(queue.fill(), queued + held);
+    QStringList printed;
+    queue.print(0, 0, [&](const PrintQueue::Job& job) { printed << describe(job.line); });
+    QCOMPARE(printed, jobs);
+    QCOMPARE(queue.fill(), held);
 }

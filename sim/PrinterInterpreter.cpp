@@ -1,9 +1,10 @@
 // The interpreter: what each piece the parser hands over does to the
 // printer's modes and settings, and which of them become print jobs. A piece
 // that prints nothing holds no room in the buffer once it has been acted on.
-#include "sim/VirtualPrinter.h"
+#include "sim/PrinterInterpreter.h"
 
 #include "commands/CommandBytes.h"
+#include "sim/PrinterWords.h"
 
 namespace Letter = Commands::Letter;
 
@@ -21,22 +22,62 @@ QString escName(uint8_t letter) {
     return QStringLiteral("ESC 0x%1").arg(hexByte(letter));
 }
 
-QString lineCount(int lines) {
-    return lines == 1 ? QStringLiteral("1 linha") : QStringLiteral("%1 linhas").arg(lines);
-}
-
-QString onOff(bool on) {
-    return on ? QStringLiteral("ligado") : QStringLiteral("desligado");
-}
-
 // The authentication devices, in the order of their parameter values.
 const char* const DeviceNames[] = {"Título", "Título e Fita Detalhe", "Título e Documento"};
 
 } // namespace
 
+PrinterInterpreter::PrinterInterpreter(PrintQueue& queue, PrinterModel model, QObject* parent)
+    : QObject(parent), queue_(queue), parser_(*this, model) {}
+
+void PrinterInterpreter::take(uint8_t byte) {
+    unitBytes_ = 0;
+    parser_.take(byte);
+    settle();
+}
+
+void PrinterInterpreter::powerReset() {
+    parser_.reset();
+    unitBytes_ = 0;
+    pending_.clear();
+    pendingColumns_ = 0;
+    pendingBytes_ = 0;
+    authText_.clear();
+    authBytes_ = 0;
+    imageDots_.clear();
+    imageBytes_ = 0;
+    dumpBytes_.clear();
+    lastLineFeed_ = -1;
+    userChars_ = {};
+    resetModes();
+    settle();
+}
+
+void PrinterInterpreter::feedKey() {
+    unitBytes_ = 0;
+    queueFeed(1);
+    settle();
+}
+
+// Nothing that prints nothing is held once acted on.
+int PrinterInterpreter::heldBytes() const {
+    return parser_.pendingBytes() + pendingBytes_ + authBytes_ + imageBytes_ +
+           int(dumpBytes_.size());
+}
+
+void PrinterInterpreter::settle() {
+    queue_.setHeld(heldBytes());
+}
+
+std::optional<GlyphColumns> PrinterInterpreter::userCharacter(uint8_t code) const {
+    if (code < FirstUserChar || code > FirstUserChar + 15)
+        return std::nullopt;
+    return userChars_[code - FirstUserChar];
+}
+
 // ---- what the parser hands over ---------------------------------------------
 
-void VirtualPrinter::text(uint8_t byte) {
+void PrinterInterpreter::text(uint8_t byte) {
     unitBytes_ = 1;
     switch (byte) {
     case '\n':
@@ -75,14 +116,14 @@ void VirtualPrinter::text(uint8_t byte) {
     ++pendingBytes_;
 }
 
-void VirtualPrinter::unknownEscape(uint8_t letter) {
+void PrinterInterpreter::unknownEscape(uint8_t letter) {
     note(PrinterLogEntry::Kind::Warning,
          QStringLiteral("Sequência desconhecida %1 ignorada").arg(escName(letter)),
          QByteArray(1, Commands::Esc) + static_cast<char>(letter),
          QStringLiteral("unknown-sequence"));
 }
 
-void VirtualPrinter::command(const Parsed& c) {
+void PrinterInterpreter::command(const Parsed& c) {
     using C = PrinterParser::Command;
     unitBytes_ = int(c.bytes().size());
     switch (c.command) {
@@ -122,14 +163,14 @@ void VirtualPrinter::command(const Parsed& c) {
     }
 }
 
-void VirtualPrinter::authenticationText(uint8_t byte) {
+void PrinterInterpreter::authenticationText(uint8_t byte) {
     if (!authDevice_)
         return; // dropped as it comes
     ++authBytes_;
     authText_.append(makeCell(byte, PrintStyle{}));
 }
 
-void VirtualPrinter::authenticationEnd(bool cut) {
+void PrinterInterpreter::authenticationEnd(bool cut) {
     if (cut)
         note(PrinterLogEntry::Kind::Warning,
              QStringLiteral("Autenticação com mais de %1 caracteres: encerrada sem LF")
@@ -145,13 +186,12 @@ void VirtualPrinter::authenticationEnd(bool cut) {
     authText_.clear();
     unitBytes_ = authBytes_ + (cut ? 0 : 1);
     authBytes_ = 0;
-    // Counted from its end only: a ready line that went off at its start
-    // would hold back its own text.
-    ++authenticationsWaiting_;
+    // Waits in the queue from its end only: a ready line that went off at
+    // its start would hold back its own text.
     queueLine(std::move(line), true);
 }
 
-void VirtualPrinter::imageColumn(uint8_t byte) {
+void PrinterInterpreter::imageColumn(uint8_t byte) {
     const int width = imageDouble_ ? 1 : 2;
     if (imageRejected_)
         return; // dropped as it comes
@@ -167,7 +207,7 @@ void VirtualPrinter::imageColumn(uint8_t byte) {
     }
 }
 
-void VirtualPrinter::imageEnd() {
+void PrinterInterpreter::imageEnd() {
     if (imageRejected_)
         return;
     PaperLine line = emptyLine(PaperLine::Kind::Image);
@@ -178,7 +218,7 @@ void VirtualPrinter::imageEnd() {
     queueLine(std::move(line), true);
 }
 
-void VirtualPrinter::dumpByte(uint8_t byte) {
+void PrinterInterpreter::dumpByte(uint8_t byte) {
     dumpBytes_.append(static_cast<char>(byte));
     if (dumpBytes_.size() == DumpBytesPerLine)
         flushDump();
@@ -186,8 +226,9 @@ void VirtualPrinter::dumpByte(uint8_t byte) {
 
 // ---- the commands ------------------------------------------------------------
 
-std::optional<int> VirtualPrinter::pick(const Parsed& c, int index, std::span<const uint8_t> values,
-                                        const QString& command) {
+std::optional<int> PrinterInterpreter::pick(const Parsed& c, int index,
+                                            std::span<const uint8_t> values,
+                                            const QString& command) {
     const auto found = std::find(values.begin(), values.end(), uint8_t(c.parameters[index]));
     if (found != values.end())
         return static_cast<int>(found - values.begin());
@@ -195,19 +236,24 @@ std::optional<int> VirtualPrinter::pick(const Parsed& c, int index, std::span<co
     return std::nullopt;
 }
 
-void VirtualPrinter::reject(const Parsed& c, int index, const QString& command) {
+void PrinterInterpreter::reject(const Parsed& c, int index, const QString& command) {
     note(PrinterLogEntry::Kind::Warning,
          QStringLiteral("%1 (%2): parâmetro 0x%3 inválido, comando ignorado")
              .arg(command, escName(c.letter), hexByte(uint8_t(c.parameters[index]))),
          c.bytes(), QStringLiteral("bad-parameter"), uint8_t(c.parameters[index]));
 }
 
-void VirtualPrinter::done(const Parsed& c, const QString& what, const QString& name,
-                          const QVariant& value) {
+void PrinterInterpreter::done(const Parsed& c, const QString& what, const QString& name,
+                              const QVariant& value) {
     note(PrinterLogEntry::Kind::Command, what, c.bytes(), name, value);
 }
 
-void VirtualPrinter::runReset(const Parsed& c) {
+void PrinterInterpreter::note(PrinterLogEntry::Kind kind, const QString& text,
+                              const QByteArray& bytes, const QString& name, const QVariant& value) {
+    emit logged(PrinterLogEntry{0, kind, bytes, text, name, value});
+}
+
+void PrinterInterpreter::runReset(const Parsed& c) {
     done(c, QStringLiteral("Reset"), QStringLiteral("reset"));
     if (!pending_.isEmpty())
         note(PrinterLogEntry::Kind::Warning,
@@ -223,7 +269,7 @@ void VirtualPrinter::runReset(const Parsed& c) {
     queueLine(std::move(marker), false);
 }
 
-void VirtualPrinter::runDumpMode(const Parsed& c) {
+void PrinterInterpreter::runDumpMode(const Parsed& c) {
     done(c, QStringLiteral("Modo dump ligado"), QStringLiteral("dump-mode"));
     printPending();
     PaperLine marker = emptyLine(PaperLine::Kind::Marker);
@@ -231,7 +277,7 @@ void VirtualPrinter::runDumpMode(const Parsed& c) {
     queueLine(std::move(marker), false);
 }
 
-void VirtualPrinter::runPrintMode(const Parsed& c) {
+void PrinterInterpreter::runPrintMode(const Parsed& c) {
     const QString name = QStringLiteral("print-mode");
     if (c.letter == Letter::PrintNormal) {
         style_ = PrintStyle{};
@@ -251,7 +297,7 @@ void VirtualPrinter::runPrintMode(const Parsed& c) {
         done(c, QStringLiteral("Modo expandido normal"), name, QStringLiteral("expanded"));
 }
 
-void VirtualPrinter::runRtsSignalling(const Parsed& c) {
+void PrinterInterpreter::runRtsSignalling(const Parsed& c) {
     const auto option = pick(c, 0, Commands::RtsOptions, QStringLiteral("Sinalização do RTS"));
     if (!option)
         return;
@@ -263,7 +309,7 @@ void VirtualPrinter::runRtsSignalling(const Parsed& c) {
 }
 
 // A rejected command's text goes with it, up to its line feed.
-void VirtualPrinter::runAuthentication(const Parsed& c) {
+void PrinterInterpreter::runAuthentication(const Parsed& c) {
     authDevice_ = pick(c, 0, Commands::AuthenticationDevices, QStringLiteral("Autenticação"));
     authText_.clear();
     if (!authDevice_)
@@ -275,7 +321,7 @@ void VirtualPrinter::runAuthentication(const Parsed& c) {
          QStringLiteral("authentication"), *authDevice_);
 }
 
-void VirtualPrinter::runPageSize(const Parsed& c) {
+void PrinterInterpreter::runPageSize(const Parsed& c) {
     const uint8_t lines = uint8_t(c.parameters[0]);
     if (lines < Commands::MinPageSize || lines > Commands::MaxPageSize)
         return reject(c, 0, QStringLiteral("Tamanho de página"));
@@ -285,7 +331,7 @@ void VirtualPrinter::runPageSize(const Parsed& c) {
          pageLines_);
 }
 
-void VirtualPrinter::runCharactersPerLine(const Parsed& c) {
+void PrinterInterpreter::runCharactersPerLine(const Parsed& c) {
     const auto index =
         pick(c, 0, Commands::CharactersPerLineCodes, QStringLiteral("Caracteres por linha"));
     if (!index)
@@ -297,14 +343,14 @@ void VirtualPrinter::runCharactersPerLine(const Parsed& c) {
         printPending();
 }
 
-void VirtualPrinter::runPaperSensor(const Parsed& c) {
+void PrinterInterpreter::runPaperSensor(const Parsed& c) {
     paperSensor_ = c.letter == Letter::PaperSensorOn;
-    noPaperWarned_ = false;
     done(c, QStringLiteral("Sensor de papel %1").arg(onOff(paperSensor_)),
          QStringLiteral("paper-sensor"), paperSensor_);
+    emit paperSensorSet();
 }
 
-void VirtualPrinter::runLineFeed(const Parsed& c) {
+void PrinterInterpreter::runLineFeed(const Parsed& c) {
     if (c.letter == Letter::LineFeedCompatible &&
         !pick(c, 0, std::array{Commands::LineFeedFunction}, QStringLiteral("Avanço de linhas")))
         return;
@@ -314,7 +360,7 @@ void VirtualPrinter::runLineFeed(const Parsed& c) {
     feedLines(lastLineFeed_);
 }
 
-void VirtualPrinter::runKeyboard(const Parsed& c) {
+void PrinterInterpreter::runKeyboard(const Parsed& c) {
     const auto state = pick(c, 0, Commands::KeyboardStates, QStringLiteral("Teclado"));
     if (!state)
         return;
@@ -325,23 +371,25 @@ void VirtualPrinter::runKeyboard(const Parsed& c) {
 
 // The drawer's parameters (which output, how long a pulse) are the drawer's
 // business: any value opens it.
-void VirtualPrinter::runDrawer(const Parsed& c) {
+void PrinterInterpreter::runDrawer(const Parsed& c) {
     const auto p = [&c](int i) { return uint8_t(c.parameters[i]); };
     const QString what =
         c.letter == Letter::Drawer
             ? QStringLiteral("Gaveta (saída %1, pulso %2/%3)").arg(p(0)).arg(p(1)).arg(p(2))
             : QStringLiteral("Gaveta (pulso %1)").arg(p(0));
     done(c, what, QStringLiteral("drawer"));
-    queueJob(Job{Job::Kind::Drawer, {}, 0, 0});
+    PaperLine marker = emptyLine(PaperLine::Kind::Marker);
+    marker.note = QStringLiteral("Gaveta aberta");
+    queueJob(Job{Job::Kind::Drawer, std::move(marker), 0, 0});
 }
 
-void VirtualPrinter::runStatusRequest(const Parsed& c) {
+void PrinterInterpreter::runStatusRequest(const Parsed& c) {
     done(c, QStringLiteral("Pedido de status"), QStringLiteral("status-request"));
     settle(); // the request itself is acted on: it holds nothing
-    reply(statusReply());
+    emit asked(Query::Status);
 }
 
-void VirtualPrinter::runIdentification(const Parsed& c) {
+void PrinterInterpreter::runIdentification(const Parsed& c) {
     const auto selector =
         pick(c, 0, std::array{Commands::ModelSelector, Commands::FirmwareSelector},
              QStringLiteral("Pedido de identificação"));
@@ -349,15 +397,14 @@ void VirtualPrinter::runIdentification(const Parsed& c) {
         return;
     if (*selector == 0) {
         done(c, QStringLiteral("Pedido do modelo"), QStringLiteral("model-request"));
-        reply(identificationReply(model_ == PrinterModel::Compatible ? CompatibleModelName
-                                                                     : DualModelName));
+        emit asked(Query::Model);
     } else {
         done(c, QStringLiteral("Pedido do firmware"), QStringLiteral("firmware-request"));
-        reply(identificationReply(FirmwareName));
+        emit asked(Query::Firmware);
     }
 }
 
-void VirtualPrinter::runUserCharacter(const Parsed& c) {
+void PrinterInterpreter::runUserCharacter(const Parsed& c) {
     const uint8_t code = uint8_t(c.parameters[0]);
     if (code < FirstUserChar || code > FirstUserChar + 15)
         return reject(c, 0, QStringLiteral("Caractere programável"));
@@ -370,7 +417,7 @@ void VirtualPrinter::runUserCharacter(const Parsed& c) {
 }
 
 // The column data follow the command; a rejected density drops them unprinted.
-void VirtualPrinter::runBitImage(const Parsed& c) {
+void PrinterInterpreter::runBitImage(const Parsed& c) {
     const int count = uint8_t(c.parameters[1]) | (uint8_t(c.parameters[2]) << 8);
     const auto density = pick(c, 0, Commands::BitImageDensities, QStringLiteral("Imagem"));
     imageRejected_ = !density;
