@@ -174,7 +174,8 @@ int UsbPrinterLine::pullLocked() {
         const ssize_t n = ::read(fds_.node, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN)
+        // A printer with no way back (usblp refuses its reads) never replies.
+        if (n < 0 && errno != EAGAIN && errno != EINVAL)
             return -1;
         // usblp reads 0 for an empty reply from the printer, not an end.
         if (n <= 0)
