@@ -50,11 +50,15 @@ void testEnds();
 // takes longer, so only using most of the time counts.
 class CpuWatch {
 public:
-    CpuWatch();
+    // The whole program's time, or only the calling thread's: a thread that
+    // unbinds a device is charged with the kernel's work of removing it.
+    enum class Scope { Program, ThisThread };
+    explicit CpuWatch(Scope scope = Scope::Program);
     // Empty, or how much processor time was used in how long.
     QString spinning() const;
 
 private:
+    int clock_;
     double cpu_;
     QElapsedTimer wall_;
 };
