@@ -181,6 +181,8 @@ void TPortsWindow::showEvent(QShowEvent* event) {
 void TPortsWindow::rescan() {
     const QList<SystemPort> serial = SystemPorts::serial(root_);
     const QList<SystemPort> parallel = SystemPorts::parallel(root_);
+    // A USB printer answers on a COM port too.
+    const QList<SystemPort> serialChoices = serial + SystemPorts::usbPrinters(root_);
     DeviceList->clear();
     for (const SystemPort& port : serial + parallel)
         new QTreeWidgetItem(DeviceList, {port.path, port.driver, port.description});
@@ -190,7 +192,8 @@ void TPortsWindow::rescan() {
         const QString typed = choice->currentText();
         const QSignalBlocker quiet(choice);
         choice->clear();
-        const QList<SystemPort>& found = PortChoices::isParallel(it.key()) ? parallel : serial;
+        const QList<SystemPort>& found =
+            PortChoices::isParallel(it.key()) ? parallel : serialChoices;
         for (const SystemPort& port : found) {
             choice->addItem(port.path);
             choice->setItemData(choice->count() - 1, port.description, Qt::ToolTipRole);

@@ -13,7 +13,8 @@ class QTreeWidget;
 class TRadioGroup;
 
 // "Portas do sistema": lists the serial and parallel devices the machine has
-// and lets the operator lead each of COM1-COM4 and LPT1-LPT2 to one of them,
+// and lets the operator lead each of COM1-COM4 and LPT1-LPT2 to one of them
+// (a USB printer to either kind),
 // to a path typed by hand (a pseudo-terminal such as /dev/pts/3), to the
 // virtual printer, or (COM ports only) to a network line typed as
 // tcp://HOST:PORT or rfc2217://HOST:PORT. The choices are remembered for the next runs; a port the

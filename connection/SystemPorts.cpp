@@ -229,9 +229,16 @@ QList<SystemPort> parallel(const QString& root) {
             add({node, QStringLiteral("lp"),
                  QStringLiteral("%1, pelo driver lp").arg(portPlace(p))});
     }
-    for (const QString& node : KernelPorts::usbPrinters(root))
-        add(usbPrinterOf(node, root));
+    for (const SystemPort& printer : usbPrinters(root))
+        add(printer);
     return ports;
+}
+
+QList<SystemPort> usbPrinters(const QString& root) {
+    QList<SystemPort> printers;
+    for (const QString& node : KernelPorts::usbPrinters(root))
+        printers.append(usbPrinterOf(node, root));
+    return printers;
 }
 
 } // namespace SystemPorts

@@ -27,5 +27,7 @@ QList<SystemPort> serial(const QString& root = QStringLiteral("/"));
 // usblp, the maker and model from the printer's device ID). The devices LPT1
 // and LPT2 open by default say so.
 QList<SystemPort> parallel(const QString& root = QStringLiteral("/"));
+// The USB printers among them, which the COM ports talk to both ways as well.
+QList<SystemPort> usbPrinters(const QString& root = QStringLiteral("/"));
 
 } // namespace SystemPorts

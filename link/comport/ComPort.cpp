@@ -13,6 +13,7 @@
 #include "link/comport/PortMap.h"
 #include "link/comport/SerialLine.h"
 #include "link/comport/TtyLine.h"
+#include "link/comport/UsbPrinterLine.h"
 #include "link/comport/VirtualLine.h"
 
 #include <algorithm>
@@ -124,6 +125,8 @@ std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winErro
         }
         return line->openPort(winError);
     }
+    if (UsbPrinterLine::isUsbPrinter(device))
+        return UsbPrinterLine::open(device, winError);
     return TtyLine::open(device, winError);
 }
 

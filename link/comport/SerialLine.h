@@ -136,7 +136,7 @@ private:
 };
 
 // Opens the line a port name resolves to through the port map: a tty device,
-// a network line or a virtual line. On failure returns null with the Windows
+// a USB printer's node, a network line or a virtual line. On failure returns null with the Windows
 // error code; cancelled through opening, null as well.
 std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winError,
                                            LineOpening* opening = nullptr);

@@ -1,5 +1,7 @@
 #include "link/portio/KernelPorts.h"
 
+#include "link/printernode/PrinterNode.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,7 +16,6 @@ namespace {
 
 constexpr unsigned LpMajor = 6;
 constexpr unsigned PpdevMajor = 99;
-constexpr unsigned UsbMajor = 180;
 
 QString under(const QString& root, const QString& path) {
     return QDir::cleanPath(root + QLatin1Char('/') + path);
@@ -89,18 +90,8 @@ Kind kindOf(dev_t device, const QString& root) {
         return Kind::Ppdev;
     case LpMajor:
         return Kind::Lp;
-    case UsbMajor: {
-        // The USB major is shared by every small USB class driver.
-        const QString sys = under(
-            root, QStringLiteral("sys/dev/char/%1:%2").arg(::major(device)).arg(::minor(device)));
-        return QFileInfo(QFileInfo(sys).canonicalFilePath())
-                       .fileName()
-                       .startsWith(QLatin1String("lp"))
-                   ? Kind::UsbPrinter
-                   : Kind::None;
-    }
     default:
-        return Kind::None;
+        return PrinterNode::isUsbPrinter(device, root) ? Kind::UsbPrinter : Kind::None;
     }
 }
 

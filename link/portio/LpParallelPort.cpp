@@ -1,21 +1,14 @@
-// The only file that uses the printer drivers' ioctls (linux/lp.h).
 #include "link/portio/LpParallelPort.h"
+
+#include "link/printernode/PrinterNode.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/lp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// The USB printer class's status byte.
-constexpr int UsbNotError = 0x08;
-constexpr int UsbSelected = 0x10;
-constexpr int UsbPaperEmpty = 0x20;
 
 QString failure(const char* step, const QString& path, int err) {
     return QStringLiteral("%1 %2: %3")
@@ -29,29 +22,13 @@ QString failure(const char* step, const QString& path, int err) {
 uint8_t registerFromUsbClass(int status) {
     using Port = ParallelPortBackend;
     uint8_t value = Port::NotBusyLine | Port::AckLine;
-    if (status & UsbSelected)
+    if (status & PrinterNode::Selected)
         value |= Port::SelectLine;
-    if (status & UsbPaperEmpty)
+    if (status & PrinterNode::PaperEmpty)
         value |= Port::PaperEndLine;
-    if ((status & UsbNotError) && (status & UsbSelected) && !(status & UsbPaperEmpty))
+    if (PrinterNode::ready(status))
         value |= Port::ErrorLine;
     return value;
-}
-
-// An open node whose device has gone fails with these; every other failure
-// (busy, no paper, off-line, an interrupted call) leaves the bytes waiting.
-bool deviceGone(int err) {
-    return err == ENODEV || err == ENXIO || err == ESHUTDOWN;
-}
-
-int lpStatus(int fd) {
-    int status = 0;
-    while (::ioctl(fd, LPGETSTATUS, &status) != 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    // usblp sign-extends its status byte.
-    return status & 0xFF;
 }
 
 } // namespace
@@ -65,7 +42,7 @@ std::unique_ptr<LpParallelPort> LpParallelPort::open(const QString& path, Kind k
         return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || lpStatus(fd) < 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || PrinterNode::status(fd) < 0) {
         *error = QStringLiteral("status %1: not a printer device").arg(path);
         ::close(fd);
         return nullptr;
@@ -106,36 +83,25 @@ void LpParallelPort::write(Register reg, uint8_t value) {
 
 // One write() of whatever waits: the driver takes what it can.
 void LpParallelPort::flush() {
-    while (!waiting_.isEmpty() && !lost_) {
-        const ssize_t n = ::write(fd_, waiting_.constData(), size_t(waiting_.size()));
-        if (n > 0) {
-            waiting_.remove(0, n);
-            return;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        lost_ = n < 0 && deviceGone(errno);
+    if (waiting_.isEmpty() || lost_)
         return;
-    }
+    const ssize_t n = PrinterNode::offer(fd_, waiting_.constData(), size_t(waiting_.size()));
+    if (n > 0)
+        waiting_.remove(0, n);
+    lost_ = n < 0 && PrinterNode::gone(errno);
 }
 
-// usblp hands each write to the device and returns; it shows the device
-// still holding the last one by not being writable. lp writes synchronously
-// and is always writable.
 bool LpParallelPort::allTaken() {
     if (!waiting_.isEmpty())
         return false;
-    pollfd p{fd_, POLLOUT, 0};
-    if (::poll(&p, 1, 0) < 0)
-        return errno == EINTR;
-    if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
-        lost_ = true;
-    return (p.revents & POLLOUT) != 0;
+    const int taken = PrinterNode::waitTaken(fd_, 0);
+    lost_ = lost_ || taken < 0;
+    return taken > 0;
 }
 
 uint8_t LpParallelPort::status() {
     flush();
-    const int raw = lpStatus(fd_);
+    const int raw = PrinterNode::status(fd_);
     if (raw < 0) {
         lost_ = true;
         return 0xFF;

@@ -432,6 +432,24 @@ private slots:
         QCOMPARE(PortChoices::remembered().value("COM3"), "/dev/pts/9");
     }
 
+    // A USB printer answers on a COM port as well as on LPT: every port
+    // offers it, with its maker and model; the list shows it once.
+    void aUsbPrinterIsOfferedToEveryPort() {
+        const FakeMachine here("ppdev usb");
+        const QString printer = here.path("dev/usb/lp0");
+        TPortsWindow window(here.root.path());
+        window.show();
+        for (const QString& port : PortChoices::portNames()) {
+            const int item = window.Choices[port]->findText(printer);
+            QVERIFY2(item >= 0, qPrintable(port));
+            QVERIFY(window.Choices[port]
+                        ->itemData(item, Qt::ToolTipRole)
+                        .toString()
+                        .startsWith("impressora USB Korvexa Dual USB (0525:a4a8)"));
+        }
+        QCOMPARE(window.DeviceList->findItems(printer, Qt::MatchExactly).size(), 1);
+    }
+
     void aDeviceThatCannotBeOpenedSaysWhy_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("device"); // under the fake machine's root

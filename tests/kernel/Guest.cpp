@@ -5,14 +5,28 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTest>
 #include <QThread>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <linux/usb/g_printer.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
 
 namespace Guest {
 
 namespace {
 const char* const gadgets = "/sys/kernel/config/usb_gadget/";
+QElapsedTimer testClock;
+
+double cpuSeconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 } // namespace
 
 bool inMachine() {
@@ -42,19 +56,51 @@ bool unloadModule(const QString& name) {
 // configfs takes each attribute in one write.
 bool writeFile(const QString& path, const QByteArray& text) {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-           file.write(text) == text.size();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size())
+        return true;
+    std::printf("@@WRITE %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+    std::fflush(stdout);
+    return false;
 }
 
 bool waitFor(const QString& path, bool present, int ms) {
     QElapsedTimer clock;
     clock.start();
     while (QFileInfo::exists(path) != present) {
-        if (clock.elapsed() > ms)
+        if (clock.elapsed() > ms) {
+            std::printf("@@WAITED %lld ms for %s to %s\n", static_cast<long long>(clock.elapsed()),
+                        qPrintable(path), present ? "appear" : "go");
             return false;
+        }
         QThread::msleep(10);
     }
     return true;
+}
+
+void testStarts() {
+    testClock.start();
+}
+
+void testEnds() {
+    if (QTest::currentTestFailed())
+        std::printf("@@FAILED %s(%s) after %lld ms\n", QTest::currentTestFunction(),
+                    QTest::currentDataTag() ? QTest::currentDataTag() : "",
+                    static_cast<long long>(testClock.elapsed()));
+    std::fflush(stdout);
+}
+
+CpuWatch::CpuWatch(Scope scope)
+    : clock_(scope == Scope::Program ? CLOCK_PROCESS_CPUTIME_ID : CLOCK_THREAD_CPUTIME_ID),
+      cpu_(cpuSeconds(clock_)) {
+    wall_.start();
+}
+
+QString CpuWatch::spinning() const {
+    const double used = cpuSeconds(clock_) - cpu_;
+    const double passed = double(wall_.elapsed()) / 1000;
+    if (used < 0.05 || used < passed / 2)
+        return {};
+    return QStringLiteral("spinning: %1 s of processor time in %2 s").arg(used).arg(passed);
 }
 
 UsbGadget::UsbGadget(Kind kind, const QByteArray& pnpString, const QByteArray& manufacturer,
@@ -97,6 +143,71 @@ bool UsbGadget::unplug() {
 
 QString UsbGadget::path(const char* relative) const {
     return dir_ + QLatin1Char('/') + QLatin1String(relative);
+}
+
+GadgetPrinter::GadgetPrinter(bool answers)
+    : fd_(::open("/dev/g_printer0", O_RDWR | O_CLOEXEC)), answers_(answers) {
+    thread_ = std::thread([this] { run(); });
+}
+
+GadgetPrinter::~GadgetPrinter() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+}
+
+// The ioctl takes the status byte itself, not a pointer to it.
+bool GadgetPrinter::setStatus(unsigned char status) {
+    return ::ioctl(fd_, GADGET_SET_PRINTER_STATUS, static_cast<unsigned long>(status)) >= 0;
+}
+
+QByteArray GadgetPrinter::received() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+void GadgetPrinter::run() {
+    char buffer[512];
+    while (!stop_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (!reading_ || ::poll(&p, 1, 20) <= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n <= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const QByteArray arrived(buffer, int(n));
+        {
+            std::lock_guard lock(mutex_);
+            received_.append(arrived);
+        }
+        answer(arrived);
+    }
+}
+
+// Requests may come split across reads: what is left of one waits for the rest.
+void GadgetPrinter::answer(const QByteArray& arrived) {
+    unanswered_.append(arrived);
+    for (qsizetype at; (at = unanswered_.indexOf('\x1b')) >= 0;) {
+        unanswered_.remove(0, at);
+        const QByteArray request = unanswered_.left(3);
+        QByteArray reply;
+        if (request.startsWith("\x1bv") || request.startsWith("\x1bV"))
+            reply = QByteArray("\x01") + GadgetStatusText;
+        else if (request == "\x1bI1")
+            reply = QByteArray("\x01") + GadgetModelText;
+        else if (request == "\x1bI0")
+            reply = QByteArray("\x01") + GadgetFirmwareText;
+        else if (request.size() < 3 && (request.size() < 2 || request[1] == 'I'))
+            return;
+        unanswered_.remove(0, reply.size() == 9 ? 2 : reply.isEmpty() ? 1 : 3);
+        if (answers_ && !reply.isEmpty()) [[maybe_unused]]
+            const auto n = ::write(fd_, reply.constData(), size_t(reply.size()));
+    }
+    unanswered_.clear();
 }
 
 } // namespace Guest

@@ -48,7 +48,8 @@ public:
         if (!qemu_.waitForStarted())
             return false;
         QTimer::singleShot(seconds_ * 1000, this, [this] {
-            say("@@HOST FAIL the machine did not power off in time");
+            say("@@HOST FAIL the machine did not power off within " + QByteArray::number(seconds_) +
+                " s; its last line: " + lastLine_);
             qemu_.kill();
         });
         attach(echo_, QStringLiteral("com2"), [this] { echo_.write(echo_.readAll()); });
@@ -161,6 +162,8 @@ private:
             const QByteArray line = buffer_.left(end).trimmed();
             buffer_.remove(0, end + 1);
             say(line);
+            if (!line.isEmpty())
+                lastLine_ = line;
             if (line == "@@DO break")
                 breaker_.write("\xff\xf3"); // telnet IAC BREAK
             else if (line == "@@DO drop-cts")
@@ -245,6 +248,7 @@ private:
     int pty_ = -1;
     std::unique_ptr<QSocketNotifier> ptyNotifier_;
     QByteArray buffer_;
+    QByteArray lastLine_;
     int guestStatus_ = -1;
 };
 } // namespace

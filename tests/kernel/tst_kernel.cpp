@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cstdio>
@@ -19,7 +20,6 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
-#include <time.h>
 
 namespace {
 // COM2 echoes what it gets, COM3 sends a break when asked, COM4 loses CTS
@@ -29,12 +29,6 @@ const QString breakPort = QStringLiteral("COM3");
 const QString ctsPort = QStringLiteral("COM4");
 const QString missingPort = QStringLiteral("COM5");
 const char* const pnpDriver = "/sys/bus/pnp/drivers/serial/";
-
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 // The PNP device of the UART at an I/O base ("0x2f8"), as sysfs names it.
 QString pnpDeviceAt(const QString& base) {
@@ -66,15 +60,17 @@ class KernelTest : public QObject {
 private slots:
     void initTestCase() {
         if (!Guest::inMachine())
-            QSKIP("runs only inside the virtual machine of scripts/kernel-test");
+            QSKIP(Guest::NotInMachine);
     }
+    void init() { Guest::testStarts(); }
+    void cleanup() { Guest::testEnds(); }
 
     void aBlockCrossesTheUartBothWays() {
         int empties = 0;
         TComPort port;
         configure(port, echoPort);
         port.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
-        port.Open();
+        QCOMPARE(raisedCode([&] { port.Open(); }), 0);
         // Read from the UART: a socket far end holds CTS, DSR and RLSD on.
         QCOMPARE(port.Signals(), (TComSignals{csCTS, csDSR, csRLSD}));
         QByteArray block;
@@ -84,10 +80,10 @@ private slots:
         QByteArray back(block.size(), 0);
         QCOMPARE(port.Read(back.data(), int(back.size())), int(back.size()));
         QCOMPARE(back, block);
-        QTRY_COMPARE(empties, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(empties, 1, 10000);
         QCOMPARE(port.Write("abc", 3), 3);
         QCOMPARE(port.Read(back.data(), 3), 3);
-        QTRY_COMPARE(empties, 2);
+        QTRY_COMPARE_WITH_TIMEOUT(empties, 2, 10000);
         QTest::qWait(300);
         QCOMPARE(empties, 2);
     }
@@ -97,7 +93,7 @@ private slots:
     void anIdlePortSleepsAndClosesAtOnce() {
         TComPort port;
         configure(port, echoPort);
-        port.Open();
+        QCOMPARE(raisedCode([&] { port.Open(); }), 0);
         QTest::qWait(300);
         const qint64 before = eventThreadWakeups();
         QTest::qWait(2000);
@@ -108,12 +104,12 @@ private slots:
         // Nothing changes on the lines, so only Close can end the wait for
         // a modem-line change.
         for (int i = 0; i < 5; ++i) {
-            port.Open();
+            QCOMPARE(raisedCode([&] { port.Open(); }), 0);
             QTest::qWait(20);
             QElapsedTimer clock;
             clock.start();
             port.Close();
-            QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         }
     }
 
@@ -166,7 +162,7 @@ private slots:
         port.Timeouts().SetWriteTotalConstant(500);
         port.OnCTSChange = [&](TCustomComPort*, bool on) { cts << on; };
         port.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
-        port.Open();
+        QCOMPARE(raisedCode([&] { port.Open(); }), 0);
         QCOMPARE(cts, QList<bool>{true});
         QTest::qWait(200);
         port.SetBaudRate(br19200);
@@ -180,12 +176,12 @@ private slots:
         const int written = port.Write(data.constData(), int(data.size()));
         QVERIFY2(clock.elapsed() >= 495, qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(written > 0 && written < data.size(), qPrintable(QString::number(written)));
-        QTRY_COMPARE(empties, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(empties, 1, 10000);
         clock.restart();
         port.Close();
         std::printf("close with %d bytes held by CTS on the 8250: %lld ms\n", written,
                     static_cast<long long>(clock.elapsed()));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     }
 
     // Another program has the UART open with DTR and RTS low: the port is
@@ -226,10 +222,10 @@ private slots:
         configure(port, breakPort);
         port.OnBreak = [&](TCustomComPort*) { ++breaks; };
         port.OnError = [&](TCustomComPort*, TComErrors e) { errors << e; };
-        port.Open();
+        QCOMPARE(raisedCode([&] { port.Open(); }), 0);
         Guest::askHost("break");
         QTRY_COMPARE_WITH_TIMEOUT(breaks, 1, 10000);
-        QTRY_COMPARE(errors, QList<TComErrors>{TComErrors{ceBreak}});
+        QTRY_COMPARE_WITH_TIMEOUT(errors, QList<TComErrors>{TComErrors{ceBreak}}, 10000);
         QTest::qWait(600);
         QCOMPARE(breaks, 1);
         QCOMPARE(errors.size(), 1);
@@ -254,12 +250,14 @@ private slots:
     void aHangUpIsOneErrorEventAndThePortComesBack() {
         const QString device = pnpDeviceAt(QStringLiteral("0x2f8"));
         QVERIFY(!device.isEmpty());
+        // COM2 comes back, once closed, whatever fails below: later programs list it.
+        auto rebind = qScopeGuard([&] { writeSysfs(QStringLiteral("bind"), device); });
         QList<TComErrors> errors;
         QList<bool> cts;
         TComPort port;
         configure(port, echoPort);
         port.OnError = [&](TCustomComPort*, TComErrors e) { errors << e; };
-        port.Open();
+        QCOMPARE(raisedCode([&] { port.Open(); }), 0);
         port.OnCTSChange = [&](TCustomComPort*, bool on) { cts << on; };
         std::thread unplug([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -270,15 +268,17 @@ private slots:
         QString message;
         QElapsedTimer clock;
         clock.start();
-        const double cpu = cpuSeconds();
+        // The read's own thread: the other one does the kernel's unbinding.
+        const Guest::CpuWatch cpu(Guest::CpuWatch::Scope::ThisThread);
         const int code = raisedCode([&] { port.Read(buffer, 9); }, &message);
         unplug.join();
         QCOMPARE(code, 3);
         QCOMPARE(message, QStringLiteral("ReadFile function failed (win error code: 1117)"));
-        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(cpuSeconds() - cpu < 0.5, "the read spins after a hang-up");
-        QTRY_COMPARE(errors, QList<TComErrors>{TComErrors{ceIO}});
-        QTRY_COMPARE(cts, QList<bool>{false});
+        // Far from the 12 s the read would wait for a reply that never comes.
+        QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(cpu.spinning().isEmpty(), qPrintable(cpu.spinning()));
+        QTRY_COMPARE_WITH_TIMEOUT(errors, QList<TComErrors>{TComErrors{ceIO}}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(cts, QList<bool>{false}, 10000);
         QCOMPARE(raisedCode([&] { port.Write("a", 1); }), 2);
         QCOMPARE(raisedCode([&] { port.Read(buffer, 1); }), 3);
         const qint64 before = eventThreadWakeups();
@@ -288,8 +288,9 @@ private slots:
         QCOMPARE(cts.size(), 1);
         port.Close();
 
+        rebind.dismiss();
         QVERIFY(writeSysfs(QStringLiteral("bind"), device));
-        port.Open();
+        QCOMPARE(raisedCode([&] { port.Open(); }), 0);
         QVERIFY(port.Signals().Contains(csCTS));
         QCOMPARE(port.Write("back", 4), 4);
         QCOMPARE(port.Read(buffer, 4), 4);

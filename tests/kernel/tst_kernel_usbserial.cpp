@@ -5,6 +5,7 @@
 // loopback, met by cdc_acm (/dev/ttyACM0), whose device side the test plays
 // on /dev/ttyGS0. Anywhere else the test skips.
 #include "comport/EventThreadWakeups.h"
+#include "comport/Raised.h"
 #include "kernel/Guest.h"
 
 #include "connection/PrinterLineSettings.h"
@@ -27,7 +28,6 @@
 #include <memory>
 #include <termios.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -37,12 +37,6 @@ const QString portName = QStringLiteral("COM6");
 QString nodeOf(const QString& adapter) {
     return adapter == QLatin1String("ftdi") ? QStringLiteral("/dev/ttyUSB0")
                                             : QStringLiteral("/dev/ttyACM0");
-}
-
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 QByteArray pattern(int size) {
@@ -68,7 +62,7 @@ public:
     GadgetEnd& operator=(const GadgetEnd&) = delete;
 
     // What arrives until count bytes came or ms passed with nothing new.
-    QByteArray take(qsizetype count, int ms = 1000) {
+    QByteArray take(qsizetype count, int ms = 5000) {
         QByteArray got;
         QElapsedTimer quiet;
         quiet.start();
@@ -159,7 +153,24 @@ class KernelUsbSerialTest : public QObject {
             Guest::askHost("plug-ftdi");
         else
             acm->plug();
-        return Guest::waitFor(nodeOf(adapter), true, 5000);
+        return Guest::waitFor(nodeOf(adapter), true, 20000);
+    }
+    // A node just made may refuse its first opens, as the driver finishes
+    // setting the device up: tried again for a few seconds.
+    static bool opens(TCustomComPort& port) {
+        QString message;
+        QElapsedTimer clock;
+        clock.start();
+        while (raisedCode([&] { port.Open(); }, &message) != 0) {
+            if (clock.elapsed() > 5000) {
+                std::printf("@@WAITED %lld ms for %s to open: %s\n",
+                            static_cast<long long>(clock.elapsed()), qPrintable(port.Port()),
+                            qPrintable(message));
+                return false;
+            }
+            QTest::qWait(100);
+        }
+        return true;
     }
     void configure(TCustomComPort& port, const QString& adapter) {
         PortMap::map(portName, nodeOf(adapter));
@@ -170,13 +181,21 @@ class KernelUsbSerialTest : public QObject {
 private slots:
     void initTestCase() {
         if (!Guest::inMachine())
-            QSKIP("runs only inside the virtual machine of scripts/kernel-test");
+            QSKIP(Guest::NotInMachine);
         acm = std::make_unique<Guest::UsbGadget>(Guest::UsbGadget::Acm);
         QVERIFY(acm->made() && plug(QStringLiteral("acm")));
-        QVERIFY(Guest::waitFor(QStringLiteral("/dev/ttyGS0"), true, 5000));
-        QVERIFY(Guest::waitFor(nodeOf(QStringLiteral("ftdi")), true, 5000));
+        QVERIFY(Guest::waitFor(QStringLiteral("/dev/ttyGS0"), true, 20000));
+        QVERIFY(Guest::waitFor(nodeOf(QStringLiteral("ftdi")), true, 20000));
     }
     void cleanupTestCase() { acm.reset(); }
+    void init() { Guest::testStarts(); }
+    // A test that failed half-way leaves the adapters plugged in for the next.
+    void cleanup() {
+        Guest::testEnds();
+        for (const char* adapter : {"ftdi", "acm"})
+            if (!QFileInfo::exists(nodeOf(adapter)))
+                QVERIFY(plug(adapter));
+    }
 
     // The ports "Portas do sistema" lists are the ttys with a device behind
     // them, whatever their drivers call them: not the gadget side, the
@@ -209,7 +228,7 @@ private slots:
         configure(port, adapter);
         int empties = 0;
         port.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
-        port.Open();
+        QVERIFY(opens(port));
         QVERIFY(port.Signals().Contains(csCTS));
         const QByteArray block = pattern(4096);
         QCOMPARE(port.Write(block.constData(), int(block.size())), int(block.size()));
@@ -220,7 +239,7 @@ private slots:
         QByteArray back(block.size(), 0);
         QCOMPARE(port.Read(back.data(), int(back.size())), int(back.size()));
         QCOMPARE(back, block);
-        QTRY_COMPARE(empties, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(empties, 1, 10000);
 
         // An idle adapter lets its event thread sleep.
         QTest::qWait(300);
@@ -250,38 +269,39 @@ private slots:
         configure(port, adapter);
         LossRecord record(port);
         ComPortAccess access(port, [&] { ++record.lineLost; });
-        port.Open();
+        QVERIFY(opens(port));
         QElapsedTimer clock;
         clock.start();
         if (during == QLatin1String("idle"))
             unplug(adapter);
         else
             QVERIFY(endedByTheUnplug(access, adapter, during));
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-        QTRY_COMPARE(record.errors, QList<TComErrors>{TComErrors{ceIO}});
+        // Far from the 12 s a read waits for a reply that never comes.
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(record.errors, QList<TComErrors>{TComErrors{ceIO}}, 10000);
         QCOMPARE(record.lineLost, during == QLatin1String("idle") ? 0 : 1);
-        const double cpu = cpuSeconds();
+        const Guest::CpuWatch cpu;
         const qint64 wakeups = eventThreadWakeups();
-        QTest::qWait(500);
-        QVERIFY2(cpuSeconds() - cpu < 0.1, "the port spins after the unplug");
+        QTest::qWait(1000);
+        QVERIFY2(cpu.spinning().isEmpty(), qPrintable(cpu.spinning()));
         QVERIFY(eventThreadWakeups() - wakeups <= 1);
         QCOMPARE(record.errors.size(), 1);
         QCOMPARE(record.shown, QStringList{});
         clock.restart();
         port.Close();
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
 
         // Closed at once, the node comes back as it was, and the serial
         // dialog's watch sees it.
         gadget.reset();
-        QVERIFY(Guest::waitFor(nodeOf(adapter), false, 5000));
+        QVERIFY(Guest::waitFor(nodeOf(adapter), false, 20000));
         TDeviceReturn back;
         QSignalSpy present(&back, &TDeviceReturn::present);
         back.watch(nodeOf(adapter));
         QVERIFY(plug(adapter));
-        QTRY_VERIFY_WITH_TIMEOUT(!present.isEmpty(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!present.isEmpty(), 5000);
         gadget = std::make_unique<GadgetEnd>();
-        port.Open();
+        QVERIFY(opens(port));
         QCOMPARE(port.Write("back", 4), 4);
         if (adapter == QLatin1String("acm"))
             gadget->give(gadget->take(4));
@@ -308,7 +328,7 @@ private slots:
         configure(port, QStringLiteral("acm"));
         port.Timeouts().SetWriteTotalMultiplier(0);
         port.Timeouts().SetWriteTotalConstant(300);
-        port.Open();
+        QVERIFY(opens(port));
         const QByteArray data = pattern(256 * 1024);
         int sent = port.Write(data.constData(), int(data.size()));
         QVERIFY2(sent > 0 && sent < data.size(), qPrintable(QString::number(sent)));
@@ -318,15 +338,16 @@ private slots:
             port.Close();
             std::printf("close with %d bytes pending on ttyACM0: %lld ms\n", sent,
                         static_cast<long long>(clock.elapsed()));
-            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+            // The kernel would wait 30 s.
+            QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
             // What the close discarded leaves the gadget's side stuck until
             // it is plugged in again.
-            QVERIFY(acm->unplug() && Guest::waitFor(nodeOf(QStringLiteral("acm")), false, 5000));
+            QVERIFY(acm->unplug() && Guest::waitFor(nodeOf(QStringLiteral("acm")), false, 20000));
             QVERIFY(plug(QStringLiteral("acm")));
             return;
         }
         QByteArray arrived;
-        std::thread reader([&] { arrived = gadget.take(data.size(), 3000); });
+        std::thread reader([&] { arrived = gadget.take(data.size(), 5000); });
         for (int turn = 0; turn < 100 && sent < data.size(); ++turn)
             sent += port.Write(data.constData() + sent, int(data.size()) - sent);
         reader.join();
@@ -355,7 +376,7 @@ private:
         bool lost = false;
         QElapsedTimer clock;
         clock.start();
-        while (!lost && clock.elapsed() < 3000) {
+        while (!lost && clock.elapsed() < 15000) {
             try {
                 if (reading)
                     access.Read(buffer.data(), int(buffer.size()));

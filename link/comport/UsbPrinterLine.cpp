@@ -1,0 +1,365 @@
+#include "link/comport/UsbPrinterLine.h"
+
+#include "link/printernode/PrinterNode.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// How often the printer's status is read while the line is open: each read
+// is a control transfer the printer answers.
+constexpr long statusPeriodMs = 400;
+// The input queue holds at most this much; the rest waits in the printer.
+constexpr int inputLimit = 64 * 1024;
+
+int msUntil(Clock::time_point until) {
+    if (until == Clock::time_point::max())
+        return -1;
+    const auto now = Clock::now();
+    if (until <= now)
+        return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+    return ms > 1 << 30 ? 1 << 30 : int(ms);
+}
+
+void drainCounter(int fd) {
+    uint64_t count = 0;
+    [[maybe_unused]] const auto n = ::read(fd, &count, sizeof count);
+}
+
+void watch(int pollFd, int fd, uint32_t events) {
+    epoll_event e{};
+    e.events = events;
+    e.data.fd = fd;
+    epoll_ctl(pollFd, EPOLL_CTL_ADD, fd, &e);
+}
+} // namespace
+
+bool UsbPrinterLine::isUsbPrinter(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode) &&
+           PrinterNode::isUsbPrinter(st.st_rdev);
+}
+
+std::unique_ptr<SerialLine> UsbPrinterLine::open(const QString& device, int& winError) {
+    Descriptors fds;
+    fds.node =
+        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fds.node < 0) {
+        winError = WinError::FromErrno(errno);
+        return nullptr;
+    }
+    const int status = PrinterNode::status(fds.node);
+    winError = status < 0 ? WinError::InvalidFunction : 0;
+    if (!winError) {
+        fds.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        fds.arrived = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        fds.tick = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+        fds.poll = epoll_create1(EPOLL_CLOEXEC);
+        const itimerspec every{{0, statusPeriodMs * 1000000L}, {0, statusPeriodMs * 1000000L}};
+        if (fds.wake < 0 || fds.arrived < 0 || fds.tick < 0 || fds.poll < 0 ||
+            timerfd_settime(fds.tick, 0, &every, nullptr) != 0)
+            winError = WinError::FromErrno(errno);
+    }
+    if (winError) {
+        for (const int fd : {fds.node, fds.wake, fds.arrived, fds.tick, fds.poll})
+            if (fd >= 0)
+                ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<SerialLine>(new UsbPrinterLine(fds, status));
+}
+
+UsbPrinterLine::UsbPrinterLine(const Descriptors& fds, int status)
+    : fds_(fds), cts_(PrinterNode::ready(status)) {
+    watch(fds_.poll, fds_.wake, EPOLLIN);
+    watch(fds_.poll, fds_.tick, EPOLLIN);
+    // Edge-triggered: a reply is announced once, however long it waits unread.
+    watch(fds_.poll, fds_.node, EPOLLIN | EPOLLET);
+}
+
+UsbPrinterLine::~UsbPrinterLine() {
+    for (const int fd : {fds_.node, fds_.poll, fds_.tick, fds_.arrived, fds_.wake})
+        ::close(fd);
+}
+
+int UsbPrinterLine::SetupComm(int inputSize, int) {
+    inputSize_ = inputSize > 0 ? inputSize : 1;
+    return 0;
+}
+
+// A printer on USB has no line to set.
+int UsbPrinterLine::SetCommState(const TDCB&) {
+    return 0;
+}
+
+int UsbPrinterLine::SetCommTimeouts(const TCommTimeouts& timeouts) {
+    timeouts_ = timeouts;
+    return 0;
+}
+
+void UsbPrinterLine::wake() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(fds_.wake, &one, sizeof one);
+}
+
+void UsbPrinterLine::CancelWait() {
+    cancel_ = true;
+    wake();
+}
+
+void UsbPrinterLine::hangUp() {
+    {
+        std::lock_guard lock(sampleMutex_);
+        hangUpLocked();
+    }
+    wake();
+}
+
+void UsbPrinterLine::hangUpLocked() {
+    if (hungUp_.exchange(true))
+        return;
+    errors_.Include(ceIO);
+    pending_ |= TComEvents{evError, evCTS, evDSR, evRLSD};
+}
+
+int UsbPrinterLine::failed(int err) {
+    if (WinError::DeviceGone(err))
+        hangUp();
+    return WinError::FromLineErrno(err);
+}
+
+// Each write() hands the driver one block, which it passes to the printer;
+// the next is refused until the printer has taken it. What the driver took
+// counts as written, so that a sender sends again exactly what it did not.
+int UsbPrinterLine::Write(const char* data, int count, int& written) {
+    written = 0;
+    if (hungUp_)
+        return WinError::IoDevice;
+    if (count <= 0)
+        return 0;
+    const auto deadline = TransferDeadlines::ForWrite(timeouts_, count, Clock::now()).Total();
+    bool timedOut = false;
+    while (written < count && !timedOut) {
+        const ssize_t n = PrinterNode::offer(fds_.node, data + written, size_t(count - written));
+        if (n < 0)
+            return failed(errno);
+        written += int(n);
+        if (n == 0 && PrinterNode::waitTaken(fds_.node, msUntil(deadline)) < 0)
+            return failed(EIO);
+        timedOut = n == 0 && Clock::now() >= deadline;
+    }
+    // Sent: the printer has taken the last block, or the time is up.
+    if (!timedOut && PrinterNode::waitTaken(fds_.node, msUntil(deadline)) < 0)
+        return failed(EIO);
+    txEmptyDue_ = true;
+    wake();
+    return 0;
+}
+
+int UsbPrinterLine::pullLocked() {
+    int moved = 0;
+    char buffer[4096];
+    while (input_.size() < inputLimit) {
+        const ssize_t n = ::read(fds_.node, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A printer with no way back (usblp refuses its reads) never replies.
+        if (n < 0 && errno != EAGAIN && errno != EINVAL)
+            return -1;
+        // usblp reads 0 for an empty reply from the printer, not an end.
+        if (n <= 0)
+            break;
+        input_.append(buffer, int(n));
+        moved += int(n);
+    }
+    return moved;
+}
+
+int UsbPrinterLine::take(char* data, int count, int& got) {
+    std::lock_guard lock(inputMutex_);
+    if (input_.size() < count && pullLocked() < 0)
+        return errno;
+    got = int(std::min<qsizetype>(count, input_.size()));
+    std::copy_n(input_.constData(), got, data);
+    input_.remove(0, got);
+    return 0;
+}
+
+int UsbPrinterLine::Read(char* data, int count, int& read) {
+    read = 0;
+    if (hungUp_)
+        return WinError::IoDevice;
+    const auto start = Clock::now();
+    const auto deadlines = TransferDeadlines::ForRead(timeouts_, count, start);
+    auto last = start;
+    while (read < count) {
+        drainCounter(fds_.arrived);
+        int got = 0;
+        if (const int err = take(data + read, count - read, got))
+            return failed(err);
+        if (got > 0) {
+            read += got;
+            last = Clock::now();
+            continue;
+        }
+        const int ms = msUntil(deadlines.ReadUntil(read, last));
+        if (ms == 0)
+            break;
+        // The reply comes through the node, or the event thread queued it.
+        pollfd p[2] = {{fds_.node, POLLIN, 0}, {fds_.arrived, POLLIN, 0}};
+        if (::poll(p, 2, ms) < 0 && errno != EINTR)
+            return failed(errno);
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+            return failed(EIO);
+    }
+    return 0;
+}
+
+int UsbPrinterLine::ReadWaiting(char* data, int count, int& read) {
+    read = 0;
+    if (hungUp_)
+        return WinError::IoDevice;
+    const int err = take(data, count, read);
+    return err ? failed(err) : 0;
+}
+
+int UsbPrinterLine::InputWaiting(int& count) {
+    count = 0;
+    if (hungUp_)
+        return 0;
+    int err = 0;
+    {
+        std::lock_guard lock(inputMutex_);
+        if (pullLocked() < 0)
+            err = errno;
+        count = int(input_.size());
+    }
+    // A device gone is a hang-up, reported as such, not a failed query.
+    if (WinError::DeviceGone(err))
+        hangUp();
+    return err && !WinError::DeviceGone(err) ? WinError::FromErrno(err) : 0;
+}
+
+int UsbPrinterLine::ClearError(TComErrors& errors, int& inputCount) {
+    {
+        std::lock_guard lock(sampleMutex_);
+        errors = std::exchange(errors_, TComErrors());
+    }
+    return InputWaiting(inputCount);
+}
+
+// Nothing waits on this side to be sent; what the printer has not read yet
+// is its own. Input is dropped here and in the driver.
+int UsbPrinterLine::Purge(bool, bool input) {
+    if (hungUp_ || !input)
+        return 0;
+    std::lock_guard lock(inputMutex_);
+    input_.clear();
+    pullLocked();
+    input_.clear();
+    return 0;
+}
+
+int UsbPrinterLine::ModemStatus(TComSignals& lines) {
+    lines = {};
+    if (hungUp_)
+        return 0;
+    lines = cts_ ? TComSignals{csCTS, csDSR, csRLSD} : TComSignals{csDSR, csRLSD};
+    return 0;
+}
+
+TComEvents UsbPrinterLine::WaitEvents(TComEvents mask) {
+    for (;;) {
+        if (cancel_.exchange(false))
+            return {};
+        TComEvents events;
+        {
+            std::lock_guard lock(sampleMutex_);
+            if (txEmptyDue_.exchange(false))
+                pending_.Include(evTxEmpty);
+            events = std::exchange(pending_, TComEvents()) & mask;
+        }
+        if (!events.Empty())
+            return events;
+        waitForActivity();
+    }
+}
+
+// Sleeps until a wake-up, the status timer or the node; a line that hung up
+// leaves only the wake-up in the set.
+void UsbPrinterLine::waitForActivity() {
+    if (hungUp_ && !unwatched_) {
+        epoll_ctl(fds_.poll, EPOLL_CTL_DEL, fds_.node, nullptr);
+        epoll_ctl(fds_.poll, EPOLL_CTL_DEL, fds_.tick, nullptr);
+        unwatched_ = true;
+    }
+    epoll_event ready[3] = {};
+    const int n = epoll_wait(fds_.poll, ready, 3, -1);
+    if (n < 0 && errno != EINTR) {
+        hangUp();
+        return;
+    }
+    for (int i = 0; i < n && !hungUp_; ++i) {
+        if (ready[i].data.fd == fds_.wake) {
+            drainCounter(fds_.wake);
+        } else if (ready[i].data.fd == fds_.tick) {
+            drainCounter(fds_.tick);
+            readStatus();
+        } else if (ready[i].events & (EPOLLHUP | EPOLLERR)) {
+            hangUp();
+        } else {
+            readInput();
+        }
+    }
+}
+
+void UsbPrinterLine::readStatus() {
+    const int status = PrinterNode::status(fds_.node);
+    if (status < 0) {
+        if (WinError::DeviceGone(errno))
+            hangUp();
+        return;
+    }
+    if (cts_.exchange(PrinterNode::ready(status)) != PrinterNode::ready(status)) {
+        std::lock_guard lock(sampleMutex_);
+        pending_.Include(evCTS);
+    }
+}
+
+// Queues what arrived, so that the count of waiting bytes is known, and
+// tells a read waiting for it.
+void UsbPrinterLine::readInput() {
+    int before = 0, after = 0, moved = 0, err = 0;
+    {
+        std::lock_guard lock(inputMutex_);
+        before = int(input_.size());
+        moved = pullLocked();
+        err = moved < 0 ? errno : 0;
+        after = int(input_.size());
+    }
+    if (moved < 0) {
+        if (WinError::DeviceGone(err))
+            hangUp();
+        return;
+    }
+    if (moved == 0)
+        return;
+    const uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(fds_.arrived, &one, sizeof one);
+    const int full = inputSize_ * 8 / 10;
+    std::lock_guard lock(sampleMutex_);
+    pending_.Include(evRxChar);
+    if (after >= full && before < full)
+        pending_.Include(evRx80Full);
+}

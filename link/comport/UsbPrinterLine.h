@@ -1,0 +1,87 @@
+#pragma once
+
+#include "link/comport/SerialLine.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+// A USB printer (the usblp driver's /dev/usb/lpN) as a serial line both ways.
+// Bytes go to the printer as the parallel side hands them over: the node is
+// non-blocking, a printer still busy with the last block takes nothing more
+// (EAGAIN), and a write counts exactly what the driver took. The printer's
+// replies are read from the node into the line's own input queue, which
+// gives the component its count of waiting bytes.
+//
+// There are no line settings and no modem lines. CTS reads on while the
+// printer is selected, with paper and no error, as its status says; the
+// event thread reads that status every 400 ms while the line is open, and
+// reports a change as a tty reports its lines. DSR and RLSD read on while the
+// printer is there. A printer that is not ready takes nothing, so CTS flow
+// control needs nothing more here. A printer unplugged is the line's hang-up.
+class UsbPrinterLine : public SerialLine {
+public:
+    // Whether the device at path is a USB printer's node.
+    static bool isUsbPrinter(const QString& path);
+    // Opens the node (usblp lets one program have it at a time: another
+    // opener is refused as access denied) and reads the status once.
+    static std::unique_ptr<SerialLine> open(const QString& device, int& winError);
+    ~UsbPrinterLine() override;
+
+    int SetupComm(int inputSize, int outputSize) override;
+    int SetCommState(const TDCB& dcb) override;
+    int SetCommTimeouts(const TCommTimeouts& timeouts) override;
+    int Write(const char* data, int count, int& written) override;
+    int Read(char* data, int count, int& read) override;
+    int Purge(bool output, bool input) override;
+    int ModemStatus(TComSignals& lines) override;
+    int InputWaiting(int& count) override;
+    int ClearError(TComErrors& errors, int& inputCount) override;
+    int ReadWaiting(char* data, int count, int& read) override;
+    TComEvents WaitEvents(TComEvents mask) override;
+    void CancelWait() override;
+
+private:
+    struct Descriptors {
+        int node = -1;
+        int wake = -1;    // eventfd: a cancel or a finished write for the event thread
+        int arrived = -1; // eventfd: the event thread queued input a read waits for
+        int tick = -1;    // timerfd: the next status read
+        int poll = -1;    // the event thread's epoll set
+    };
+    UsbPrinterLine(const Descriptors& fds, int status);
+
+    // Moves what the node has into the input queue, up to its limit; the
+    // bytes moved, or -1 with errno set. Caller holds inputMutex_.
+    int pullLocked();
+    // Takes up to count queued bytes (pulling first); an errno on failure.
+    int take(char* data, int count, int& got);
+    int failed(int err);
+    void wake();
+    void hangUp();
+    void hangUpLocked();
+    // The event thread's: what woke it, kept in pending_.
+    void waitForActivity();
+    void readStatus();
+    void readInput();
+
+    const Descriptors fds_;
+    std::atomic<bool> hungUp_{false};
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> txEmptyDue_{false};
+    std::atomic<bool> cts_;
+    std::atomic<int> inputSize_{1024};
+    TCommTimeouts timeouts_;
+    // The event thread's own: the node and the timer have left its epoll set.
+    bool unwatched_ = false;
+
+    std::mutex inputMutex_;
+    QByteArray input_;
+
+    std::mutex sampleMutex_;
+    TComErrors errors_;
+    TComEvents pending_;
+};
