@@ -13,6 +13,12 @@
 namespace {
 
 constexpr qsizetype MaxCommandLength = 256;
+// What Qt reads ahead of the commands acted on: the rest waits in the socket.
+constexpr qsizetype ReadAhead = 4 * MaxCommandLength;
+// Answers a client has not read: no more of its lines are read beyond this,
+// so a client that never reads is held by its own socket, not by our memory.
+constexpr qint64 MaxUnreadAnswers = 64 * 1024;
+const char* const SkippingLine = "skippingLine";
 
 QString styleName(PrintStyle style) {
     if (style.wide)
@@ -76,22 +82,40 @@ bool PrinterControl::listen(const QString& path, QString* error) {
 
 void PrinterControl::accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        socket->setReadBufferSize(ReadAhead);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readable(socket); });
+        // Queued: flush() inside readable() reports bytes written too.
+        connect(
+            socket, &QLocalSocket::bytesWritten, this, [this, socket] { readable(socket); },
+            Qt::QueuedConnection);
     }
 }
 
+// A line longer than a command can be is refused whole: its answer is one
+// error, and what follows it up to its line end is dropped unread.
 void PrinterControl::readable(QLocalSocket* socket) {
-    while (socket->canReadLine()) {
-        const QString line = QString::fromUtf8(socket->readLine(MaxCommandLength)).trimmed();
-        socket->write(run(line).toUtf8() + '\n');
+    while (socket->bytesToWrite() < MaxUnreadAnswers) {
+        const bool skipping = socket->property(SkippingLine).toBool();
+        if (socket->canReadLine()) {
+            const QByteArray line = socket->readLine();
+            socket->setProperty(SkippingLine, false);
+            if (skipping)
+                continue;
+            socket->write(line.size() > MaxCommandLength
+                              ? QByteArray("erro: linha longa demais\n")
+                              : run(QString::fromUtf8(line).trimmed()).toUtf8() + '\n');
+        } else if (socket->bytesAvailable() > MaxCommandLength) {
+            socket->skip(socket->bytesAvailable());
+            socket->setProperty(SkippingLine, true);
+            if (!skipping)
+                socket->write("erro: linha longa demais\n");
+        } else {
+            break;
+        }
     }
     // At once: a script that sent its line and closed its side still gets the answer.
     socket->flush();
-    if (socket->bytesAvailable() > MaxCommandLength) {
-        socket->write("erro: linha longa demais\n");
-        socket->disconnectFromServer();
-    }
 }
 
 QString PrinterControl::run(const QString& line) {

@@ -3,8 +3,8 @@
 // the terminal's path (and links it where --link says), logs what it
 // receives and replies, takes panel commands on --control, optionally shows
 // the printer's window, and writes the paper as text, as PNG pages and the
-// log as JSON Lines on "save" and when it ends (Ctrl+C, SIGTERM, or the
-// window closed).
+// log as JSON Lines on "save" and when it ends (Ctrl+C, SIGTERM, SIGHUP, or
+// the window closed).
 #include "sim/HexDump.h"
 #include "sim/LogOutput.h"
 #include "sim/PaperSpool.h"
@@ -120,13 +120,24 @@ struct PrinterOptions {
     double linesPerSecond = VirtualPrinter::DefaultLinesPerSecond;
 };
 
-// A link is only ever put where nothing but an old link is.
+// A link is only ever put where nothing is, or over the link a printer that
+// has ended left behind: one to a terminal that no longer exists. A user's
+// own link is never replaced, nor the link of a printer still running.
 void checkLink(const QString& path) {
     const QFileInfo info(path);
     if (info.exists() && !info.isSymLink())
         refuse(QStringLiteral("--link %1: exists and is not a symbolic link").arg(path));
-    if (info.isSymLink())
-        return;
+    if (info.isSymLink()) {
+        const QString target = info.symLinkTarget();
+        if (!target.startsWith(QLatin1String("/dev/pts/")))
+            refuse(QStringLiteral("--link %1: leads to %2, not a link to a terminal left by "
+                                  "a printer")
+                       .arg(path, target));
+        if (QFileInfo::exists(target))
+            refuse(QStringLiteral("--link %1: the terminal %2 it leads to is in use, perhaps "
+                                  "by another printer")
+                       .arg(path, target));
+    }
     checkWritable(QStringLiteral("link"), path);
 }
 
@@ -200,7 +211,9 @@ private:
     std::unique_ptr<PrinterEvents> events_;
 };
 
-// The terminal's path where scripts find it, also after a printer was killed.
+// The terminal's path where scripts find it, also after a printer was killed
+// (checkLink has made sure an old link there is such a printer's). A printer
+// started at the same moment with the same link makes symlink() fail.
 bool makeLink(const QString& link, const QString& target) {
     if (QFileInfo(link).isSymLink())
         QFile::remove(link);
@@ -249,8 +262,9 @@ int main(int argc, char* argv[]) {
         refuse(QStringLiteral("pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     QSocketNotifier stop(stopPipe[0], QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
+    // A closed terminal or a session's end (SIGHUP) ends it as SIGTERM does.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, requestStop);
 
     std::unique_ptr<VirtualPrinterWindow> printerWindow;
     if (options.window) {
