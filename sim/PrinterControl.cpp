@@ -147,7 +147,7 @@ QString PrinterControl::run(const QString& line) {
     if (verb == QLatin1String("tear"))
         return alone([this] { printer_->clearPaper(); });
     if (verb == QLatin1String("state") && words.size() == 1)
-        return QString::fromUtf8(state(*printer_));
+        return QString::fromUtf8(state());
     if (verb == QLatin1String("save") && words.size() == 1) {
         const QString failed = save_();
         return failed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("erro: ") + failed;
@@ -155,11 +155,16 @@ QString PrinterControl::run(const QString& line) {
     return QStringLiteral("erro: comando desconhecido: %1").arg(line);
 }
 
-QByteArray PrinterControl::state(const VirtualPrinter& p) {
+void PrinterControl::addState(const QString& key, std::function<QJsonValue()> part) {
+    parts_.append({key, std::move(part)});
+}
+
+QByteArray PrinterControl::state() const {
+    const VirtualPrinter& p = *printer_;
     const QJsonObject buffer{{QStringLiteral("fill"), p.bufferFill()},
                              {QStringLiteral("size"), p.bufferSize()},
                              {QStringLiteral("lost"), p.lostBytes()}};
-    const QJsonObject state{
+    QJsonObject state{
         {QStringLiteral("model"), p.model() == PrinterModel::Compatible ? "compatible" : "dual"},
         {QStringLiteral("paper"), p.paperOut() ? "out" : "in"},
         {QStringLiteral("offline"), p.offline()},
@@ -175,5 +180,7 @@ QByteArray PrinterControl::state(const VirtualPrinter& p) {
         {QStringLiteral("rts"), p.rtsSignalling()},
         {QStringLiteral("buffer"), buffer},
     };
+    for (const auto& [key, part] : parts_)
+        state.insert(key, part());
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
 }

@@ -22,7 +22,7 @@ constexpr qsizetype ReadChunk = 512;
 // One turn of the event loop takes no more than this from the terminal, so
 // timers, the control socket and signals wait for a few milliseconds at most.
 constexpr qsizetype TurnBytes = 16 * 1024;
-constexpr qint64 TurnMs = 20;
+constexpr qint64 TurnMs = 10;
 // What a program wrote before it closed the terminal is kept, up to this much
 // and for as long as the terminal goes on passing it on.
 constexpr qsizetype MaxClosedBytes = 1 << 20;

@@ -46,6 +46,8 @@ public:
     bool open(QString* error);
     // The terminal's path, for example /dev/pts/3.
     QString path() const { return path_; }
+    // Whether a program has the terminal open.
+    bool inUse() const { return openers_ > 0; }
 
     // How long a reply of this many bytes waits for the host: the interface's
     // write time-out, 1000 ms and 100 ms per byte.

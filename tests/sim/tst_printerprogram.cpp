@@ -20,6 +20,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -451,6 +452,103 @@ void runStep(ScriptedPrinter& printer, const Step& step, const QString& folder) 
     }
 }
 
+// Receipts a Python script and the expected text build alike: lines of 48
+// characters at most, so that each prints as one line.
+QString numberedLines(int count, int width) {
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += QStringLiteral("%1 %2\n").arg(i, 5, 10, QLatin1Char('0')).arg(QString(width, 'x'));
+    return text;
+}
+
+// tellumo-printer on the network, driven by clients nobody here wrote:
+// pyserial's RFC 2217 client, and a plain socket on the raw port.
+template <typename Row> void pythonRows(const Row& row) {
+    const QStringList rfc2217{"--rfc2217", "127.0.0.1:0", "--speed", "0"};
+    const auto python = [](const char* script) { return Step{Step::Python, script, {}}; };
+    row("pyserial over RFC 2217: 9600 8N1 acknowledged, CTS follows the panel, a receipt whole",
+        rfc2217, {python(R"(
+p = rfc2217(baudrate=9600)
+s = state()['rfc2217']
+assert s['settings'] == '9600,8N1' and s['client'], s
+assert p.cts and p.dsr and p.cd
+for command, cts in (('paper out', False), ('paper in', True), ('offline on', False),
+                     ('offline off', True)):
+    assert ask(command) == 'ok'
+    assert until(lambda: p.cts == cts), command
+p.write(b''.join(b'%05d %s\n' % (i, b'x' * 20) for i in range(300)))
+p.close()
+assert until(lambda: state()['rfc2217']['client'] is None, 10)
+)")},
+        numberedLines(300, 20));
+    row("pyserial with hardware flow control: 64 kB written during paper out are held, then "
+        "printed whole",
+        rfc2217, {python(R"(
+p = rfc2217(baudrate=9600, rtscts=True)
+assert ask('paper out') == 'ok' and until(lambda: not p.cts)
+writer = threading.Thread(target=lambda: p.write(
+    b''.join(b'%05d %s\n' % (i, b'x' * 41) for i in range(1366))))
+writer.start()
+time.sleep(1)
+buffer = state()['buffer']
+assert buffer['fill'] == 0 and buffer['lost'] == 0, buffer
+assert ask('paper in') == 'ok'
+writer.join(30)
+p.close()
+assert until(lambda: state()['rfc2217']['client'] is None, 30)
+)")},
+        numberedLines(1366, 41));
+    row("pyserial at 19200 bit/s on a 9600 bit/s printer: line noise, one line-mismatch",
+        rfc2217 + QStringList{"--events", "EVENTS"}, {python(R"(
+p = rfc2217(baudrate=19200)
+p.write(b'ruido\n' * 10)
+time.sleep(0.3)
+p.write(b'mais\n')
+assert until(lambda: state()['rfc2217']['noise'] == 65, 5), state()
+p.close()
+assert ask('save') == 'ok'
+events = open(os.environ['FOLDER'] + '/events.jsonl').read()
+assert events.count('"name":"line-mismatch"') == 1, events
+assert '"client":"19200,8N1","printer":"9600,8N1"' in events, events
+)")},
+        "");
+    row("a raw TCP client prints and is answered; the next one waits until it closes",
+        {"--listen", "0", "--speed", "0"}, {python(R"(
+port = int(state()['listen']['address'].rsplit(':', 1)[1])
+first = socket.create_connection(('127.0.0.1', port))
+second = socket.create_connection(('127.0.0.1', port))
+second.sendall(b'second\n')
+first.sendall(b'first\n\x1bv')
+assert first.recv(9) == b'\x06PLF110VN'
+time.sleep(0.3)
+assert state()['listen']['client'] == '127.0.0.1:%d' % first.getsockname()[1], state()
+first.close()
+assert until(lambda: state()['listen']['client'] == '127.0.0.1:%d' % second.getsockname()[1])
+second.close()
+assert until(lambda: state()['listen']['client'] is None)
+)")},
+        "first\nsecond\n");
+    row("a raw TCP client that pours bytes without pause delays neither the panel nor the end",
+        {"--listen", "0", "--speed", "0"},
+        {python(R"(
+port = int(state()['listen']['address'].rsplit(':', 1)[1])
+flood = socket.create_connection(('127.0.0.1', port))
+def pour():
+    try:
+        while True:
+            flood.sendall(b'receipt line ' * 1000)
+    except OSError:
+        pass
+threading.Thread(target=pour, daemon=True).start()
+time.sleep(1)
+for _ in range(3):
+    start = time.monotonic()
+    assert state()['listen']['client']
+    assert time.monotonic() - start < 1, time.monotonic() - start
+)"),
+         {Step::Signal, "TERM", "3000"}},
+        {});
+}
 } // namespace
 
 Q_DECLARE_METATYPE(Step)
@@ -463,11 +561,27 @@ class PrinterProgramTest : public QObject {
 
 public:
     ~PrinterProgramTest() override {
-        if (liveTerminal >= 0)
-            ::close(liveTerminal);
+        for (const int fd : {liveTerminal, busySocket})
+            if (fd >= 0)
+                ::close(fd);
     }
 
 private:
+    int busySocket = -1;
+
+    // A TCP port on the loopback address that something listens on.
+    int busyPort() {
+        busySocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(busySocket, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(busySocket, 1);
+        ::getsockname(busySocket, reinterpret_cast<sockaddr*>(&address), &size);
+        return ntohs(address.sin_port);
+    }
+
     // A link such as another running printer's: to a terminal that is open.
     QString livePrinterLink() {
         if (liveTerminal < 0)
@@ -542,6 +656,13 @@ private slots:
             << QStringList{"--link", usersLink} << 2 << "not a link to a terminal";
         QTest::newRow("--link onto a link to a terminal in use")
             << QStringList{"--link", livePrinterLink()} << 2 << "in use";
+        QTest::newRow("--listen on a port in use")
+            << QStringList{"--listen", QStringLiteral("127.0.0.1:%1").arg(busyPort())} << 2
+            << "--listen 127.0.0.1:";
+        QTest::newRow("--rfc2217 with a host name")
+            << QStringList{"--rfc2217", "printer.example:2217"} << 2 << "HOST an IP address";
+        QTest::newRow("--line with 9 data bits")
+            << QStringList{"--line", "9600,9N1"} << 2 << "--line 9600,9N1: give RATE,DPS";
         QTest::newRow("--control into a missing folder")
             << QStringList{"--control", missing + ".sock"} << 2 << "does not exist";
         QTest::newRow("--events into a missing folder")
@@ -694,17 +815,17 @@ private slots:
         row("a flood of requests nobody reads delays neither the panel nor the end", {},
             {{Step::Flood, {}, "5000"},
              {Step::Pause, {}, "1000"},
-             {Step::Prompt, "state", "500"},
-             {Step::Prompt, "state", "500"},
+             {Step::Prompt, "state", "1000"},
+             {Step::Prompt, "state", "1000"},
              {Step::Signal, "TERM", "3000"}},
             {});
         row("answers nobody reads stop the control socket reading", {},
-            {{Step::ControlFlood, {}, "1000"}, {Step::Prompt, "state", "500"}},
-            {});
+            {{Step::ControlFlood, {}, "1000"}, {Step::Prompt, "state", "1000"}}, {});
         row("a control line over the limit is refused whole", {},
             {control(QByteArray(255, 'x') + " paper out", "erro: linha longa demais"),
              control("state", "\"paper\":\"in\"")},
             {});
+        pythonRows(row);
         row("SIGHUP ends it as SIGTERM does", {},
             {writes("linha\n"), {Step::Pause, {}, "200"}, {Step::Signal, "HUP", "10000"}},
             "linha\n");
