@@ -1,9 +1,10 @@
 // tellumo-printer as receipt software's tests drive it: on its
 // pseudo-terminal at --speed 0, 1 MB of receipts with --text (throughput and
-// peak memory), and the 20000-byte sample to PNG pages (peak memory and the
-// time from the first byte written to "save" answered).
+// peak memory), and the 20000-byte sample to PNG pages (peak memory, the
+// time from the first byte written to "save" answered, and the pages' size).
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -137,6 +138,10 @@ int main(int argc, char* argv[]) {
         }
         std::printf("printer-png-sample-ms: %lld\n", clock.elapsed());
         std::printf("printer-png-sample-rss-mb: %.1f\n", peakMb(printer.process.processId()));
+        qint64 bytes = 0;
+        for (const QFileInfo& page : QDir(folder.path()).entryInfoList({"fita*.png"}))
+            bytes += page.size();
+        std::printf("printer-png-sample-kb: %.0f\n", bytes / 1024.0);
     }
     return 0;
 }

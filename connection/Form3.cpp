@@ -205,9 +205,7 @@ bool TForm3::connectPort(bool tellFailure) {
         showDisconnected();
         LinkState.SerialConnected = false;
         if (tellFailure)
-            Messages::warningBox(OpenFailure::withCause(
-                QStringLiteral(
-                    "Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta"),
+            Messages::warningBox(OpenFailure::serialBoxText(
                 OpenFailure::serialCause(PortMap::device(ComPort1->Port()))));
         return false;
     }

@@ -93,9 +93,8 @@ void TForm9::BitBtn1Click() {
     portIO.BasePort = base;
     portIO.OpenDriver();
     if (!portIO.ActiveHW()) {
-        Messages::warningBox(OpenFailure::withCause(
-            QStringLiteral("Não foi possível abrir o driver da porta paralela"),
-            OpenFailure::parallelCause(LptMap::device(portName()))));
+        Messages::warningBox(
+            OpenFailure::parallelBoxText(OpenFailure::parallelCause(LptMap::device(portName()))));
         return;
     }
     LinkState.LptBasePort = base;

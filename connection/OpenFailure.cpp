@@ -10,23 +10,22 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace OpenFailure {
 
 namespace {
 
 const QString Missing = QStringLiteral("dispositivo não encontrado");
-
-QString said(const QString& device, const QString& cause) {
-    return cause.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(device, cause);
-}
 
 // The group that may open the device, for the remedy; the usual one when the
 // device belongs to root's group, which no one should be added to.
@@ -38,6 +37,33 @@ QString groupOf(const struct stat& st, const char* usual) {
     return QString::fromLatin1(usual);
 }
 
+// Whether /etc/group lists the user in the group, which this process may not
+// have yet: a membership counts from the login after it was given.
+bool listedIn(const QString& groupName, const passwd* user) {
+    const group* g = ::getgrnam(groupName.toLocal8Bit().constData());
+    if (!g || !user)
+        return false;
+    if (user->pw_gid == g->gr_gid)
+        return true;
+    for (char** member = g->gr_mem; *member; ++member)
+        if (std::strcmp(*member, user->pw_name) == 0)
+            return true;
+    return false;
+}
+
+// Whether this process has the group already, so that the group is not
+// what it lacks.
+bool sessionHas(const QString& groupName) {
+    const group* g = ::getgrnam(groupName.toLocal8Bit().constData());
+    if (!g)
+        return false;
+    if (::getegid() == g->gr_gid)
+        return true;
+    std::vector<gid_t> groups(size_t(std::max(::getgroups(0, nullptr), 0)));
+    groups.resize(size_t(std::max(::getgroups(int(groups.size()), groups.data()), 0)));
+    return std::find(groups.begin(), groups.end(), g->gr_gid) != groups.end();
+}
+
 bool mayReadAndWrite(const QByteArray& path) {
     return ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0;
 }
@@ -47,27 +73,28 @@ QString errorText(int err) {
 }
 
 // Opens the terminal the way the serial port does, and tells what stops it.
-QString terminalCause(const QByteArray& path, const QString& noPermission) {
-    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+Cause terminalCause(const QString& device, const QString& noPermissionText) {
+    const int fd =
+        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         switch (errno) {
         case EBUSY:
             return {}; // held exclusively by another program
         case EACCES:
         case EPERM:
-            return noPermission;
+            return Cause::other(device, noPermissionText);
         case ENOENT:
         case ENODEV:
         case ENXIO:
         case EIO: // a serial device with no UART behind it
-            return Missing;
+            return Cause::other(device, Missing);
         default:
-            return errorText(errno);
+            return Cause::other(device, errorText(errno));
         }
     }
-    QString cause;
+    Cause cause;
     if (!::isatty(fd))
-        cause = QStringLiteral("não é um terminal serial");
+        cause = Cause::other(device, QStringLiteral("não é um terminal serial"));
     ::close(fd);
     return cause;
 }
@@ -79,7 +106,7 @@ QString sysfsPath(const QString& root, const QString& path) {
 const QString NoParallelPort = QStringLiteral("não é uma porta paralela");
 
 QString parallelNoPermission(const struct stat& st) {
-    return QStringLiteral("sem permissão: adicione o usuário ao grupo %1").arg(groupOf(st, "lp"));
+    return noPermission(groupOf(st, "lp"));
 }
 
 // A parportN node that is missing while the kernel has the port: ppdev,
@@ -96,63 +123,93 @@ QString missingParallelCause(const QString& root, const QString& device) {
 
 // lp's node is exclusive while open: whoever has it (CUPS printing a job)
 // holds the printer.
-QString lpNodeCause(const QString& node) {
+Cause lpNodeCause(const QString& node) {
     struct stat st {};
     if (::stat(QFile::encodeName(node).constData(), &st) != 0)
-        return said(node, Missing);
+        return Cause::other(node, Missing);
     if (!mayReadAndWrite(QFile::encodeName(node)))
-        return said(node, parallelNoPermission(st));
-    return said(node, QStringLiteral("em uso por outro programa, como o CUPS imprimindo: "
-                                     "aguarde o fim da impressão"));
+        return Cause::other(node, parallelNoPermission(st));
+    return Cause::inUse(node, QStringLiteral("em uso por outro programa, como o CUPS imprimindo: "
+                                             "aguarde o fim da impressão"));
 }
 
 // A port lp is registered on is reached through lp's node, so that node is
 // what failed.
-QString claimedPortCause(int port, const QString& root) {
+Cause claimedPortCause(int port, const QString& root) {
     if (!KernelPorts::drivers(port, root).contains(QLatin1String("lp")))
         return {}; // another program holds it through ppdev
     const QString node = KernelPorts::lpNode(port, root);
-    return node.isEmpty() ? QString() : lpNodeCause(node);
+    return node.isEmpty() ? Cause() : lpNodeCause(node);
+}
+
+QString boxText(const QString& firstLine, const Cause& cause) {
+    return cause.text.isEmpty() ? firstLine : firstLine + QLatin1Char('\n') + cause.text;
 }
 
 } // namespace
 
-QString serialCause(const QString& device) {
+Cause Cause::inUse(const QString& device, const QString& what) {
+    return {Kind::InUse, QStringLiteral("%1: %2").arg(device, what)};
+}
+
+Cause Cause::other(const QString& device, const QString& what) {
+    return {Kind::Other, QStringLiteral("%1: %2").arg(device, what)};
+}
+
+QString noPermission(const QString& group) {
+    const passwd* user = ::getpwuid(::geteuid());
+    const QString name =
+        user ? QString::fromLocal8Bit(user->pw_name) : qEnvironmentVariable("USER");
+    if (sessionHas(group)) // the device's own mode shuts the group out
+        return QStringLiteral("sem permissão para o usuário %1.").arg(name);
+    return noPermission(group, name, listedIn(group, user));
+}
+
+QString noPermission(const QString& group, const QString& user, bool listedInGroup) {
+    if (listedInGroup)
+        return QStringLiteral("sem permissão para o usuário %1.\n"
+                              "O usuário já está no grupo %2, mas a sessão começou antes: "
+                              "saia e entre de novo.")
+            .arg(user, group);
+    return QStringLiteral("sem permissão para o usuário %1.\n"
+                          "Adicione-o ao grupo %2 com o comando: sudo adduser %1 %2\n"
+                          "A entrada no grupo só vale depois de sair e entrar de novo na sessão.")
+        .arg(user, group);
+}
+
+Cause serialCause(const QString& device) {
     if (device.isEmpty() || device == QLatin1String(PortMap::VirtualDevice))
         return {};
     const QByteArray path = QFile::encodeName(device);
     struct stat st {};
     if (::stat(path.constData(), &st) != 0)
-        return said(device, errno == EACCES ? QStringLiteral("sem permissão") : Missing);
-    const QString noPermission =
-        QStringLiteral("sem permissão: adicione o usuário ao grupo %1").arg(groupOf(st, "dialout"));
+        return Cause::other(device, errno == EACCES ? QStringLiteral("sem permissão") : Missing);
+    const QString noPermissionText = noPermission(groupOf(st, "dialout"));
     if (!mayReadAndWrite(path))
-        return said(device, noPermission);
+        return Cause::other(device, noPermissionText);
     if (!S_ISCHR(st.st_mode))
-        return said(device, QStringLiteral("não é um terminal serial"));
+        return Cause::other(device, QStringLiteral("não é um terminal serial"));
     // Asked before the device is opened to look at it, which would raise
     // DTR and RTS under the holder.
     if (const std::optional<TtyHolder> holder =
             TtyHolder::isTerminal(st.st_rdev) ? TtyHolder::find(device) : std::nullopt)
-        return said(device,
-                    QStringLiteral("em uso por %1 (pid %2)").arg(holder->program).arg(holder->pid));
-    if (const QString cause = terminalCause(path, noPermission); !cause.isEmpty())
-        return said(device, cause);
-    return {};
+        return Cause::inUse(
+            device, QStringLiteral("em uso por %1 (pid %2)").arg(holder->program).arg(holder->pid));
+    return terminalCause(device, noPermissionText);
 }
 
-QString parallelCause(const QString& device, const QString& root) {
+Cause parallelCause(const QString& device, const QString& root) {
     if (device.isEmpty() || device == QLatin1String(LptMap::VirtualDevice))
         return {};
     const QByteArray path = QFile::encodeName(device);
     struct stat st {};
     if (::stat(path.constData(), &st) != 0)
-        return said(device, errno == EACCES ? QStringLiteral("sem permissão")
-                                            : missingParallelCause(root, device));
+        return Cause::other(device, errno == EACCES ? QStringLiteral("sem permissão")
+                                                    : missingParallelCause(root, device));
     if (!mayReadAndWrite(path))
-        return said(device, parallelNoPermission(st));
+        return Cause::other(device, parallelNoPermission(st));
     if (!S_ISCHR(st.st_mode))
-        return said(device, NoParallelPort);
+        return Cause::other(device, NoParallelPort);
     switch (KernelPorts::kindOf(st.st_rdev, root)) {
     case KernelPorts::Kind::Ppdev:
         return claimedPortCause(int(::minor(st.st_rdev)), root);
@@ -163,11 +220,20 @@ QString parallelCause(const QString& device, const QString& root) {
     case KernelPorts::Kind::None:
         break;
     }
-    return said(device, NoParallelPort);
+    return Cause::other(device, NoParallelPort);
 }
 
-QString withCause(const QString& text, const QString& cause) {
-    return cause.isEmpty() ? text : text + QLatin1Char('\n') + cause;
+QString serialBoxText(const Cause& cause) {
+    if (cause.kind == Cause::Kind::Other)
+        return boxText(QStringLiteral("Erro ao Conectar na Serial"), cause);
+    return boxText(
+        QStringLiteral(
+            "Erro ao Conectar na Serial - Outro aplicativo já está utilizando esta porta"),
+        cause);
+}
+
+QString parallelBoxText(const Cause& cause) {
+    return boxText(QStringLiteral("Não foi possível abrir o driver da porta paralela"), cause);
 }
 
 } // namespace OpenFailure

@@ -3,22 +3,47 @@
 #include <QString>
 
 // Why a port's device could not be opened, found by examining the device the
-// port name is mapped to: the second line of the connection dialogs' error
-// boxes. Each gives "<device>: <cause>", or an empty string when the device
-// looks sound, that is, when another program that cannot be named holds it
-// (what the box's first line already says) or nothing more can be learnt.
+// port name is mapped to, and the connection dialogs' error boxes built from
+// it. A box tells the operator the true cause: its own classic text (another
+// program is using the port) stands only where that is so or where nothing
+// more can be learnt.
 namespace OpenFailure {
+
+struct Cause {
+    enum class Kind {
+        Unknown, // the device looks sound: a holder that cannot be named, or nothing to learn
+        InUse,   // another program holds the device; the text names it
+        Other,   // anything else stops the open (missing, no permission, not a port ...)
+    };
+    Kind kind = Kind::Unknown;
+    // "<device>: <what>", one sentence a line; empty when Unknown.
+    QString text;
+
+    static Cause inUse(const QString& device, const QString& what);
+    static Cause other(const QString& device, const QString& what);
+    bool operator==(const Cause&) const = default;
+};
 
 // For a serial device: missing, no permission, not a serial terminal, or
 // the program that holds it ("em uso por screen (pid 4242)").
-QString serialCause(const QString& device);
+Cause serialCause(const QString& device);
 // For a parallel port device: ppdev not loaded, missing, no permission, not a
 // parallel port, claimed by another driver. root is "/" but for tests, which
 // build a sysfs and procfs of their own.
-QString parallelCause(const QString& device, const QString& root = QStringLiteral("/"));
+Cause parallelCause(const QString& device, const QString& root = QStringLiteral("/"));
 
-// The box's text: its own first line, then the cause on a second line when
-// there is one.
-QString withCause(const QString& text, const QString& cause);
+// The text of "Configuração da Serial"'s box: "Erro ao Conectar na Serial -
+// Outro aplicativo já está utilizando esta porta" for a port in use or an
+// unknown cause, "Erro ao Conectar na Serial" over any other; the cause's
+// lines below.
+QString serialBoxText(const Cause& cause);
+// The same for "Configuração Paralela", whose first line blames nobody.
+QString parallelBoxText(const Cause& cause);
+
+// What the user may do about a device only a group may open: who the user is,
+// the group, the command that adds the user to it, and that it counts from
+// the next login. user and inGroup are this process's but for tests.
+QString noPermission(const QString& group);
+QString noPermission(const QString& group, const QString& user, bool listedInGroup);
 
 } // namespace OpenFailure

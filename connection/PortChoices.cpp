@@ -47,7 +47,7 @@ bool isParallel(const QString& port) {
 QString defaultDevice(const QString& port) {
     if (isParallel(port))
         return LptMap::defaultDevice(port);
-    return QStringLiteral("/dev/ttyS%1").arg(port.mid(3).toInt() - 1);
+    return PortMap::defaultDevice(port);
 }
 
 QString currentDevice(const QString& port) {

@@ -1,5 +1,6 @@
 #include "sim/PaperPages.h"
 
+#include "sim/PaperDots.h"
 #include "sim/PaperRenderer.h"
 
 #include <QFile>
@@ -16,21 +17,26 @@ QString PaperPages::pagePath(const QString& path, int page) {
 }
 
 bool PaperPages::add(const PaperLine& line) {
-    const qreal room = (PageDots - 2 * PaperRenderer::MarginDots) * PaperRenderer::dotSize(zoom_);
-    const qreal height = PaperRenderer::lineHeight(line, zoom_);
-    if (!page_.isEmpty() && height_ + height > room)
+    const int dots = PaperRenderer::lineDots(line);
+    if (!page_.isEmpty() && dots_ + dots > PageDots - 2 * PaperRenderer::MarginDots)
         writePage();
     page_.append(line);
-    height_ += height;
+    dots_ += dots;
     return ok_;
+}
+
+QImage PaperPages::draw() const {
+    if (scale_ <= 1)
+        return PaperDots::render(page_);
+    return PaperRenderer::render(page_, qreal(scale_) / PaperRenderer::PixelsPerDot);
 }
 
 bool PaperPages::writePage() {
     ++pages_;
-    if (ok_ && !PaperRenderer::render(page_, zoom_).save(pagePath(path_, pages_), "PNG"))
+    if (ok_ && !draw().save(pagePath(path_, pages_), "PNG"))
         ok_ = false;
     page_.clear();
-    height_ = 0;
+    dots_ = 0;
     return ok_;
 }
 

@@ -152,18 +152,22 @@ int paperWidth(qreal zoom) {
     return static_cast<int>(std::ceil((PaperRoll::HeadDots + 2 * MarginDots) * dotSize(zoom)));
 }
 
-qreal lineHeight(const PaperLine& line, qreal zoom) {
+int lineDots(const PaperLine& line) {
     switch (line.kind) {
     case PaperLine::Kind::Text:
-        return TextLineDots * dotSize(zoom);
+        return TextLineDots;
     case PaperLine::Kind::Authentication:
-        return AuthenticationLineDots * dotSize(zoom);
+        return AuthenticationLineDots;
     case PaperLine::Kind::Image:
-        return ImageLineDots * dotSize(zoom);
+        return ImageLineDots;
     case PaperLine::Kind::Marker:
-        return MarkerLineDots * dotSize(zoom);
+        return MarkerLineDots;
     }
     return 0;
+}
+
+qreal lineHeight(const PaperLine& line, qreal zoom) {
+    return lineDots(line) * dotSize(zoom);
 }
 
 void paintBackground(QPainter& painter, const QRectF& area) {

@@ -32,6 +32,8 @@ inline constexpr int MaxImageHeight = 32767;
 // Pixels per dot at the zoom.
 qreal dotSize(qreal zoom);
 int paperWidth(qreal zoom);
+// The height of one line on the paper, in dots.
+int lineDots(const PaperLine& line);
 // The height of one line on the paper, in pixels.
 qreal lineHeight(const PaperLine& line, qreal zoom);
 // Paints the paper's background for the rectangle, then nothing else.

@@ -106,8 +106,8 @@ bool PaperSpool::writeText(const QString& path, QString* error) {
     return false;
 }
 
-bool PaperSpool::writePng(const QString& path, qreal zoom, QString* error) {
-    PaperPages pages(path, zoom);
+bool PaperSpool::writePng(const QString& path, int pixelsPerDot, QString* error) {
+    PaperPages pages(path, pixelsPerDot);
     if (!forEachLine([&pages](const PaperLine& line) { return pages.add(line); }, error))
         return false;
     const bool ok = pages.finish(pngPages_);

@@ -19,8 +19,8 @@ public:
     qint64 lines() const { return lines_; }
     // The roll as text (PaperText.h), with a note of a line not yet ended.
     bool writeText(const QString& path, QString* error);
-    // The roll as PNG pages at the zoom (PaperPages.h).
-    bool writePng(const QString& path, qreal zoom, QString* error);
+    // The roll as PNG pages, pixelsPerDot pixels to a dot (PaperPages.h).
+    bool writePng(const QString& path, int pixelsPerDot, QString* error);
 
 private:
     void append(const PaperLine& line);

@@ -8,6 +8,8 @@
 
 class PrinterClock;
 class PrinterLinks;
+class QDockWidget;
+class QMainWindow;
 class QWidget;
 class VirtualPrinter;
 class VirtualPrinterWindow;
@@ -25,17 +27,35 @@ public:
     VirtualPrinter* printer() const { return printer_.get(); }
     PrinterLinks* links() const { return links_.get(); }
     VirtualPrinterWindow* window() const { return window_.get(); }
-    // Shows the window wholly on the screen, beside the main window when
-    // there is room; shown again, it comes back where it was left.
-    void showBeside(QWidget* mainWindow);
+    // Shows the printer's window docked at the right of the main window, so
+    // that one top-level window holds both and neither covers the other,
+    // whatever the window system does with the places a program asks for
+    // (a Wayland compositor places every top-level window itself). Docked,
+    // it takes what the screen leaves beside the main window. The operator
+    // may float it into a window of its own or close it; shown again, it
+    // comes back as it was left. Floated with its button, it goes beside
+    // the main window, where the window system lets a program place it.
+    void showDocked(QMainWindow* mainWindow);
+    // Takes the window out of the main window, which must not destroy it:
+    // the station does. Called before the main window goes.
+    void undock();
 
 private:
+    void makeDock(QMainWindow* mainWindow);
+    void fitOnScreen(QMainWindow* mainWindow);
+
     std::unique_ptr<VirtualPrinter> printer_;
     std::unique_ptr<PrinterClock> clock_;
     std::unique_ptr<PrinterLinks> links_;
     std::unique_ptr<VirtualPrinterWindow> window_;
-    bool placed_ = false;
+    QDockWidget* dock_ = nullptr;
 };
+
+// The size a docked printer asks for: its natural size, as far as the
+// available screen area leaves room beside the main window's client area
+// (taken with the window system's frame and the dock's own title and
+// margins, given as extra), never below its minimum.
+QSize dockedSize(QSize natural, QSize minimum, QSize available, QSize mainClient, QSize extra);
 
 // Where two windows go, as frame rectangles' top-left corners.
 struct WindowPlaces {

@@ -293,9 +293,10 @@ QStringList VirtualPrinterWindow::logLines() {
     return log_->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-// A long roll is saved as pages (PaperPages.h), as tellumo-printer saves it.
+// A long roll is saved as pages (PaperPages.h), as tellumo-printer saves it,
+// in the window's look at twice its zoom.
 bool VirtualPrinterWindow::savePaper(const QString& path) {
-    PaperPages pages(path, 2.0);
+    PaperPages pages(path, PaperPages::LargestScale);
     for (const PaperLine& line : printer_->paper().lines())
         pages.add(line);
     if (pages.finish(0))

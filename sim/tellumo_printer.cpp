@@ -2,12 +2,14 @@
 // program and for the test suites of programs that print receipts, and on
 // the network as a raw TCP port and as an RFC 2217 serial device server.
 // Prints the terminal's path (and links it where --link says) and the
-// network addresses, logs what it receives and replies, takes panel commands on --control,
-// optionally shows the printer's window, and writes the paper as text, as PNG pages and the log as
-// JSON Lines on "save" and when it ends (Ctrl+C, SIGTERM, SIGHUP, or the window closed).
+// network addresses, logs what it receives and replies, takes panel
+// commands on --control, optionally shows the printer's window, and writes
+// the paper as text, as PNG pages and the log as JSON Lines on "save" and
+// when it ends (Ctrl+C, SIGTERM, SIGHUP, or the window closed).
 #include "sim/HexDump.h"
 #include "sim/LogOutput.h"
 #include "sim/NetworkPort.h"
+#include "sim/PaperPages.h"
 #include "sim/PaperSpool.h"
 #include "sim/PrinterClock.h"
 #include "sim/PrinterControl.h"
@@ -54,6 +56,12 @@ void describe(QCommandLineParser& parser) {
         {QStringLiteral("png"),
          QStringLiteral("Write the paper as PNG pages to FILE, FILE-2 ... on save and at exit."),
          file},
+        {QStringLiteral("png-scale"),
+         QStringLiteral("Pixels per dot of the print head in the PNG pages: 1 (the default) is "
+                        "the printer's own dots and built-in font, the same file on every "
+                        "machine; 2 to 4 draw the paper as the window does, in the machine's "
+                        "fonts, for people to read."),
+         QStringLiteral("N")},
         {QStringLiteral("text"),
          QStringLiteral("Write the paper as text to FILE on save and at exit: one line per "
                         "printed line, {B0} for a user-defined character, {W} {E} for print "
@@ -127,6 +135,7 @@ QString logLine(const PrinterLogEntry& entry) {
 
 struct PrinterOptions {
     QString png;
+    int pngScale = 1;
     QString text;
     QString events;
     QString link;
@@ -196,6 +205,14 @@ PrinterOptions parseArguments(int argc, char* argv[]) {
             checkWritable(QLatin1String(option), value(option));
     if (parser.isSet(QStringLiteral("link")))
         checkLink(options.link);
+    if (parser.isSet(QStringLiteral("png-scale"))) {
+        bool ok = false;
+        options.pngScale = value("png-scale").toInt(&ok);
+        if (!ok || options.pngScale < 1 || options.pngScale > PaperPages::LargestScale)
+            refuse(QStringLiteral("--png-scale %1: the pixels per dot are 1 to %2")
+                       .arg(value("png-scale"))
+                       .arg(PaperPages::LargestScale));
+    }
     if (parser.isSet(QStringLiteral("speed"))) {
         const auto speed = printSpeed(value("speed"));
         if (!speed)
@@ -229,7 +246,7 @@ public:
         QString error;
         if (!options_.text.isEmpty() && !spool_.writeText(options_.text, &error))
             return QStringLiteral("--text %1: %2").arg(options_.text, error);
-        if (!options_.png.isEmpty() && !spool_.writePng(options_.png, 2.0, &error))
+        if (!options_.png.isEmpty() && !spool_.writePng(options_.png, options_.pngScale, &error))
             return QStringLiteral("--png %1: %2").arg(options_.png, error);
         if (events_ && !events_->flush())
             return QStringLiteral("--events %1: cannot write").arg(options_.events);

@@ -44,12 +44,14 @@ void TFormBase::reject() {
 }
 
 void TFormBase::closeEvent(QCloseEvent* event) {
-    // A window without caption buttons is left only through its own buttons,
-    // whose handlers may have more to do than hiding it.
+    // A close box simply hides the window. A window without one is still
+    // closed by the window manager (its own title-bar button, Alt+F4): that
+    // request does what the window's cancel button does, whose handler may
+    // have more to do than hiding it (giving the main window back).
     if (buttons_ == CaptionButtons::SystemMenu)
         event->accept();
     else
-        event->ignore();
+        QDialog::closeEvent(event); // reject(), and the window stays if that kept it
 }
 
 QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,

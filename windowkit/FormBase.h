@@ -17,7 +17,7 @@ class TFormBase : public QDialog {
     Q_OBJECT
 public:
     enum class CaptionButtons {
-        None,      // no system menu, no close box: only the window's own buttons leave it
+        None,      // no system menu, no close box: a close request presses the cancel button
         SystemMenu // a close box, which hides the window
     };
 

@@ -153,7 +153,7 @@ void TComLed::SetKind(TLedKind Value) {
 
 void TComLed::SetState(TLedState Value) {
     if (comPort_)
-        throw EComPort(19);
+        throw EComPort(EComPort::LedStateWithPort);
     setStateFromPort(Value);
 }
 

@@ -42,6 +42,7 @@ const char* const codeTexts[] = {
     "WaitForEvent method failed",
     "A component is linked to OnRxBuf event",
 };
+static_assert(std::size(codeTexts) == EComPort::RxBufLinked);
 
 QString messageFor(int errorCode, int systemErrorCode) {
     QString text = EComPort::CodeText(errorCode);
@@ -144,14 +145,14 @@ QString TCustomComPort::NormalisePortName(const QString& name) {
 
 void TCustomComPort::RegisterLink(TComLink* Link) {
     if (!Link || std::find(links_.begin(), links_.end(), Link) != links_.end())
-        throw EComPort(18);
+        throw EComPort(EComPort::RegisterLinkFailed);
     links_.push_back(Link);
 }
 
 void TCustomComPort::UnRegisterLink(TComLink* Link) {
     const auto it = std::find(links_.begin(), links_.end(), Link);
     if (it == links_.end())
-        throw EComPort(18);
+        throw EComPort(EComPort::RegisterLinkFailed);
     links_.erase(it);
 }
 

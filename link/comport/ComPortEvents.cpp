@@ -135,7 +135,7 @@ void TCustomComPort::CallError() {
     TComErrors errors;
     int count = 0;
     if (const int error = line_->ClearError(errors, count))
-        throw EComPort(10, error);
+        throw EComPort(EComPort::ClearComFailed, error);
     if (!parity_.Check())
         errors.Exclude(ceRxParity);
     if (!errors.Empty())
@@ -155,7 +155,7 @@ void TCustomComPort::CallRxChar() {
         QByteArray block(count, Qt::Uninitialized);
         int read = 0;
         if (const int error = line_->ReadWaiting(block.data(), count, read))
-            throw EComPort(3, error);
+            throw EComPort(EComPort::ReadFailed, error);
         block.truncate(read);
         forEachLink([this, &block](TComLink& l) {
             if (l.OnRxBuf)

@@ -8,15 +8,15 @@
 
 int TCustomComPort::Write(const void* Buffer, int Count) {
     if (!connected_)
-        throw EComPort(2, WinError::InvalidHandle);
+        throw EComPort(EComPort::WriteFailed, WinError::InvalidHandle);
     if (Count < 0 || (Count > 0 && !Buffer))
-        throw EComPort(2, WinError::InvalidParameter);
+        throw EComPort(EComPort::WriteFailed, WinError::InvalidParameter);
     // Nothing to send starts no transmission, so no transmitter-empty report
     // would follow: the Tx lamp stays as it is. A failed line still says so.
     if (Count == 0) {
         int none = 0;
         if (const int error = line_->Write(static_cast<const char*>(Buffer), 0, none))
-            throw EComPort(2, error);
+            throw EComPort(EComPort::WriteFailed, error);
         return 0;
     }
     const std::shared_ptr<SerialLine> line = line_;
@@ -32,7 +32,7 @@ int TCustomComPort::Write(const void* Buffer, int Count) {
     if (const int error = line->Write(data.constData(), Count, written)) {
         // Nor does a write that failed end in a transmitter-empty report.
         setTxActive(false);
-        throw EComPort(2, error);
+        throw EComPort(EComPort::WriteFailed, error);
     }
     forEachLink([this, &data, written](TComLink& l) {
         if (l.OnTxBuf)
@@ -51,12 +51,12 @@ void TCustomComPort::setTxActive(bool on) {
 
 int TCustomComPort::Read(void* Buffer, int Count) {
     if (!connected_)
-        throw EComPort(3, WinError::InvalidHandle);
+        throw EComPort(EComPort::ReadFailed, WinError::InvalidHandle);
     if (Count < 0 || (Count > 0 && !Buffer))
-        throw EComPort(3, WinError::InvalidParameter);
+        throw EComPort(EComPort::ReadFailed, WinError::InvalidParameter);
     int read = 0;
     if (const int error = line_->Read(static_cast<char*>(Buffer), Count, read))
-        throw EComPort(3, error);
+        throw EComPort(EComPort::ReadFailed, error);
     int waiting = 0;
     if (line_->InputWaiting(waiting) == 0 && waiting == 0)
         forEachLink([this](TComLink& l) {
@@ -68,25 +68,25 @@ int TCustomComPort::Read(void* Buffer, int Count) {
 
 TComSignals TCustomComPort::Signals() {
     if (!connected_)
-        throw EComPort(11, WinError::InvalidHandle);
+        throw EComPort(EComPort::ModemStatusFailed, WinError::InvalidHandle);
     TComSignals lines;
     if (const int error = line_->ModemStatus(lines))
-        throw EComPort(11, error);
+        throw EComPort(EComPort::ModemStatusFailed, error);
     return lines;
 }
 
 int TCustomComPort::InputCount() {
     if (!connected_)
-        throw EComPort(10, WinError::InvalidHandle);
+        throw EComPort(EComPort::ClearComFailed, WinError::InvalidHandle);
     int count = 0;
     if (const int error = line_->InputWaiting(count))
-        throw EComPort(10, error);
+        throw EComPort(EComPort::ClearComFailed, error);
     return count;
 }
 
 void TCustomComPort::ClearBuffer(bool Input, bool Output) {
     if (!connected_)
-        throw EComPort(5, WinError::InvalidHandle);
+        throw EComPort(EComPort::PurgeFailed, WinError::InvalidHandle);
     if (const int error = line_->Purge(Output, Input))
-        throw EComPort(5, error);
+        throw EComPort(EComPort::PurgeFailed, error);
 }

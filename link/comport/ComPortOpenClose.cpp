@@ -30,7 +30,7 @@ void TCustomComPort::CreateHandle() {
     int error = 0;
     std::unique_ptr<SerialLine> line = OpenSerialLine(port_, error);
     if (!line)
-        throw EComPort(1, error);
+        throw EComPort(EComPort::OpenFailed, error);
     line_ = std::move(line);
 }
 
@@ -58,7 +58,7 @@ void TCustomComPort::Open() {
             const int error = WinError::FromErrno(errno);
             DestroyHandle();
             connected_ = false;
-            throw EComPort(1, error);
+            throw EComPort(EComPort::OpenFailed, error);
         }
         bellNotifier_ = std::make_unique<QSocketNotifier>(handOver_->bell, QSocketNotifier::Read);
         connect(bellNotifier_.get(), &QSocketNotifier::activated, this,
@@ -128,7 +128,7 @@ void TCustomComPort::Close() {
     if (handlerError)
         std::rethrow_exception(handlerError);
     if (purgeError)
-        throw EComPort(5, purgeError);
+        throw EComPort(EComPort::PurgeFailed, purgeError);
 }
 
 void TCustomComPort::stopThread() {

@@ -152,7 +152,7 @@ void TCustomComPort::SetSyncMethod(TSyncMethod Value) {
     if (Value == syncMethod_)
         return;
     if (connected_)
-        throw EComPort(14);
+        throw EComPort(EComPort::SyncMethodWhileOpen);
     syncMethod_ = Value;
 }
 
@@ -160,7 +160,7 @@ void TCustomComPort::SetTriggersOnRxChar(bool Value) {
     if (Value == triggersOnRxChar_)
         return;
     if (std::any_of(links_.begin(), links_.end(), [](TComLink* l) { return bool(l->OnRxBuf); }))
-        throw EComPort(22);
+        throw EComPort(EComPort::RxBufLinked);
     triggersOnRxChar_ = Value;
 }
 
@@ -234,19 +234,19 @@ void TCustomComPort::ApplyDCB() {
     if (!applying())
         return;
     if (const int error = line_->SetCommState(BuildDCB()))
-        throw EComPort(7, error);
+        throw EComPort(EComPort::SetStateFailed, error);
 }
 
 void TCustomComPort::ApplyTimeouts() {
     if (!applying())
         return;
     if (const int error = line_->SetCommTimeouts(BuildTimeouts()))
-        throw EComPort(8, error);
+        throw EComPort(EComPort::SetTimeoutsFailed, error);
 }
 
 void TCustomComPort::ApplyBuffer() {
     if (!applying())
         return;
     if (const int error = line_->SetupComm(buffer_.InputSize(), buffer_.OutputSize()))
-        throw EComPort(9, error);
+        throw EComPort(EComPort::SetupComFailed, error);
 }

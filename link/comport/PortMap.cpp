@@ -1,34 +1,29 @@
 #include "link/comport/PortMap.h"
 
-#include <QHash>
 #include <QRegularExpression>
-
-#include <utility>
 
 namespace PortMap {
 
 namespace {
-QHash<QString, QString>& mappings() {
-    static QHash<QString, QString> table;
-    return table;
-}
-VirtualLineProvider& provider() {
-    static VirtualLineProvider current;
-    return current;
+DeviceMap<VirtualLine>& registry() {
+    static DeviceMap<VirtualLine> ports(&defaultDevice);
+    return ports;
 }
 } // namespace
 
 void map(const QString& portName, const QString& device) {
-    mappings().insert(portName, device);
+    registry().map(portName, device);
 }
 
 void reset() {
-    mappings().clear();
+    registry().reset();
 }
 
 QString device(const QString& portName) {
-    if (auto it = mappings().constFind(portName); it != mappings().constEnd())
-        return it.value();
+    return registry().device(portName);
+}
+
+QString defaultDevice(const QString& portName) {
     static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]?)$"));
     const auto match = comName.match(portName);
     if (!match.hasMatch())
@@ -39,12 +34,12 @@ QString device(const QString& portName) {
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
 }
 
-VirtualLineProvider setVirtualLineProvider(VirtualLineProvider next) {
-    return std::exchange(provider(), std::move(next));
+VirtualLineProvider setVirtualLineProvider(VirtualLineProvider provider) {
+    return registry().setProvider(std::move(provider));
 }
 
 std::shared_ptr<VirtualLine> virtualLine(const QString& portName) {
-    return provider() ? provider()(portName) : nullptr;
+    return registry().virtualEnd(portName);
 }
 
 } // namespace PortMap

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "link/devicemap/DeviceMap.h"
+
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 class VirtualLine;
@@ -13,21 +14,24 @@ class VirtualLine;
 // Used on the GUI thread only.
 namespace PortMap {
 
-inline constexpr const char* VirtualDevice = "virtual";
+inline constexpr const char* VirtualDevice = DeviceMap<VirtualLine>::VirtualDevice;
 
-// Maps a normalised port name to a device path (or "virtual").
+// Maps a normalised port name to a device path (or "virtual"); an empty device
+// forgets the mapping.
 void map(const QString& portName, const QString& device);
 // Forgets every mapping, back to the defaults. The virtual line provider stays.
 void reset();
 // The device for a normalised port name; an empty string for a name that is
 // not COM1 ... COM96 and has no mapping.
 QString device(const QString& portName);
+// The device a name opens unless mapped: COMn is /dev/ttyS(n-1).
+QString defaultDevice(const QString& portName);
 
 // Hands out the virtual line a port mapped to "virtual" opens: the virtual
 // printer, or a test, installs one. It may return null (the open then fails
 // as for a missing device). Returns the previous provider; an empty one
 // removes it.
-using VirtualLineProvider = std::function<std::shared_ptr<VirtualLine>(const QString& portName)>;
+using VirtualLineProvider = DeviceMap<VirtualLine>::Provider;
 VirtualLineProvider setVirtualLineProvider(VirtualLineProvider provider);
 // The line the provider gives for a port name, or null.
 std::shared_ptr<VirtualLine> virtualLine(const QString& portName);

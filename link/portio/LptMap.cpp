@@ -4,7 +4,6 @@
 #include "link/portio/VirtualParallelPort.h"
 
 #include <QDir>
-#include <QHash>
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -13,14 +12,10 @@ namespace LptMap {
 
 namespace {
 
-QHash<QString, QString>& mappings() {
-    static QHash<QString, QString> table;
-    return table;
-}
-
-VirtualPortProvider& provider() {
-    static VirtualPortProvider installed;
-    return installed;
+DeviceMap<VirtualParallelPort>& registry() {
+    static DeviceMap<VirtualParallelPort> ports(
+        [](const QString& lptName) { return defaultDevice(lptName); });
+    return ports;
 }
 
 // LPT1, LPT2 and their legacy bases.
@@ -57,20 +52,15 @@ QString missingNode(int index, const QList<KernelPorts::Parport>& ports, const Q
 } // namespace
 
 void map(const QString& lptName, const QString& device) {
-    if (device.isEmpty())
-        mappings().remove(lptName);
-    else
-        mappings().insert(lptName, device);
+    registry().map(lptName, device);
 }
 
 void reset() {
-    mappings().clear();
+    registry().reset();
 }
 
 QString device(const QString& lptName) {
-    if (auto it = mappings().constFind(lptName); it != mappings().constEnd())
-        return it.value();
-    return defaultDevice(lptName);
+    return registry().device(lptName);
 }
 
 QString defaultDevice(const QString& lptName, const QString& root) {
@@ -95,12 +85,12 @@ QString defaultDevice(const QString& lptName, const QString& root) {
     return nodes[size_t(index)].isEmpty() ? missingNode(index, ports, root) : nodes[size_t(index)];
 }
 
-VirtualPortProvider setVirtualPortProvider(VirtualPortProvider newProvider) {
-    return std::exchange(provider(), std::move(newProvider));
+VirtualPortProvider setVirtualPortProvider(VirtualPortProvider provider) {
+    return registry().setProvider(std::move(provider));
 }
 
 std::shared_ptr<VirtualParallelPort> virtualPort(const QString& lptName) {
-    return provider() ? provider()(lptName) : nullptr;
+    return registry().virtualEnd(lptName);
 }
 
 } // namespace LptMap

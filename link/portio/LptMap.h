@@ -1,7 +1,8 @@
 #pragma once
 
+#include "link/devicemap/DeviceMap.h"
+
 #include <QString>
-#include <functional>
 #include <memory>
 
 class VirtualParallelPort;
@@ -13,7 +14,7 @@ class VirtualParallelPort;
 // port provider hands out.
 namespace LptMap {
 
-inline constexpr const char* VirtualDevice = "virtual";
+inline constexpr const char* VirtualDevice = DeviceMap<VirtualParallelPort>::VirtualDevice;
 
 // An empty device forgets the mapping: the name goes back to its default.
 void map(const QString& lptName, const QString& device);
@@ -33,8 +34,7 @@ QString defaultDevice(const QString& lptName, const QString& root = QStringLiter
 // The virtual printer registers one provider; it is asked for a port each time
 // a name mapped to "virtual" is opened and may hand out the same port again.
 // Returns the previous provider; an empty one removes it.
-using VirtualPortProvider =
-    std::function<std::shared_ptr<VirtualParallelPort>(const QString& lptName)>;
+using VirtualPortProvider = DeviceMap<VirtualParallelPort>::Provider;
 VirtualPortProvider setVirtualPortProvider(VirtualPortProvider provider);
 // The provider's port for a name, or null when no provider is registered.
 std::shared_ptr<VirtualParallelPort> virtualPort(const QString& lptName);

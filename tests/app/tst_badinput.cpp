@@ -182,7 +182,11 @@ private slots:
         LptMap::map(QStringLiteral("LPT1"), device);
         LptMap::map(QStringLiteral("LPT2"), dir.filePath(QStringLiteral("nada")));
 
-        QString text = parallel ? ParallelError : SerialError;
+        // Only a holder keeps the serial box's "another program" line.
+        QString text = parallel                   ? ParallelError
+                       : cause.contains("em uso") ? SerialError
+                       : cause.isEmpty()          ? SerialError
+                                                  : QStringLiteral("Erro ao Conectar na Serial");
         if (!cause.isEmpty())
             text += '\n' + device + QStringLiteral(": ") + cause;
         Messages::Recorder recorder;

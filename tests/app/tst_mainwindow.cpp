@@ -6,8 +6,10 @@
 #include "app/Form5.h"
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
+#include "app/Program.h"
 #include "app/ProgramEnd.h"
 #include "bitmap/DotGrids.h"
+#include "comport/Pty.h"
 #include "connection/Form3.h"
 #include "connection/PortsWindow.h"
 #include "link/LinkDevices.h"
@@ -18,15 +20,21 @@
 #include "windowkit/Handlers.h"
 #include "windowkit/Messages.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
+#include <csignal>
+#include <cstdio>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -537,14 +545,33 @@ private slots:
         QVERIFY(Form5->Memo1->isReadOnly());
     }
 
-    void secondaryWindowsCloseBoxHidesButOnlyWhereThereIsOne() {
-        form(14)->show();
-        QVERIFY(form(14)->close());
-        QVERIFY(!form(14)->isVisible());
-        form(6)->show();
-        QVERIFY(!form(6)->close());
-        QVERIFY(form(6)->isVisible());
-        form(6)->hide();
+    // The window manager's close request (its title-bar button, Alt+F4), on
+    // windows with a close box or without: the window goes, and the main
+    // window is given back where the window's own cancel button gives it back.
+    void aCloseRequestDoesWhatTheCancelButtonDoes_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<bool>("givesMainBack");
+        for (int n = 2; n <= 16; ++n)
+            QTest::newRow(qPrintable(QStringLiteral("Form%1").arg(n)))
+                << QStringLiteral("Form%1").arg(n) << (n == 3 || n == 4);
+        QTest::newRow("Portas do sistema") << "PortsWindow" << false;
+    }
+    void aCloseRequestDoesWhatTheCancelButtonDoes() {
+        QFETCH(QString, window);
+        QFETCH(bool, givesMainBack);
+        QWidget* shown = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            shown = w->objectName() == window ? w : shown;
+        QVERIFY(shown);
+        showWindow(shown);
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        Form1->setEnabled(false);
+        // What the platform does when the window manager asks.
+        shown->windowHandle()->close();
+        QVERIFY(!shown->isVisible());
+        QCOMPARE(Form1->isEnabled(), givesMainBack);
+        QVERIFY(Form1->isVisible());
+        QCOMPARE(quits, 0);
     }
 
     void escapeLeavesAWindowThatHasNoCancelButton() {
@@ -585,6 +612,33 @@ private slots:
         QVERIFY(bystander.isVisible());
         if (openForm)
             QVERIFY(form(openForm)->isVisible());
+    }
+
+    // The program itself, connected to a pseudo-terminal, and the signals a
+    // desktop session (or a terminal) sends it: it ends as "Sair" does.
+    void aSessionSignalEndsTheProgramAsSairDoes_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void aSessionSignalEndsTheProgramAsSairDoes() {
+        QFETCH(int, signal);
+        Pty pty;
+        QVERIFY(pty.ok());
+        const QString lock = "/run/lock/LCK.." + pty.slavePath.mid(5).replace('/', '_');
+        QProcess tellumo;
+        tellumo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        tellumo.start(QCoreApplication::applicationFilePath(),
+                      {"--as-tellumo", "--com2", pty.slavePath});
+        QVERIFY(tellumo.waitForReadyRead(20000));
+        QCOMPARE(tellumo.readLine(), "connected\n");
+        QVERIFY(QFile::exists(lock));
+        ::kill(pid_t(tellumo.processId()), signal);
+        QVERIFY(tellumo.waitForFinished(20000));
+        QCOMPARE(tellumo.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tellumo.exitCode(), 0);
+        QVERIFY(!QFile::exists(lock));
     }
 
     void endingDuringASendWaitsForTheSendToReturn_data() {
@@ -682,7 +736,27 @@ private:
     }
 };
 
+// The program as main() runs it, asked to connect COM2 once it runs; says
+// "connected" when the port is open.
+int runAsTellumo(int argc, char* argv[]) {
+    std::vector<char*> arguments{argv[0]};
+    arguments.insert(arguments.end(), argv + 2, argv + argc);
+    int count = int(arguments.size());
+    return runProgram(count, arguments.data(), QStringLiteral("test"), [] {
+        Messages::setSink(nullptr); // anything said goes to stderr
+        // Nothing answers the model probe: it gives up at once.
+        Form3->ComPort1->Timeouts().SetReadInterval(10);
+        Form3->ComPort1->Timeouts().SetReadTotalMultiplier(1);
+        Form3->ComPort1->Timeouts().SetReadTotalConstant(10);
+        Form3->BitBtn2->click();
+        std::puts(Form3->ComPort1->Connected() ? "connected" : "not connected");
+        std::fflush(stdout);
+    });
+}
+
 int main(int argc, char* argv[]) {
+    if (argc > 1 && qstrcmp(argv[1], "--as-tellumo") == 0)
+        return runAsTellumo(argc, argv);
     TApplication app(argc, argv);
     createForms();
     wireLinkDevices();

@@ -222,6 +222,10 @@ private slots:
         port->Timeouts().SetReadTotalMultiplier(multiplier);
         port->Timeouts().SetReadTotalConstant(constant);
         port->Open();
+        // The clock starts before the far end's: its 20 ms pause cannot end
+        // before the read has begun to count, however late the thread runs.
+        QElapsedTimer clock;
+        clock.start();
         std::thread far([&] {
             if (sent == 0)
                 return;
@@ -229,8 +233,6 @@ private slots:
             pty->send(QByteArray(sent, 'r'));
         });
         QByteArray buffer(count, 0);
-        QElapsedTimer clock;
-        clock.start();
         const int read = port->Read(buffer.data(), count);
         const qint64 elapsed = clock.elapsed();
         far.join();

@@ -478,12 +478,18 @@ private slots:
         if (parallel && device.startsWith(here.root.path()) &&
             ::stat(QFile::encodeName(device).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
             QSKIP("the device nodes of the fake machine need root");
-        const QString said = parallel ? OpenFailure::parallelCause(device, here.root.path())
-                                      : OpenFailure::serialCause(device);
+        const OpenFailure::Cause said = parallel
+                                            ? OpenFailure::parallelCause(device, here.root.path())
+                                            : OpenFailure::serialCause(device);
         QString expected = cause.isEmpty() ? QString() : device + ": " + cause;
         if (cause.startsWith("dev/"))
             expected = here.path(cause.section(": ", 0, 0)) + ": " + cause.section(": ", 1);
-        QCOMPARE(said, expected);
+        QCOMPARE(said.text, expected);
+        // Only a holder, named or not, keeps the box's "another program" line.
+        using Kind = OpenFailure::Cause::Kind;
+        QCOMPARE(said.kind, cause.isEmpty()            ? Kind::Unknown
+                            : cause.contains("em uso") ? Kind::InUse
+                                                       : Kind::Other);
     }
 
     // Permission is the commonest failure; it names the group to join.
@@ -503,11 +509,24 @@ private slots:
         QVERIFY(::chown(QFile::encodeName(parport).constData(), 0, lp) == 0);
         for (const QString& device : {tty, parport})
             QVERIFY(::chmod(QFile::encodeName(device).constData(), 0660) == 0);
-        QCOMPARE(asUnprivileged([&] { return OpenFailure::serialCause(tty); }),
-                 tty + ": sem permissão: adicione o usuário ao grupo dialout");
+        // The boxes as nobody, a user outside both groups, sees them.
+        const QString remedy = "sem permissão para o usuário nobody.\n"
+                               "Adicione-o ao grupo %1 com o comando: sudo adduser nobody %1\n"
+                               "A entrada no grupo só vale depois de sair e entrar de novo na "
+                               "sessão.";
         QCOMPARE(asUnprivileged(
-                     [&] { return OpenFailure::parallelCause(parport, machine.root.path()); }),
-                 parport + ": sem permissão: adicione o usuário ao grupo lp");
+                     [&] { return OpenFailure::serialBoxText(OpenFailure::serialCause(tty)); }),
+                 "Erro ao Conectar na Serial\n" + tty + ": " + remedy.arg("dialout"));
+        QCOMPARE(asUnprivileged([&] {
+                     return OpenFailure::parallelBoxText(
+                         OpenFailure::parallelCause(parport, machine.root.path()));
+                 }),
+                 "Não foi possível abrir o driver da porta paralela\n" + parport + ": " +
+                     remedy.arg("lp"));
+        // A user the group lists already is missing only a new login.
+        QCOMPARE(OpenFailure::noPermission("dialout", "ana", true),
+                 "sem permissão para o usuário ana.\nO usuário já está no grupo dialout, mas a "
+                 "sessão começou antes: saia e entre de novo.");
     }
 };
 

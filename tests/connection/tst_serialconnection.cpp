@@ -279,7 +279,11 @@ private slots:
         Messages::Recorder recorder;
 
         Form3->BitBtn2->click();
-        const QString text = cause.isEmpty() ? OpenError : OpenError + "\n" + cause;
+        // A holder keeps the classic line; any other cause is told as it is.
+        const QString firstLine = cause.isEmpty() || cause.contains("em uso")
+                                      ? OpenError
+                                      : QStringLiteral("Erro ao Conectar na Serial");
+        const QString text = cause.isEmpty() ? OpenError : firstLine + "\n" + cause;
         QCOMPARE(recorder.entries, (QList<Entry>{{Form::Warning, "ATENÇÃO", text}}));
         QVERIFY(!Form3->ComPort1->Connected());
         QVERIFY(!LinkState.SerialConnected);

@@ -1,6 +1,8 @@
 // The virtual printer's paper drawn for people: whatever the printer was
 // sent (text in every mode, user characters, bit images, authentications,
-// the roll's markers) draws at any zoom, one paper width wide.
+// the roll's markers) draws at any zoom and at the printer's dot pitch, one
+// paper width wide.
+#include "sim/PaperDots.h"
 #include "sim/PaperRenderer.h"
 #include "sim/VirtualPrinter.h"
 
@@ -34,9 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     printer.advance(24 * 3600 * 1000);
     const QList<PaperLine>& lines = printer.paper().lines();
     const qreal zoom = 0.5 + (data[0] >> 1) / 32.0; // 0.5 to 4.5
-    const QImage image =
-        PaperRenderer::render(lines.mid(std::max<qsizetype>(0, lines.size() - LinesDrawn)), zoom);
+    const QList<PaperLine> last = lines.mid(std::max<qsizetype>(0, lines.size() - LinesDrawn));
+    const QImage image = PaperRenderer::render(last, zoom);
     if (image.isNull() || image.width() != PaperRenderer::paperWidth(zoom))
+        std::abort();
+    const QImage dots = PaperDots::render(last);
+    if (dots.isNull() || dots.width() != PaperDots::width())
         std::abort();
     return 0;
 }

@@ -174,7 +174,7 @@ private slots:
         QCOMPARE(openDescriptors(), descriptors);
         QCOMPARE(other.LastError(), QStringLiteral("claim /dev/parport1: held by another "
                                                    "program or by another driver"));
-        QCOMPARE(OpenFailure::parallelCause(QStringLiteral("/dev/parport1")), QString());
+        QCOMPARE(OpenFailure::parallelCause(QStringLiteral("/dev/parport1")).text, QString());
         // LPT2 is free for it.
         other.BasePort = TPortIO::Lpt2Base;
         other.OpenDriver();
@@ -212,7 +212,7 @@ private slots:
         other.OpenDriver();
         QVERIFY(!other.ActiveHW());
         QCOMPARE(openDescriptors(), descriptors);
-        QCOMPARE(OpenFailure::parallelCause(LptMap::device(QStringLiteral("LPT1"))),
+        QCOMPARE(OpenFailure::parallelCause(LptMap::device(QStringLiteral("LPT1"))).text,
                  QStringLiteral("/dev/lp1: em uso por outro programa, como o CUPS imprimindo: "
                                 "aguarde o fim da impressão"));
         portIO.CloseDriver();

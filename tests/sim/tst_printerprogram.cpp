@@ -50,7 +50,10 @@ bool writeAll(int terminal, const QByteArray& bytes) {
 // tellumo-printer, running, with what it has printed on its standard output.
 class PrinterProgram {
 public:
-    explicit PrinterProgram(const QStringList& arguments) {
+    explicit PrinterProgram(
+        const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        process.setProcessEnvironment(environment);
         process.start(QStringLiteral(TELLUMO_PRINTER), arguments);
         const QRegularExpression announced(QStringLiteral(" em (/dev/pts/[0-9]+)\\n"));
         while (path.isEmpty() && waitForOutput()) {
@@ -642,6 +645,8 @@ private slots:
             << QStringList{"--text", missing + ".txt"} << 2 << "does not exist";
         QTest::newRow("--text onto a folder")
             << QStringList{"--text", folder.path()} << 2 << "is a folder";
+        QTest::newRow("--png-scale past the window's look")
+            << QStringList{"--png-scale", "5"} << 2 << "are 1 to 4";
         QTest::newRow("--speed not a number") << QStringList{"--speed", "fast"} << 2 << "--speed";
         QTest::newRow("--speed above 1000, not cut to it")
             << QStringList{"--speed", "1001"} << 2 << "from 0.1 to 1000";
@@ -861,9 +866,50 @@ private slots:
         for (int page = 1; page <= pages + 1; ++page) {
             const QImage image(PaperPages::pagePath(png, page));
             QCOMPARE(!image.isNull(), page <= pages);
-            if (page < pages) // whole pages of a hundred text lines
-                QCOMPARE(image.height(), PaperPages::PageDots * 4);
+            if (page < pages) // whole pages of a hundred text lines, one pixel a dot
+                QCOMPARE(image.height(), PaperPages::PageDots);
         }
+    }
+
+    // The picture of the same bytes is the same file, whatever fonts the
+    // machine has: a test suite's golden picture holds on any machine.
+    void thePngIsTheSameWithOtherFonts_data() {
+        QTest::addColumn<QString>("fontConfig"); // its <dir>, none for no fonts at all
+        QTest::newRow("no fonts at all") << QString();
+        QTest::newRow("only DejaVu") << QStringLiteral("/usr/share/fonts/truetype/dejavu");
+    }
+    void thePngIsTheSameWithOtherFonts() {
+        QFETCH(QString, fontConfig);
+        QProcess script;
+        script.start(QStringLiteral("bash"), {QStringLiteral(TELLUMO_SOURCE "/docs/receipt.sh")});
+        QVERIFY(script.waitForFinished(10000));
+        const QByteArray receipt = script.readAllStandardOutput();
+        QTemporaryDir here;
+        QFile config(here.filePath("fonts.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(
+            "<?xml version=\"1.0\"?>\n<fontconfig>" +
+            (fontConfig.isEmpty() ? QByteArray() : "<dir>" + fontConfig.toUtf8() + "</dir>") +
+            "</fontconfig>\n");
+        config.close();
+        QList<QByteArray> pictures;
+        for (const bool otherFonts : {false, true}) {
+            const QString png = here.filePath(QStringLiteral("receipt-%1.png").arg(otherFonts));
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            if (otherFonts)
+                environment.insert(QStringLiteral("FONTCONFIG_FILE"), config.fileName());
+            PrinterProgram printer({"--speed", "0", "--png", png}, environment);
+            QVERIFY(printer.openTerminal());
+            QVERIFY(printer.write(receipt));
+            QTRY_COMPARE_WITH_TIMEOUT((printer.waitForOutput(100), printer.receivedBytes()),
+                                      int(receipt.size()), 20000);
+            QVERIFY(printer.stop());
+            QFile file(png);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            pictures << file.readAll();
+        }
+        QVERIFY(!QImage::fromData(pictures[0]).isNull());
+        QVERIFY(pictures[0] == pictures[1]);
     }
 
     // Where bytes can be lost (a host ignoring CTS on the in-process line),

@@ -14,7 +14,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -195,12 +197,20 @@ void TestPrinterWindow::stationServesThePortsMappedToIt() {
     PortMap::map(QStringLiteral("COM3"), QString::fromLatin1(PortMap::VirtualDevice));
     {
         VirtualPrinterStation station;
-        QWidget mainWindow;
-        station.showBeside(&mainWindow);
+        QMainWindow mainWindow;
+        mainWindow.setCentralWidget(new QWidget);
+        mainWindow.centralWidget()->setFixedSize(726, 469);
+        station.showDocked(&mainWindow);
+        mainWindow.show();
         QVERIFY(station.window()->isVisible());
-        station.window()->close();
-        station.showBeside(&mainWindow);
+        // One top-level window holds both.
+        QCOMPARE(station.window()->window(), &mainWindow);
+        auto* dock = mainWindow.findChild<QDockWidget*>();
+        dock->close();
+        QVERIFY(!station.window()->isVisible());
+        station.showDocked(&mainWindow);
         QVERIFY(station.window()->isVisible());
+        QCOMPARE(mainWindow.findChildren<QDockWidget*>().size(), 1);
         // The program's port, opened by name, reaches the printer.
         TComPort port;
         port.SetPort(QStringLiteral("COM3"));
@@ -210,6 +220,7 @@ void TestPrinterWindow::stationServesThePortsMappedToIt() {
         QCOMPARE(port.Read(reply.data(), 17), 17);
         QCOMPARE(reply.mid(1), VirtualPrinter::DualModelName);
         port.Close();
+        station.undock();
     }
     QVERIFY(!PortMap::virtualLine(QStringLiteral("COM3")));
     PortMap::reset();
@@ -252,14 +263,26 @@ void TestPrinterWindow::placedWhollyOnTheScreen() {
 }
 
 // At its own size the window sits beside the main window on a 1920 x 1080
-// screen; it can shrink to fit 1280 x 1024 whole, the paper scrolling sideways.
+// screen; it can shrink to fit beside it on 1366 x 768, the paper scrolling
+// sideways.
 void TestPrinterWindow::fitsBesideTheMainWindowAndOnSmallScreens() {
     VirtualPrinter printer;
     VirtualPrinterWindow window(&printer);
     const QSize natural = window.sizeHint();
     QVERIFY2(natural.width() <= 1920 - 734 - 8 && natural.height() <= 1000,
              qPrintable(QStringLiteral("%1 x %2").arg(natural.width()).arg(natural.height())));
-    QVERIFY(window.minimumSizeHint().width() <= 1280 - 20);
+    // Docked beside the main window's client area, under a title bar, a
+    // menu bar and the dock's title, on a desktop with a top bar.
+    const QSize extra(8 + 8, 30 + 4 + 22 + 24);
+    const QSize small(1366, 768 - 32);
+    const QSize docked =
+        dockedSize(natural, window.minimumSizeHint(), small, QSize(726, 469), extra);
+    QVERIFY2(docked.width() <= small.width() - 726 - extra.width() &&
+                 docked.height() <= small.height() - extra.height(),
+             qPrintable(QStringLiteral("%1 x %2").arg(docked.width()).arg(docked.height())));
+    QCOMPARE(
+        dockedSize(natural, window.minimumSizeHint(), QSize(2560, 1400), QSize(726, 469), extra),
+        natural);
     window.resize(600, 700);
     auto* roll = window.findChild<PaperRollWidget*>(QStringLiteral("PaperRoll"));
     QVERIFY(roll->horizontalScrollBar()->maximum() > 0);

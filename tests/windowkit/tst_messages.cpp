@@ -1,6 +1,7 @@
 #include "windowkit/MessageBoxes.h"
 #include "windowkit/Messages.h"
 
+#include <QLabel>
 #include <QMessageBox>
 
 #include <QTest>
@@ -56,6 +57,40 @@ private slots:
             QCOMPARE(box->text(), text);
             QCOMPARE(box->textFormat(), Qt::PlainText);
         }
+    }
+
+    // A short reply still shows its title in a window manager's title bar,
+    // and no sentence of a long message is broken over two lines.
+    void aBoxShowsItsTitleAndBreaksNoLine_data() {
+        QTest::addColumn<int>("form");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("status reply") << int(Messages::Form::Plain) << "PLF110VN";
+        QTest::newRow("in use") << int(Messages::Form::Warning)
+                                << "Erro ao Conectar na Serial - Outro aplicativo já está "
+                                   "utilizando esta porta";
+        QTest::newRow("no permission")
+            << int(Messages::Form::Warning)
+            << "Erro ao Conectar na Serial\n/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-"
+               "if00-port0: sem permissão para o usuário joao.\nAdicione-o ao grupo dialout com o "
+               "comando: sudo adduser joao dialout\nA entrada no grupo só vale depois de sair e "
+               "entrar de novo na sessão.";
+    }
+    void aBoxShowsItsTitleAndBreaksNoLine() {
+        QFETCH(int, form);
+        QFETCH(QString, text);
+        const QString title = form == int(Messages::Form::Plain) ? "Tellumo" : "ATENÇÃO";
+        const auto box = MessageBoxSink::box(Messages::Form(form), title, text);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        QFont titleFont = box->font();
+        titleFont.setBold(true);
+        QVERIFY2(box->width() >= QFontMetrics(titleFont).horizontalAdvance(title) + 120,
+                 qPrintable(QString::number(box->width())));
+        auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        QVERIFY(label);
+        for (const QString& line : text.split('\n'))
+            QVERIFY2(label->contentsRect().width() >= label->fontMetrics().horizontalAdvance(line),
+                     qPrintable(line));
     }
 
     void recorderRestoresThePreviousSink() {
