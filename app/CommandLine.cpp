@@ -43,7 +43,8 @@ void describeCommandLine(QCommandLineParser& parser) {
         parser.addOption(QCommandLineOption(
             comOption(n),
             QStringLiteral("Use DEVICE for COM%1 (default /dev/ttyS%2; \"virtual\" for the virtual "
-                           "printer).")
+                           "printer; tcp://HOST:PORT for a printer's network port, "
+                           "rfc2217://HOST:PORT for a serial device server).")
                 .arg(n)
                 .arg(n - 1),
             QStringLiteral("DEVICE")));

@@ -1,7 +1,8 @@
 // Serial port figures: the cost of an idle open port (CPU, and how often its
 // event thread wakes), and the file-send
 // pattern (40-byte blocks, each after the previous transmitter-empty event)
-// through the virtual line at 9600 bit/s.
+// through the virtual line at 9600 bit/s. The same two for a network line
+// over loopback TCP: idle, and sending to a reader that takes 9600 bit/s.
 #include "comport/EventThreadWakeups.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
@@ -12,9 +13,13 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 
@@ -105,6 +110,94 @@ SendFigures send() {
     const double lineSeconds = blocks * blockSize * 10.0 / 9600.0;
     return {seconds / lineSeconds, cpu / seconds};
 }
+// A loopback listener whose accepted connections keep at most a couple of
+// kilobytes unread, so that a slow reader holds the writer back.
+int smallListener(quint16& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 2048;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd, 1);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+// The event thread's wake-ups per second of an open, idle tcp:// port.
+double networkIdle() {
+    quint16 tcpPort = 0;
+    const int listener = smallListener(tcpPort);
+    PortMap::map(QStringLiteral("COM7"), QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort));
+    TComPort port;
+    port.SetPort(QStringLiteral("COM7"));
+    port.Open();
+    const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    QEventLoop settle;
+    QTimer::singleShot(200, &settle, &QEventLoop::quit);
+    settle.exec();
+    const qint64 wakeups0 = eventThreadWakeups();
+    QElapsedTimer wall;
+    wall.start();
+    QEventLoop idle;
+    QTimer::singleShot(3000, &idle, &QEventLoop::quit);
+    idle.exec();
+    const double wakeups = double(eventThreadWakeups() - wakeups0) / (wall.nsecsElapsed() / 1e9);
+    port.Close();
+    ::close(peer);
+    ::close(listener);
+    return wakeups;
+}
+
+// CPU time / wall time of the file-send pattern over tcp:// to a reader that
+// takes 960 bytes a second, until it has them all.
+double networkSend() {
+    constexpr int blocks = 100;
+    constexpr int blockSize = 40;
+    quint16 tcpPort = 0;
+    const int listener = smallListener(tcpPort);
+    PortMap::map(QStringLiteral("COM8"), QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort));
+    TComPort port;
+    port.SetPort(QStringLiteral("COM8"));
+    QEventLoop waitEmpty;
+    bool empty = false;
+    port.OnTxEmpty = [&](TCustomComPort*) {
+        empty = true;
+        waitEmpty.quit();
+    };
+    port.Open();
+    const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    std::atomic<int> received{0};
+    std::thread reader([&] {
+        char buffer[96];
+        while (received < blocks * blockSize) {
+            const ssize_t n = recv(peer, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            received += int(n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const QByteArray block(blockSize, 'x');
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    for (int i = 0; i < blocks; ++i) {
+        empty = false;
+        port.Write(block.constData(), blockSize);
+        if (!empty)
+            waitEmpty.exec();
+    }
+    reader.join();
+    const double figure = (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9);
+    port.Close();
+    ::close(peer);
+    ::close(listener);
+    return figure;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -115,5 +208,7 @@ int main(int argc, char** argv) {
     const SendFigures figures = send();
     std::printf("serial-send-line-ratio: %.4f\n", figures.lineRatio);
     std::printf("serial-send-cpu: %.5f\n", figures.cpu);
+    std::printf("network-idle-wakeups: %.2f\n", networkIdle());
+    std::printf("network-send-cpu: %.5f\n", networkSend());
     return 0;
 }

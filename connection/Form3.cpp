@@ -9,6 +9,7 @@
 #include "link/LinkState.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "link/comport/NetworkAddress.h"
 #include "link/comport/PortMap.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/Messages.h"
@@ -179,7 +180,8 @@ void TForm3::BitBtn2Click() {
     // The operator's own choice ends any wait for a lost device.
     deviceReturn_->stop();
     applySelections();
-    if (ComPort1->Connected())
+    // "Desconectar" while a network port is still being reached cancels it.
+    if (ComPort1->Connected() || ComPort1->Opening())
         disconnectPort();
     else
         connectPort(true);
@@ -193,8 +195,13 @@ bool TForm3::connectPort(bool tellFailure) {
     RadioGroup2->setEnabled(false);
     LinkState.SerialConnected = true;
     try {
-        ComPort1->Open();
-        return true;
+        {
+            // A network port takes up to 5 s to reach; the window stays live.
+            const WaitCursor wait;
+            ComPort1->Open();
+        }
+        // "Desconectar" meanwhile left it closed.
+        return ComPort1->Connected();
     } catch (const EComPort&) {
         // A port that failed half-way through opening is closed again; a
         // failure to close it adds nothing to what the operator is told.
@@ -216,6 +223,8 @@ bool TForm3::connectPort(bool tellFailure) {
 // yet is tried again when it is next seen.
 void TForm3::reconnect() {
     const int port = RadioGroup2->ItemIndex();
+    if (ComPort1->Opening())
+        return;
     if (ComPort1->Connected() || LinkState.ParallelConnected || port != lostPort_ ||
         PortMap::device(PortItems[port]) != deviceReturn_->path()) {
         deviceReturn_->stop();
@@ -275,10 +284,21 @@ void TForm3::LineLost() {
     } catch (const EComPort&) {
     }
     const QString device = PortMap::device(ComPort1->Port());
-    const bool comesBack = SerialReconnect::enabled() && device.startsWith(QLatin1Char('/'));
+    const bool network = NetworkAddress::isUrl(device);
+    const bool comesBack =
+        SerialReconnect::enabled() && (network || device.startsWith(QLatin1Char('/')));
     if (comesBack) {
         lostPort_ = RadioGroup2->ItemIndex();
         deviceReturn_->watch(device);
+    }
+    if (network) {
+        const QString lost = QStringLiteral("A conexão com a porta serial %1 (%2) foi perdida - "
+                                            "verifique a rede e o servidor")
+                                 .arg(ComPort1->Port(), device);
+        Messages::warningBox(comesBack ? lost + QStringLiteral(": o Tellumo conecta de novo "
+                                                               "sozinho quando ele responder")
+                                       : lost + QStringLiteral(" e conecte novamente"));
+        return;
     }
     const QString lost = QStringLiteral("A conexão com a porta serial %1 foi perdida - verifique o "
                                         "cabo ou o adaptador")

@@ -1,5 +1,6 @@
 #include "connection/OpenFailure.h"
 
+#include "link/comport/NetworkAddress.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/TtyHolder.h"
 #include "link/portio/KernelPorts.h"
@@ -146,6 +147,66 @@ QString boxText(const QString& firstLine, const Cause& cause) {
     return cause.text.isEmpty() ? firstLine : firstLine + QLatin1Char('\n') + cause.text;
 }
 
+QString settingRefused(const NetworkFailure& f) {
+    static const char* const parities[] = {"", "nenhuma", "ímpar", "par", "marca", "espaço"};
+    const auto shown = [&f](uint32_t value) {
+        switch (f.setting) {
+        case NetworkFailure::Setting::Rate:
+            return QStringLiteral("%1 bit/s").arg(value);
+        case NetworkFailure::Setting::Parity:
+            return QString::fromUtf8(value >= 1 && value <= 5 ? parities[value] : "?");
+        case NetworkFailure::Setting::StopBits:
+            return value == 3 ? QStringLiteral("1,5") : QString::number(value);
+        case NetworkFailure::Setting::DataBits:
+            break;
+        }
+        return QString::number(value);
+    };
+    static const char* const names[] = {"a velocidade", "os bits de dados", "a paridade",
+                                        "os bits de parada"};
+    const QString what =
+        QStringLiteral("%1 %2").arg(QLatin1String(names[int(f.setting)]), shown(f.asked));
+    if (!f.answered)
+        return QStringLiteral("o servidor não confirmou %1").arg(what);
+    return QStringLiteral("o servidor recusou %1 (respondeu %2)").arg(what, shown(*f.answered));
+}
+
+// Why a network line could not be opened, as its last attempt found.
+Cause networkCause(const QString& url) {
+    const std::optional<NetworkAddress> address = NetworkAddress::parse(url);
+    if (!address)
+        return Cause::other(url, QStringLiteral("endereço inválido: escreva tcp://HOST:PORTA ou "
+                                                "rfc2217://HOST:PORTA"));
+    const NetworkFailure f = NetworkFailure::last(url);
+    const QString where = address->hostPort();
+    switch (f.kind) {
+    case NetworkFailure::Kind::None:
+    case NetworkFailure::Kind::Malformed:
+        return {};
+    case NetworkFailure::Kind::NameNotFound:
+        return Cause::other(url, QStringLiteral("o nome %1 não foi encontrado").arg(address->host));
+    case NetworkFailure::Kind::NameServerSilent:
+        return Cause::other(url,
+                            QStringLiteral("o nome %1 não pôde ser consultado, o servidor de nomes "
+                                           "não respondeu")
+                                .arg(address->host));
+    case NetworkFailure::Kind::Refused:
+        return Cause::other(url, QStringLiteral("conexão recusada por %1").arg(where));
+    case NetworkFailure::Kind::NoAnswer:
+        return Cause::other(url, QStringLiteral("%1 não respondeu em 5 s").arg(where));
+    case NetworkFailure::Kind::Unreachable:
+        return Cause::other(
+            url, QStringLiteral("%1 inalcançável: %2").arg(where, errorText(f.errorNumber)));
+    case NetworkFailure::Kind::NotRfc2217:
+        return Cause::other(
+            url,
+            QStringLiteral("%1 não respondeu como servidor de porta serial (RFC 2217)").arg(where));
+    case NetworkFailure::Kind::SettingRefused:
+        return Cause::other(url, settingRefused(f));
+    }
+    return {};
+}
+
 } // namespace
 
 Cause Cause::inUse(const QString& device, const QString& what) {
@@ -180,6 +241,8 @@ QString noPermission(const QString& group, const QString& user, bool listedInGro
 Cause serialCause(const QString& device) {
     if (device.isEmpty() || device == QLatin1String(PortMap::VirtualDevice))
         return {};
+    if (NetworkAddress::isUrl(device))
+        return networkCause(device);
     const QByteArray path = QFile::encodeName(device);
     struct stat st {};
     if (::stat(path.constData(), &st) != 0)

@@ -25,7 +25,9 @@ struct Cause {
 };
 
 // For a serial device: missing, no permission, not a serial terminal, or
-// the program that holds it ("em uso por screen (pid 4242)").
+// the program that holds it ("em uso por screen (pid 4242)"); for a network
+// line, what its last attempt to open found: a malformed address, a name not
+// found, a refused connection, no answer, a setting the server refused.
 Cause serialCause(const QString& device);
 // For a parallel port device: ppdev not loaded, missing, no permission, not a
 // parallel port, claimed by another driver. root is "/" but for tests, which

@@ -3,6 +3,7 @@
 #include "connection/PortChoices.h"
 #include "connection/SerialReconnect.h"
 #include "connection/SystemPorts.h"
+#include "link/comport/NetworkAddress.h"
 #include "link/comport/PortMap.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/Messages.h"
@@ -35,9 +36,27 @@ QString shownText(const QString& device) {
     return device == virtualDevice() ? VirtualPrinterText : device;
 }
 
+// A network line, for a COM port only, in one of its two forms.
+std::optional<QString> chosenAddress(const QString& port, const QString& url, QString* error) {
+    if (PortChoices::isParallel(port))
+        *error = QStringLiteral("\"%1\": uma porta paralela não vai pela rede, escolha um "
+                                "dispositivo da lista.")
+                     .arg(url);
+    else if (!NetworkAddress::parse(url))
+        *error = QStringLiteral("\"%1\" não é um endereço de rede válido: escreva "
+                                "tcp://HOST:PORTA para a porta de rede da impressora (em geral "
+                                "9100) ou rfc2217://HOST:PORTA para um servidor de porta serial.")
+                     .arg(url);
+    else
+        return url;
+    return std::nullopt;
+}
+
 // What the operator chose, or nothing with *error set; empty means the default.
-std::optional<QString> chosenDevice(const QString& text, QString* error) {
+std::optional<QString> chosenDevice(const QString& port, const QString& text, QString* error) {
     const QString device = text.trimmed();
+    if (NetworkAddress::isUrl(device))
+        return chosenAddress(port, device, error);
     if (device.isEmpty() || device.startsWith(QLatin1Char('/')))
         return device;
     if (device == VirtualPrinterText || device == virtualDevice())
@@ -125,7 +144,9 @@ void TPortsWindow::createControls() {
     }
     grid->setColumnStretch(2, 1);
     ReconnectBox = new QCheckBox(
-        QStringLiteral("&Reconectar a porta serial sozinho quando o adaptador voltar"), ports);
+        QStringLiteral(
+            "&Reconectar a porta serial sozinho quando o adaptador ou o servidor voltar"),
+        ports);
     ReconnectBox->setObjectName(QStringLiteral("ReconnectBox"));
     grid->addWidget(ReconnectBox, row, 0, 1, 3);
 
@@ -204,7 +225,7 @@ void TPortsWindow::showNote(const QString& port) {
         note = QStringLiteral("linha de comando, só nesta execução");
     Notes.value(port)->setText(note);
     QString invalid;
-    Choices.value(port)->setToolTip(deviceHint(chosenDevice(text, &invalid).value_or(text)));
+    Choices.value(port)->setToolTip(deviceHint(chosenDevice(port, text, &invalid).value_or(text)));
 }
 
 void TPortsWindow::OkButtonClick() {
@@ -212,7 +233,7 @@ void TPortsWindow::OkButtonClick() {
     for (const QString& port : PortChoices::portNames()) {
         QString error;
         const std::optional<QString> device =
-            chosenDevice(Choices.value(port)->currentText(), &error);
+            chosenDevice(port, Choices.value(port)->currentText(), &error);
         if (!device) {
             Messages::warningBox(QStringLiteral("%1: %2").arg(port, error));
             Choices.value(port)->setFocus();

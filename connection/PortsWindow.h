@@ -14,8 +14,9 @@ class TRadioGroup;
 
 // "Portas do sistema": lists the serial and parallel devices the machine has
 // and lets the operator lead each of COM1-COM4 and LPT1-LPT2 to one of them,
-// to a path typed by hand (a pseudo-terminal such as /dev/pts/3), or to the
-// virtual printer. The choices are remembered for the next runs; a port the
+// to a path typed by hand (a pseudo-terminal such as /dev/pts/3), to the
+// virtual printer, or (COM ports only) to a network line typed as
+// tcp://HOST:PORT or rfc2217://HOST:PORT. The choices are remembered for the next runs; a port the
 // command line chose keeps its device unless the operator changes it here.
 class TPortsWindow : public TFormBase {
     Q_OBJECT

@@ -8,6 +8,8 @@
 #include "link/comport/ComPort.h"
 
 #include "link/comport/ComPortReport.h"
+#include "link/comport/NetworkAddress.h"
+#include "link/comport/NetworkLine.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/SerialLine.h"
 #include "link/comport/TtyLine.h"
@@ -105,12 +107,15 @@ TComExceptionHook SetComExceptionHook(TComExceptionHook hook) {
     return std::exchange(exceptionHook(), std::move(hook));
 }
 
-std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winError) {
+std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winError,
+                                           LineOpening* opening) {
     const QString device = PortMap::device(portName);
     if (device.isEmpty()) {
         winError = WinError::FileNotFound;
         return nullptr;
     }
+    if (NetworkAddress::isUrl(device))
+        return NetworkLine::open(device, winError, opening);
     if (device == QLatin1String(PortMap::VirtualDevice)) {
         const auto line = PortMap::virtualLine(portName);
         if (!line) {

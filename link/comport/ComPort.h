@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+class LineOpening;
 class SerialLine;
 class TCustomComPort;
 
@@ -290,6 +291,9 @@ public:
     void SetTriggersOnRxChar(bool Value);
     bool Connected() const { return connected_; }
     void SetConnected(bool Value);
+    // Open is reaching the line (a network line's server) and the event
+    // loop runs meanwhile; a Close now cancels it.
+    bool Opening() const { return opening_ != nullptr; }
 
     // The device control block and time-outs the current settings give.
     TDCB BuildDCB() const;
@@ -396,6 +400,7 @@ private:
 
     bool connected_ = false;
     bool closing_ = false;
+    LineOpening* opening_ = nullptr;
     // How often the port has been opened: tells one opening from the next.
     quint64 openings_ = 0;
     // The links were told of a transmission whose end they have not heard.

@@ -26,32 +26,54 @@ void TCustomComPort::SetConnected(bool Value) {
         Close();
 }
 
+// A line that takes a while to reach (a network line) lets the event loop
+// run meanwhile; a Close run then cancels the opening, and no line is made.
 void TCustomComPort::CreateHandle() {
     int error = 0;
-    std::unique_ptr<SerialLine> line = OpenSerialLine(port_, error);
+    LineOpening opening;
+    opening_ = &opening;
+    struct Done {
+        LineOpening*& opening;
+        ~Done() { opening = nullptr; }
+    } done{opening_};
+    std::unique_ptr<SerialLine> line = OpenSerialLine(port_, error, &opening);
+    if (opening.Cancelled())
+        return;
     if (!line)
         throw EComPort(EComPort::OpenFailed, error);
     line_ = std::move(line);
 }
 
+// A wait of the line (a network line's server answering the settings) ends
+// at once: the port is closing under it.
 void TCustomComPort::DestroyHandle() {
+    if (line_)
+        line_->CancelWait();
     line_.reset();
 }
 
 void TCustomComPort::Open() {
-    if (connected_)
+    if (connected_ || opening_)
         return;
     DoBeforeOpen();
     CreateHandle();
+    // Closed while the line was being reached: Open ends quietly.
+    if (!line_)
+        return;
     connected_ = true;
     const quint64 opening = ++openings_;
     try {
         SetupComPort();
     } catch (...) {
+        // A Close while the settings were applied already closed the port.
+        if (!stillOpen(opening))
+            return;
         DestroyHandle();
         connected_ = false;
         throw;
     }
+    if (!stillOpen(opening))
+        return;
     handOver_ = std::make_shared<HandOver>();
     if (!events_.Empty()) {
         if (handOver_->bell < 0) {
@@ -81,6 +103,10 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::Close() {
+    if (opening_) {
+        opening_->Cancel();
+        return;
+    }
     if (!connected_ || closing_)
         return;
     closing_ = true;

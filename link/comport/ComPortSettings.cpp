@@ -233,20 +233,24 @@ void TCustomComPort::SetupComPort() {
 void TCustomComPort::ApplyDCB() {
     if (!applying())
         return;
-    if (const int error = line_->SetCommState(BuildDCB()))
+    // Held for the call: a line that waits lets the operator close the port.
+    const std::shared_ptr<SerialLine> line = line_;
+    if (const int error = line->SetCommState(BuildDCB()))
         throw EComPort(EComPort::SetStateFailed, error);
 }
 
 void TCustomComPort::ApplyTimeouts() {
     if (!applying())
         return;
-    if (const int error = line_->SetCommTimeouts(BuildTimeouts()))
+    const std::shared_ptr<SerialLine> line = line_;
+    if (const int error = line->SetCommTimeouts(BuildTimeouts()))
         throw EComPort(EComPort::SetTimeoutsFailed, error);
 }
 
 void TCustomComPort::ApplyBuffer() {
     if (!applying())
         return;
-    if (const int error = line_->SetupComm(buffer_.InputSize(), buffer_.OutputSize()))
+    const std::shared_ptr<SerialLine> line = line_;
+    if (const int error = line->SetupComm(buffer_.InputSize(), buffer_.OutputSize()))
         throw EComPort(EComPort::SetupComFailed, error);
 }

@@ -111,3 +111,23 @@ bool WinError::DeviceGone(int err) {
 int WinError::FromLineErrno(int err) {
     return DeviceGone(err) ? IoDevice : FromErrno(err);
 }
+
+int WinError::FromNetworkErrno(int err) {
+    switch (err) {
+    case ECONNREFUSED:
+        return ConnectionRefused;
+    case ENETUNREACH:
+    case ENETDOWN:
+        return NetworkUnreachable;
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+        return HostUnreachable;
+    case ECONNRESET:
+    case ECONNABORTED:
+    case EPIPE:
+    case ENOTCONN:
+        return IoDevice;
+    default:
+        return FromErrno(err);
+    }
+}

@@ -171,7 +171,11 @@ inline constexpr int DiskFull = 112;
 inline constexpr int FilenameTooLong = 206;
 inline constexpr int OperationAborted = 995;
 inline constexpr int IoDevice = 1117;
+inline constexpr int ConnectionRefused = 1225;
+inline constexpr int NetworkUnreachable = 1231;
+inline constexpr int HostUnreachable = 1232;
 inline constexpr int Timeout = 1460;
+inline constexpr int HostNotFound = 11001;
 
 int FromErrno(int err);
 // Whether an error on an open port means the device went away (a USB adapter
@@ -181,4 +185,6 @@ bool DeviceGone(int err);
 // FromErrno for a call on an open port: a device that went away is the
 // device's I/O error, whatever the driver said.
 int FromLineErrno(int err);
+// FromErrno for a connect or a connection: refused, unreachable, timed out.
+int FromNetworkErrno(int err);
 } // namespace WinError

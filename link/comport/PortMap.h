@@ -10,7 +10,8 @@ class VirtualLine;
 
 // The process-wide map from port names ("COM1" ... "COM96") to the device a
 // port name opens. By default COMn is /dev/ttyS(n-1); the command line maps a
-// name to another device, or to "virtual" for the built-in virtual printer.
+// name to another device, to "virtual" for the built-in virtual printer, or to
+// a network line ("tcp://HOST:PORT", "rfc2217://HOST:PORT").
 // Used on the GUI thread only.
 namespace PortMap {
 

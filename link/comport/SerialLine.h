@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class QString;
@@ -116,6 +117,26 @@ private:
     bool firstByteOnly_ = false;
 };
 
-// Opens the line a port name resolves to through the port map: a tty device
-// or a virtual line. On failure returns null with the Windows error code.
-std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winError);
+// An open under way that may take a while (a network line reaching its
+// server, with the event loop running meanwhile): the port closed meanwhile
+// cancels it. GUI thread only.
+class LineOpening {
+public:
+    void Cancel() {
+        cancelled_ = true;
+        if (onCancel)
+            onCancel();
+    }
+    bool Cancelled() const { return cancelled_; }
+    // Set by the line while it waits, so that a cancel ends the wait at once.
+    std::function<void()> onCancel;
+
+private:
+    bool cancelled_ = false;
+};
+
+// Opens the line a port name resolves to through the port map: a tty device,
+// a network line or a virtual line. On failure returns null with the Windows
+// error code; cancelled through opening, null as well.
+std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winError,
+                                           LineOpening* opening = nullptr);

@@ -1,5 +1,6 @@
 #include "Pty.h"
 #include "Raised.h"
+#include "Ser2net.h"
 
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
@@ -405,6 +406,46 @@ private slots:
         QCOMPARE(txLed.State(), lsOn);
         port->Close();
         QCOMPARE(txLed.State(), lsOff);
+    }
+
+    // A device server nobody here wrote, serving the pseudo-terminal: the
+    // settings reach the terminal, and every byte value crosses both ways.
+    void bytesCrossADeviceServerBothWays_data() {
+        QTest::addColumn<bool>("rfc2217");
+        QTest::newRow("rfc2217://") << true;
+        QTest::newRow("tcp:// to the raw accepter") << false;
+    }
+    void bytesCrossADeviceServerBothWays() {
+        QFETCH(bool, rfc2217);
+        if (!Ser2net::installed())
+            QSKIP("ser2net is not installed (scripts/test installs it)");
+        Ser2net server(pty->slavePath);
+        QVERIFY(server.start());
+        PortMap::map(portName, server.url(rfc2217));
+        port->Timeouts().SetReadInterval(2000);
+        port->Timeouts().SetReadTotalConstant(10000);
+        port->Open();
+        QVERIFY(port->Connected());
+        termios t{};
+        QCOMPARE(tcgetattr(pty->master, &t), 0);
+        if (rfc2217) {
+            QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+            QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+        }
+        QByteArray bytes;
+        for (int i = 0; i < 20000; ++i)
+            bytes.append(char((i * 7 + i / 256) % 256));
+        QCOMPARE(port->Write(bytes.constData(), int(bytes.size())), bytes.size());
+        QByteArray crossed;
+        QTRY_COMPARE((crossed += pty->drain()).size(), bytes.size());
+        QCOMPARE(crossed, bytes);
+        std::thread far([&] { pty->send(bytes); });
+        QByteArray back(bytes.size(), 0);
+        const int read = port->Read(back.data(), int(back.size()));
+        far.join();
+        QCOMPARE(read, bytes.size());
+        QCOMPARE(back, bytes);
+        port->Close();
     }
 
     void hangUpIsOneErrorWithTheLinesOffAndNoSpin() {

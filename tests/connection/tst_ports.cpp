@@ -377,13 +377,25 @@ private slots:
         QCOMPARE(window.DeviceList->topLevelItemCount(), 11);
         QCOMPARE(window.Choices["COM3"]->currentText(), "/dev/pts/9");
 
-        // A name that is not a path is refused, and nothing changes.
-        Messages::Recorder recorder;
-        window.OkButton->click();
-        QCOMPARE(recorder.entries.size(), 1);
-        QVERIFY(recorder.entries[0].text.startsWith("COM4: \"ttyUSB0\" não é um dispositivo"));
-        QVERIFY(window.isVisible());
-        QCOMPARE(currentDevices()[1], "/dev/ttyS1");
+        // A name that is not a path, a malformed network address and one for
+        // a parallel port are refused, and nothing changes.
+        window.Choices["COM1"]->setCurrentText("rfc2217://[::1]:4000");
+        const QStringList refusals[] = {
+            {"COM4", "ttyUSB0", "COM4: \"ttyUSB0\" não é um dispositivo"},
+            {"COM4", "tcp://printer", "COM4: \"tcp://printer\" não é um endereço de rede válido"},
+            {"LPT2", "tcp://printer:9100", "LPT2: \"tcp://printer:9100\": uma porta paralela não"}};
+        for (const QStringList& refusal : refusals) {
+            const QString kept = window.Choices[refusal[0]]->currentText();
+            window.Choices[refusal[0]]->setCurrentText(refusal[1]);
+            Messages::Recorder recorder;
+            window.OkButton->click();
+            QCOMPARE(recorder.entries.size(), 1);
+            QVERIFY2(recorder.entries[0].text.startsWith(refusal[2]),
+                     qPrintable(recorder.entries[0].text));
+            QVERIFY(window.isVisible());
+            QCOMPARE(currentDevices()[0], "/dev/ttyS0");
+            window.Choices[refusal[0]]->setCurrentText(refusal[0] == "COM4" ? QString() : kept);
+        }
 
         window.Choices["COM4"]->setCurrentText("");
         // Reconnecting a lost adapter is on until the operator turns it off.
@@ -394,11 +406,13 @@ private slots:
         QVERIFY(!SerialReconnect::enabled());
         QVERIFY(!window.isVisible());
         QCOMPARE(virtualChosen.size(), 1);
-        QCOMPARE(currentDevices(), (QStringList{"/dev/ttyS0", byId, "/dev/pts/9", "/dev/ttyS3",
-                                                "virtual", "/dev/parport1"}));
-        QCOMPARE(
-            PortChoices::remembered(),
-            (QMap<QString, QString>{{"COM2", byId}, {"COM3", "/dev/pts/9"}, {"LPT1", "virtual"}}));
+        QCOMPARE(currentDevices(), (QStringList{"rfc2217://[::1]:4000", byId, "/dev/pts/9",
+                                                "/dev/ttyS3", "virtual", "/dev/parport1"}));
+        QCOMPARE(PortChoices::remembered(),
+                 (QMap<QString, QString>{{"COM1", "rfc2217://[::1]:4000"},
+                                         {"COM2", byId},
+                                         {"COM3", "/dev/pts/9"},
+                                         {"LPT1", "virtual"}}));
 
         // The connection dialogs' port items show where each leads.
         TRadioGroup ports("Porta Serial", {"COM1", "COM2"});
@@ -413,8 +427,8 @@ private slots:
         PortMap::reset();
         LptMap::reset();
         PortChoices::applyAtStart(parseCommandLine({"tellumo", "--com3", "/dev/pts/2"}));
-        QCOMPARE(currentDevices(), (QStringList{"/dev/ttyS0", byId, "/dev/pts/2", "/dev/ttyS3",
-                                                "virtual", "/dev/parport1"}));
+        QCOMPARE(currentDevices(), (QStringList{"rfc2217://[::1]:4000", byId, "/dev/pts/2",
+                                                "/dev/ttyS3", "virtual", "/dev/parport1"}));
         QCOMPARE(PortChoices::remembered().value("COM3"), "/dev/pts/9");
     }
 

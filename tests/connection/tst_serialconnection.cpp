@@ -5,6 +5,8 @@
 #include "app/Forms.h"
 #include "app/LinkWiring.h"
 #include "comport/Pty.h"
+#include "comport/Raised.h"
+#include "comport/Ser2net.h"
 #include "connection/Disconnect.h"
 #include "connection/FarEnd.h"
 #include "connection/Form3.h"
@@ -13,6 +15,8 @@
 #include "link/LinkState.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "sim/PtyServer.h"
+#include "windowkit/FormBase.h"
 #include "windowkit/Messages.h"
 #include "windowkit/RadioGroupWidget.h"
 
@@ -26,9 +30,16 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSocketNotifier>
+
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -47,6 +58,77 @@ QStringList panelTexts() {
     return texts;
 }
 
+int entries(const char* folder) {
+    return int(
+        QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+// Loopback servers that fail a connect in each way a network can: none
+// listening (refused); a full backlog, so the handshake is never answered
+// (silent); listening but never accepting, so no telnet comes (quiet); and
+// a device server that answers every rate with another.
+struct FailingServers {
+    int listener(int backlog) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd, backlog);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+        fds << fd;
+        ports << ntohs(a.sin_port);
+        return fd;
+    }
+    FailingServers() {
+        ports << Ser2net::freePort();
+        // The one connection a backlog of 0 lets in takes the place.
+        const int silent = listener(0);
+        fds << socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        socklen_t length = sizeof a;
+        getsockname(silent, reinterpret_cast<sockaddr*>(&a), &length);
+        ::connect(fds.last(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listener(8);
+        refuser = std::make_unique<QSocketNotifier>(listener(8), QSocketNotifier::Read);
+        QObject::connect(refuser.get(), &QSocketNotifier::activated, [this](QSocketDescriptor fd) {
+            const int client = accept4(int(fd), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            [[maybe_unused]] const auto n =
+                ::write(client, "\xff\xfd\x2c", 3); // DO COM-PORT-OPTION
+            answer = std::make_unique<QSocketNotifier>(client, QSocketNotifier::Read);
+            QObject::connect(answer.get(), &QSocketNotifier::activated, [this, client] {
+                char got[512];
+                const ssize_t r = ::read(client, got, sizeof got);
+                if (r <= 0) {
+                    answer->setEnabled(false);
+                    answer.release()->deleteLater();
+                    ::close(client);
+                }
+                // SET-BAUDRATE answered with 115200.
+                if (r > 0 && QByteArray(got, int(r)).contains("\xff\xfa\x2c\x01")) [[maybe_unused]]
+                    const auto m = ::write(client, "\xff\xfa\x2c\x65\x00\x01\xc2\x00\xff\xf0", 10);
+            });
+        });
+    }
+    ~FailingServers() {
+        answer.reset();
+        refuser.reset();
+        for (const int fd : fds)
+            ::close(fd);
+    }
+    // "%refused" ... in a row's device and cause: the port of that server.
+    QString place(QString text) const {
+        const char* names[] = {"%refused", "%silent", "%quiet", "%refusing"};
+        for (int i = 0; i < 4; ++i)
+            text.replace(names[i], QString::number(ports[i]));
+        return text;
+    }
+    QList<int> fds;
+    QList<quint16> ports; // refused, silent, quiet, refusing
+    std::unique_ptr<QSocketNotifier> refuser, answer;
+};
+
 } // namespace
 
 class SerialConnectionTest : public QObject {
@@ -58,6 +140,13 @@ private slots:
     void initTestCase() {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
         scaleDownReadTimeouts(*Form3->ComPort1);
+        // What the first name lookup and the first wait cursor open for good
+        // is not what a failed connect leaves open.
+        PortMap::map(QStringLiteral("COM9"), QStringLiteral("tcp://printer.invalid:1"));
+        TComPort first;
+        first.SetPort(QStringLiteral("COM9"));
+        QCOMPARE(raisedCode([&] { first.Open(); }), 1);
+        const WaitCursor wait;
     }
 
     void init() {
@@ -238,6 +327,25 @@ private slots:
         QTest::newRow("pseudo-terminal locked by another program")
             << "locked by sleep"
             << "%dev: em uso por sleep (pid %pid)";
+        // A network line: the window stays live while it is reached.
+        QTest::newRow("malformed address")
+            << "tcp://printer"
+            << "tcp://printer: endereço inválido: escreva tcp://HOST:PORTA ou rfc2217://HOST:PORTA";
+        QTest::newRow("unknown host")
+            << "tcp://printer.invalid:9100"
+            << "tcp://printer.invalid:9100: o nome printer.invalid não foi encontrado";
+        QTest::newRow("refused port") << "tcp://127.0.0.1:%refused"
+                                      << "%dev: conexão recusada por 127.0.0.1:%refused";
+        QTest::newRow("refused port, IPv6") << "rfc2217://[::1]:%refused"
+                                            << "%dev: conexão recusada por [::1]:%refused";
+        QTest::newRow("silent host") << "tcp://127.0.0.1:%silent"
+                                     << "%dev: 127.0.0.1:%silent não respondeu em 5 s";
+        QTest::newRow("not a device server")
+            << "rfc2217://127.0.0.1:%quiet"
+            << "%dev: 127.0.0.1:%quiet não respondeu como servidor de porta serial (RFC 2217)";
+        QTest::newRow("a setting refused")
+            << "rfc2217://127.0.0.1:%refusing"
+            << "%dev: o servidor recusou a velocidade 9600 bit/s (respondeu 115200 bit/s)";
     }
     void aPortThatCannotBeOpenedLeavesEverythingDisconnected() {
         QFETCH(QString, device);
@@ -245,6 +353,7 @@ private slots:
         Pty pty;
         TComPort other;
         QProcess holder;
+        FailingServers servers;
         const QString lockFile = QStringLiteral("/run/lock/LCK..") +
                                  pty.slavePath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
         if (device.startsWith("held")) {
@@ -268,6 +377,9 @@ private slots:
             cause.replace("%dev", pty.slavePath)
                 .replace("%pid", QString::number(holder.processId()));
         } else {
+            device = servers.place(device);
+            cause.replace("%dev", device);
+            cause = servers.place(cause);
             PortMap::map(QStringLiteral("COM2"), device);
         }
         const auto release = qScopeGuard([&] {
@@ -277,8 +389,21 @@ private slots:
         });
         LinkState.CompatibleMode = true;
         Messages::Recorder recorder;
+        const int descriptors = entries("/proc/self/fd");
+        const int threads = entries("/proc/self/task");
+        int ticks = 0;
+        QTimer repaint;
+        connect(&repaint, &QTimer::timeout, [&] { ++ticks; });
+        repaint.start(100);
+        QElapsedTimer clock;
+        clock.start();
 
         Form3->BitBtn2->click();
+        // Reaching a server takes up to 5 s, with the window live.
+        if (device.contains("://"))
+            QVERIFY2(ticks >= clock.elapsed() / 200, "the window froze");
+        QTRY_COMPARE(entries("/proc/self/fd"), descriptors);
+        QTRY_COMPARE(entries("/proc/self/task"), threads);
         // A holder keeps the classic line; any other cause is told as it is.
         const QString firstLine = cause.isEmpty() || cause.contains("em uso")
                                       ? OpenError
@@ -368,6 +493,63 @@ private slots:
         QVERIFY(!Form3->ComPort1->Connected());
         QCOMPARE(pty->drain(), QByteArray());
         QCOMPARE(recorder.entries.size(), 1);
+    }
+
+    // Debian's ser2net serving the printer's pseudo-terminal, whose modem
+    // lines it reports off: the printer reads off-line, but answers. The
+    // server stopped is a lost line; started again, the port comes back.
+    void aPrinterBehindADeviceServerAnswersAndComesBack() {
+        if (!Ser2net::installed())
+            QSKIP("ser2net is not installed (scripts/test installs it)");
+        SerialReconnect::setEnabled(true);
+        // On a thread of its own: a query holds the GUI thread until the reply is in.
+        QThread worker;
+        worker.start();
+        auto* context = new QObject;
+        context->moveToThread(&worker);
+        std::unique_ptr<VirtualPrinter> printer;
+        std::unique_ptr<PtyServer> terminal;
+        const auto onWorker = [context](const std::function<void()>& work) {
+            QMetaObject::invokeMethod(context, work, Qt::BlockingQueuedConnection);
+        };
+        QString error;
+        onWorker([&] {
+            printer = std::make_unique<VirtualPrinter>(PrinterModel::KorvexaDual);
+            terminal = std::make_unique<PtyServer>(printer.get());
+            terminal->open(&error);
+        });
+        const auto stopWorker = qScopeGuard([&] {
+            onWorker([&] {
+                terminal.reset();
+                printer.reset();
+                delete context;
+            });
+            worker.quit();
+            worker.wait();
+        });
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        Ser2net server(terminal->path());
+        QVERIFY(server.start());
+        PortMap::map(QStringLiteral("COM2"), server.url(true));
+        Messages::Recorder recorder;
+        Form3->BitBtn2->click();
+        QVERIFY(Form3->ComPort1->Connected());
+        QVERIFY(!LinkState.CtsActive);
+        Form1->BitBtn2->click();
+        QCOMPARE(recorder.entries, (QList<Entry>{{Form::Plain, "Tellumo", Padrao},
+                                                 {Form::Plain, "Tellumo", "PLF110VN"}}));
+        recorder.entries.clear();
+
+        server.stop();
+        QTRY_VERIFY(!Form3->ComPort1->Connected());
+        QCOMPARE(recorder.texts(),
+                 QStringList{"A conexão com a porta serial COM2 (" + server.url(true) +
+                             ") foi perdida - verifique a rede e o servidor: o Tellumo conecta de "
+                             "novo sozinho quando ele responder"});
+        QVERIFY(server.start());
+        QTRY_VERIFY_WITH_TIMEOUT(Form3->ComPort1->Connected(), 5000);
+        QCOMPARE(Form3->Panels[4]->text(), QStringLiteral("Status: Ativa"));
+        QCOMPARE(recorder.entries.size(), 2); // the probe's off-line message again
     }
 
     void theLineEventsKeepTheLinkStateCurrent() {

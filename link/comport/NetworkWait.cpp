@@ -1,0 +1,79 @@
+#include "link/comport/NetworkWait.h"
+
+#include "link/comport/SerialLine.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <memory>
+#include <poll.h>
+#include <vector>
+
+namespace NetworkWait {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+int msUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return int(std::clamp<long long>(left.count(), 0, 1 << 30));
+}
+
+End polled(std::initializer_list<Watch> watches, Clock::time_point deadline,
+           const std::function<bool()>& done) {
+    std::vector<pollfd> fds;
+    for (const Watch& w : watches)
+        fds.push_back({w.fd, short(w.write ? POLLOUT : POLLIN), 0});
+    while (!done()) {
+        const int ms = msUntil(deadline);
+        if (ms == 0)
+            return End::TimedOut;
+        poll(fds.data(), nfds_t(fds.size()), ms);
+    }
+    return End::Done;
+}
+} // namespace
+
+End until(std::initializer_list<Watch> watches, Clock::time_point deadline,
+          const std::function<bool()>& done, LineOpening* opening) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return polled(watches, deadline, done);
+    if (opening && opening->Cancelled())
+        return End::Cancelled;
+    if (done())
+        return End::Done;
+    QEventLoop loop;
+    End end = End::TimedOut;
+    const auto check = [&] {
+        if (done()) {
+            end = End::Done;
+            loop.quit();
+        }
+    };
+    std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
+    for (const Watch& w : watches) {
+        notifiers.push_back(std::make_unique<QSocketNotifier>(
+            w.fd, w.write ? QSocketNotifier::Write : QSocketNotifier::Read));
+        QObject::connect(notifiers.back().get(), &QSocketNotifier::activated, &loop, check);
+    }
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(msUntil(deadline));
+    if (opening)
+        opening->onCancel = [&] {
+            end = End::Cancelled;
+            loop.quit();
+        };
+    loop.exec();
+    if (opening)
+        opening->onCancel = nullptr;
+    return end;
+}
+
+} // namespace NetworkWait
