@@ -455,6 +455,42 @@ void runStep(ScriptedPrinter& printer, const Step& step, const QString& folder) 
     }
 }
 
+// What once went wrong on the terminal and the control socket, one row each.
+template <typename Row> void terminalFaultRows(const Row& row) {
+    const QByteArray status = "\x1bv", model = "\x1bI1";
+    const QByteArray modelReply = "\x06" + VirtualPrinter::DualModelName;
+    // The request still waits in the terminal, behind lines the buffer has
+    // no room for yet, when its program closes the port.
+    row("a request written before a close is not answered to the next program", {"--speed", "100"},
+        {writes(QByteArray("linha\n").repeated(800) + status),
+         {Step::Reopen, {}, "50"},
+         writes(model),
+         replies(modelReply)},
+        {});
+    row("a client that dies in exclusive mode at 19200 bit/s leaves the terminal clean", {},
+        {{Step::Exclusive, {}, {}},
+         {Step::Pause, {}, "300"},
+         {Step::Reopen, {}, {}},
+         writes(status),
+         replies("\x06PLF110VN")},
+        {});
+    row("a flood of requests nobody reads delays neither the panel nor the end", {},
+        {{Step::Flood, {}, "5000"},
+         {Step::Pause, {}, "1000"},
+         {Step::Prompt, "state", "1000"},
+         {Step::Prompt, "state", "1000"},
+         {Step::Signal, "TERM", "3000"}},
+        {});
+    row("answers nobody reads stop the control socket reading", {},
+        {{Step::ControlFlood, {}, "1000"}, {Step::Prompt, "state", "1000"}}, {});
+    row("a control line over the limit is refused whole", {},
+        {control(QByteArray(255, 'x') + " paper out", "erro: linha longa demais"),
+         control("state", "\"paper\":\"in\"")},
+        {});
+    row("SIGHUP ends it as SIGTERM does", {},
+        {writes("linha\n"), {Step::Pause, {}, "200"}, {Step::Signal, "HUP", "10000"}}, "linha\n");
+}
+
 // Receipts a Python script and the expected text build alike: lines of 48
 // characters at most, so that each prints as one line.
 QString numberedLines(int count, int width) {
@@ -464,11 +500,14 @@ QString numberedLines(int count, int width) {
     return text;
 }
 
-// tellumo-printer on the network, driven by clients nobody here wrote:
-// pyserial's RFC 2217 client, and a plain socket on the raw port.
-template <typename Row> void pythonRows(const Row& row) {
+Step python(const char* script) {
+    return {Step::Python, script, {}};
+}
+
+// tellumo-printer as a serial device server, driven by a client nobody here
+// wrote: pyserial's RFC 2217 client.
+template <typename Row> void rfc2217Rows(const Row& row) {
     const QStringList rfc2217{"--rfc2217", "127.0.0.1:0", "--speed", "0"};
-    const auto python = [](const char* script) { return Step{Step::Python, script, {}}; };
     row("pyserial over RFC 2217: 9600 8N1 acknowledged, CTS follows the panel, a receipt whole",
         rfc2217, {python(R"(
 p = rfc2217(baudrate=9600)
@@ -515,6 +554,10 @@ assert events.count('"name":"line-mismatch"') == 1, events
 assert '"client":"19200,8N1","printer":"9600,8N1"' in events, events
 )")},
         "");
+}
+
+// tellumo-printer as a network receipt printer, driven by plain sockets.
+template <typename Row> void rawTcpRows(const Row& row) {
     row("a raw TCP client prints and is answered; the next one waits until it closes",
         {"--listen", "0", "--speed", "0"}, {python(R"(
 port = int(state()['listen']['address'].rsplit(':', 1)[1])
@@ -801,39 +844,9 @@ private slots:
              control("state", "\"fill\":3900"),
              {Step::MemoryWithin, {}, "20000"}},
             {});
-        // The request still waits in the terminal, behind lines the buffer has
-        // no room for yet, when its program closes the port.
-        row("a request written before a close is not answered to the next program",
-            {"--speed", "100"},
-            {writes(QByteArray("linha\n").repeated(800) + status),
-             {Step::Reopen, {}, "50"},
-             writes(model),
-             replies(modelReply)},
-            {});
-        row("a client that dies in exclusive mode at 19200 bit/s leaves the terminal clean", {},
-            {{Step::Exclusive, {}, {}},
-             {Step::Pause, {}, "300"},
-             {Step::Reopen, {}, {}},
-             writes(status),
-             replies("\x06PLF110VN")},
-            {});
-        row("a flood of requests nobody reads delays neither the panel nor the end", {},
-            {{Step::Flood, {}, "5000"},
-             {Step::Pause, {}, "1000"},
-             {Step::Prompt, "state", "1000"},
-             {Step::Prompt, "state", "1000"},
-             {Step::Signal, "TERM", "3000"}},
-            {});
-        row("answers nobody reads stop the control socket reading", {},
-            {{Step::ControlFlood, {}, "1000"}, {Step::Prompt, "state", "1000"}}, {});
-        row("a control line over the limit is refused whole", {},
-            {control(QByteArray(255, 'x') + " paper out", "erro: linha longa demais"),
-             control("state", "\"paper\":\"in\"")},
-            {});
-        pythonRows(row);
-        row("SIGHUP ends it as SIGTERM does", {},
-            {writes("linha\n"), {Step::Pause, {}, "200"}, {Step::Signal, "HUP", "10000"}},
-            "linha\n");
+        terminalFaultRows(row);
+        rfc2217Rows(row);
+        rawTcpRows(row);
     }
     void drivenAsATestSuiteDrivesIt() {
         QFETCH(QStringList, arguments);
