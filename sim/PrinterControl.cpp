@@ -13,6 +13,12 @@
 namespace {
 
 constexpr qsizetype MaxCommandLength = 256;
+// What Qt reads ahead of the commands acted on: the rest waits in the socket.
+constexpr qsizetype ReadAhead = 4 * MaxCommandLength;
+// Answers a client has not read: no more of its lines are read beyond this,
+// so a client that never reads is held by its own socket, not by our memory.
+constexpr qint64 MaxUnreadAnswers = 64 * 1024;
+const char* const SkippingLine = "skippingLine";
 
 QString styleName(PrintStyle style) {
     if (style.wide)
@@ -76,22 +82,40 @@ bool PrinterControl::listen(const QString& path, QString* error) {
 
 void PrinterControl::accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        socket->setReadBufferSize(ReadAhead);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readable(socket); });
+        // Queued: flush() inside readable() reports bytes written too.
+        connect(
+            socket, &QLocalSocket::bytesWritten, this, [this, socket] { readable(socket); },
+            Qt::QueuedConnection);
     }
 }
 
+// A line longer than a command can be is refused whole: its answer is one
+// error, and what follows it up to its line end is dropped unread.
 void PrinterControl::readable(QLocalSocket* socket) {
-    while (socket->canReadLine()) {
-        const QString line = QString::fromUtf8(socket->readLine(MaxCommandLength)).trimmed();
-        socket->write(run(line).toUtf8() + '\n');
+    while (socket->bytesToWrite() < MaxUnreadAnswers) {
+        const bool skipping = socket->property(SkippingLine).toBool();
+        if (socket->canReadLine()) {
+            const QByteArray line = socket->readLine();
+            socket->setProperty(SkippingLine, false);
+            if (skipping)
+                continue;
+            socket->write(line.size() > MaxCommandLength
+                              ? QByteArray("erro: linha longa demais\n")
+                              : run(QString::fromUtf8(line).trimmed()).toUtf8() + '\n');
+        } else if (socket->bytesAvailable() > MaxCommandLength) {
+            socket->skip(socket->bytesAvailable());
+            socket->setProperty(SkippingLine, true);
+            if (!skipping)
+                socket->write("erro: linha longa demais\n");
+        } else {
+            break;
+        }
     }
     // At once: a script that sent its line and closed its side still gets the answer.
     socket->flush();
-    if (socket->bytesAvailable() > MaxCommandLength) {
-        socket->write("erro: linha longa demais\n");
-        socket->disconnectFromServer();
-    }
 }
 
 QString PrinterControl::run(const QString& line) {
@@ -123,7 +147,7 @@ QString PrinterControl::run(const QString& line) {
     if (verb == QLatin1String("tear"))
         return alone([this] { printer_->clearPaper(); });
     if (verb == QLatin1String("state") && words.size() == 1)
-        return QString::fromUtf8(state(*printer_));
+        return QString::fromUtf8(state());
     if (verb == QLatin1String("save") && words.size() == 1) {
         const QString failed = save_();
         return failed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("erro: ") + failed;
@@ -131,11 +155,16 @@ QString PrinterControl::run(const QString& line) {
     return QStringLiteral("erro: comando desconhecido: %1").arg(line);
 }
 
-QByteArray PrinterControl::state(const VirtualPrinter& p) {
+void PrinterControl::addState(const QString& key, std::function<QJsonValue()> part) {
+    parts_.append({key, std::move(part)});
+}
+
+QByteArray PrinterControl::state() const {
+    const VirtualPrinter& p = *printer_;
     const QJsonObject buffer{{QStringLiteral("fill"), p.bufferFill()},
                              {QStringLiteral("size"), p.bufferSize()},
                              {QStringLiteral("lost"), p.lostBytes()}};
-    const QJsonObject state{
+    QJsonObject state{
         {QStringLiteral("model"), p.model() == PrinterModel::Compatible ? "compatible" : "dual"},
         {QStringLiteral("paper"), p.paperOut() ? "out" : "in"},
         {QStringLiteral("offline"), p.offline()},
@@ -151,5 +180,7 @@ QByteArray PrinterControl::state(const VirtualPrinter& p) {
         {QStringLiteral("rts"), p.rtsSignalling()},
         {QStringLiteral("buffer"), buffer},
     };
+    for (const auto& [key, part] : parts_)
+        state.insert(key, part());
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonValue>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -29,10 +31,13 @@ public:
     // False with *error set when the socket cannot be made; a stale socket
     // left by a printer that was killed is replaced, a live one is not.
     bool listen(const QString& path, QString* error);
+    // What "state" also says under key: the terminal, the network ports.
+    void addState(const QString& key, std::function<QJsonValue()> part);
     // One command line's answer, without its line end.
     QString run(const QString& line);
-    // The printer's panel, settings and buffer as one line of JSON.
-    static QByteArray state(const VirtualPrinter& printer);
+    // The printer's panel, settings and buffer, and the parts added, as one
+    // line of JSON.
+    QByteArray state() const;
 
 private:
     void accept();
@@ -40,6 +45,7 @@ private:
 
     VirtualPrinter* printer_;
     Save save_;
+    QList<std::pair<QString, std::function<QJsonValue()>>> parts_;
     QLocalServer* server_ = nullptr;
 };
 

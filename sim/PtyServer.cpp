@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
@@ -18,6 +19,15 @@
 namespace {
 
 constexpr qsizetype ReadChunk = 512;
+// One turn of the event loop takes no more than this from the terminal, so
+// timers, the control socket and signals wait for a few milliseconds at most.
+constexpr qsizetype TurnBytes = 16 * 1024;
+constexpr qint64 TurnMs = 10;
+// What a program wrote before it closed the terminal is kept, up to this much
+// and for as long as the terminal goes on passing it on.
+constexpr qsizetype MaxClosedBytes = 1 << 20;
+constexpr qint64 CloseSettleMs = 50;
+const QString ClosedUnread = QStringLiteral("o computador fechou a porta sem lê-la(s)");
 // What printing for this long frees is enough to take any waiting bytes.
 constexpr qint64 PrintEverythingMs = 24 * 3600 * 1000;
 
@@ -28,6 +38,8 @@ PtyServer::PtyServer(VirtualPrinter* printer, QObject* parent)
     connect(printer_, &VirtualPrinter::replied, this, &PtyServer::reply);
     connect(printer_, &VirtualPrinter::stateChanged, this, &PtyServer::followPrinter);
     lateReplies_.setSingleShot(true);
+    moreClosed_.setSingleShot(true);
+    connect(&moreClosed_, &QTimer::timeout, this, &PtyServer::readable);
     connect(&lateReplies_, &QTimer::timeout, this, &PtyServer::dropLateReplies);
     clock_.start();
 }
@@ -62,13 +74,8 @@ bool PtyServer::open(QString* error) {
     terminal_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (terminal_ < 0)
         return fail("open terminal");
-    termios raw{};
-    if (::tcgetattr(terminal_, &raw) != 0)
-        return fail("tcgetattr");
-    ::cfmakeraw(&raw);
-    ::cfsetspeed(&raw, B9600);
-    if (::tcsetattr(terminal_, TCSANOW, &raw) != 0)
-        return fail("tcsetattr");
+    if (!setRaw(error))
+        return false;
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     if (!watchOpens(error))
         return false;
@@ -77,6 +84,17 @@ bool PtyServer::open(QString* error) {
     writer_ = new QSocketNotifier(master_, QSocketNotifier::Write);
     writer_->setEnabled(false);
     connect(writer_, &QSocketNotifier::activated, this, &PtyServer::writeReplies);
+    return true;
+}
+
+// Raw at 9600 bit/s 8N1, as a program finds the terminal when it opens it.
+bool PtyServer::setRaw(QString* error) {
+    termios raw{};
+    if (::tcgetattr(terminal_, &raw) != 0 || (::cfmakeraw(&raw), ::cfsetspeed(&raw, B9600)) != 0 ||
+        ::tcsetattr(terminal_, TCSANOW, &raw) != 0) {
+        *error = QStringLiteral("termios: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
     return true;
 }
 
@@ -94,10 +112,8 @@ bool PtyServer::watchOpens(QString* error) {
 
 void PtyServer::openedOrClosed() {
     alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(watch_, buffer, sizeof buffer);
-        if (n <= 0)
-            return;
+    bool closed = false, reopened = false;
+    for (ssize_t n; (n = ::read(watch_, buffer, sizeof buffer)) > 0;) {
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
@@ -105,71 +121,155 @@ void PtyServer::openedOrClosed() {
                 if (openers_++ == 0)
                     printer_->logEvent(QStringLiteral("Terminal aberto"),
                                        QStringLiteral("port-open"));
+                reopened = closed;
             } else if ((event->mask & IN_CLOSE) && openers_ > 0 && --openers_ == 0) {
                 printer_->logEvent(QStringLiteral("Terminal fechado"),
                                    QStringLiteral("port-close"));
-                dropUnread(QStringLiteral("o computador fechou a porta sem lê-la(s)"));
+                closed = true;
+                reopened = false;
             }
         }
+    }
+    if (closed)
+        lastClosed(reopened);
+}
+
+// The bytes the terminal holds were written before the close (or, when the
+// next program opened it at once, also just after: they cannot be told
+// apart). Exclusive mode and the line settings are put back unless a program
+// has opened the terminal since, which may have set its own.
+void PtyServer::lastClosed(bool reopened) {
+    dropUnread(ClosedUnread);
+    keepClosedBytes(reopened);
+    if (!reopened) {
+        QString error;
+        if (::ioctl(terminal_, TIOCNXCL) != 0)
+            error = QString::fromLocal8Bit(std::strerror(errno));
+        else
+            setRaw(&error);
+        if (!error.isEmpty())
+            printer_->logWarning(QStringLiteral("Terminal não reposto: %1").arg(error),
+                                 QStringLiteral("terminal-reset-failed"));
+    }
+    readable();
+}
+
+// The terminal passes a write on a moment after it was made: it is read
+// until it stays quiet for a moment, unless a program opens it meanwhile.
+void PtyServer::keepClosedBytes(bool reopened) {
+    QElapsedTimer clock;
+    clock.start();
+    char buffer[4096];
+    while (closed_.size() < MaxClosedBytes) {
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0) {
+            closed_.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        pollfd p[2] = {{master_, POLLIN, 0}, {watch_, POLLIN, 0}};
+        if (reopened || clock.elapsed() >= CloseSettleMs || ::poll(p, 2, 2) <= 0 ||
+            (p[1].revents & POLLIN))
+            return;
     }
 }
 
 // Takes no more than the buffer has room for; the rest waits in the terminal.
-// Opens and closes seen by the time bytes were read are acted on before the
-// bytes, so a close's drop can never take the replies to a later program's
-// requests.
+// Opens and closes are acted on first, so that the bytes a program wrote
+// before its close are told from those of the next one.
 void PtyServer::readable() {
+    openedOrClosed();
     char buffer[ReadChunk];
-    for (;;) {
+    QElapsedTimer turn;
+    turn.start();
+    for (qsizetype taken = 0; taken < TurnBytes && turn.elapsed() < TurnMs;) {
         const qsizetype room = std::min<qsizetype>(printer_->room(), ReadChunk);
         if (room == 0) {
             reader_->setEnabled(false);
             return;
         }
-        const ssize_t n = ::read(master_, buffer, size_t(room));
-        openedOrClosed();
-        if (n > 0) {
-            printer_->receive(QByteArray(buffer, static_cast<int>(n)));
+        if (!closed_.isEmpty()) {
+            taken += takeClosed(room);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        return; // EAGAIN: all read
+        const ssize_t n = ::read(master_, buffer, size_t(room));
+        if (n > 0) {
+            taken += n;
+            take(QByteArray(buffer, n));
+        } else if (n == 0 || errno != EINTR) {
+            return; // EAGAIN: all read
+        }
     }
+    if (!closed_.isEmpty())
+        moreClosed_.start(); // the terminal may have nothing new to wake us
+}
+
+void PtyServer::take(const QByteArray& bytes) {
+    receiving_ = true;
+    printer_->receive(bytes);
+    receiving_ = false;
+}
+
+// A closed program's bytes: what they ask for is answered to nobody.
+qsizetype PtyServer::takeClosed(qsizetype room) {
+    const QByteArray bytes = closed_.left(room);
+    closed_.remove(0, bytes.size());
+    take(bytes);
+    if (closed_.isEmpty())
+        dropUnread(ClosedUnread);
+    return bytes.size();
 }
 
 // Printing has made room: the waiting bytes may come in again.
 void PtyServer::followPrinter() {
-    if (reader_ && !reader_->isEnabled() && printer_->room() > 0)
+    if (reader_ && !reader_->isEnabled() && printer_->room() > 0) {
         reader_->setEnabled(true);
+        if (!closed_.isEmpty())
+            moreClosed_.start();
+    }
 }
 
-void PtyServer::takeWaitingBytes(qsizetype maxBytes) {
+void PtyServer::takeWaitingBytes(qsizetype maxBytes, qint64 maxMs) {
     char buffer[ReadChunk];
-    for (qsizetype taken = 0; taken < maxBytes;) {
+    QElapsedTimer clock;
+    clock.start();
+    for (qsizetype taken = 0; taken < maxBytes && clock.elapsed() < maxMs;) {
         if (printer_->room() == 0)
             printer_->advance(PrintEverythingMs);
         const qsizetype room = std::min({qsizetype(printer_->room()), ReadChunk, maxBytes - taken});
         if (room == 0)
             return; // off-line or out of paper: nothing can print
+        if (!closed_.isEmpty()) {
+            taken += takeClosed(room);
+            continue;
+        }
         const ssize_t n = ::read(master_, buffer, size_t(room));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return;
-        printer_->receive(QByteArray(buffer, static_cast<int>(n)));
+        take(QByteArray(buffer, n));
         taken += n;
     }
 }
 
+// Only replies to this terminal's own bytes come here; those to the bytes
+// of a program that has closed it wait to be dropped.
 void PtyServer::reply(const QByteArray& bytes) {
-    replies_.push_back({bytes, bytes.size(), clock_.elapsed() + replyTimeoutMs(bytes.size())});
+    if (!receiving_)
+        return;
+    const qint64 deadline = clock_.elapsed() + replyTimeoutMs(bytes.size());
+    replies_.push_back({bytes, bytes.size(), deadline});
+    armTimer(deadline);
     writeReplies();
 }
 
 void PtyServer::writeReplies() {
-    bool failed = false;
-    for (Reply& reply : replies_) {
+    if (!closed_.isEmpty())
+        return; // they are all to a closed program's requests
+    for (; unsent_ < replies_.size(); ++unsent_) {
+        Reply& reply = replies_[unsent_];
         while (!reply.bytes.isEmpty()) {
             const ssize_t n = ::write(master_, reply.bytes.constData(), size_t(reply.bytes.size()));
             if (n > 0) {
@@ -177,40 +277,30 @@ void PtyServer::writeReplies() {
                 written_ += n;
             } else if (n < 0 && errno == EAGAIN) {
                 writer_->setEnabled(true);
-                armTimer();
                 return;
             } else if (n < 0 && errno != EINTR) {
                 printer_->logWarning(QStringLiteral("Resposta não enviada: %1")
                                          .arg(QString::fromLocal8Bit(std::strerror(errno))),
                                      QStringLiteral("reply-failed"));
-                failed = true;
+                replies_.clear();
+                unsent_ = 0;
                 break;
             }
         }
-        if (failed)
+        if (replies_.empty())
             break;
-        if (reply.end < 0)
-            reply.end = written_;
+        reply.end = written_;
     }
-    if (failed)
-        replies_.clear();
     writer_->setEnabled(false);
-    armTimer();
 }
 
-void PtyServer::armTimer() {
-    if (replies_.empty()) {
-        lateReplies_.stop();
-        return;
-    }
-    qint64 first = replies_.front().deadline;
-    for (const Reply& reply : replies_)
-        first = std::min(first, reply.deadline);
-    lateReplies_.start(int(std::clamp<qint64>(first - clock_.elapsed(), 0, 1 << 30)));
+// The timer runs to the earliest deadline.
+void PtyServer::armTimer(qint64 deadline) {
+    const qint64 due = std::clamp<qint64>(deadline - clock_.elapsed(), 0, 1 << 30);
+    if (!lateReplies_.isActive() || due < lateReplies_.remainingTime())
+        lateReplies_.start(int(due));
 }
 
-// What the host has read is what went into the terminal less what still
-// waits in its input queue.
 // What the host has read is what went into the terminal less what still
 // waits in its input queue.
 void PtyServer::forgetRead() {
@@ -218,8 +308,10 @@ void PtyServer::forgetRead() {
     if (::ioctl(terminal_, FIONREAD, &unread) != 0)
         unread = 0;
     const qint64 read = written_ - unread;
-    while (!replies_.empty() && replies_.front().end >= 0 && replies_.front().end <= read)
+    while (!replies_.empty() && replies_.front().end >= 0 && replies_.front().end <= read) {
         replies_.pop_front();
+        unsent_ = unsent_ > 0 ? unsent_ - 1 : 0;
+    }
 }
 
 void PtyServer::dropLateReplies() {
@@ -228,7 +320,8 @@ void PtyServer::dropLateReplies() {
     if (std::any_of(replies_.begin(), replies_.end(),
                     [now](const Reply& reply) { return reply.deadline <= now; }))
         dropUnread(QStringLiteral("o computador não leu a porta dentro do tempo de escrita"));
-    armTimer();
+    for (const Reply& reply : replies_)
+        armTimer(reply.deadline);
 }
 
 void PtyServer::dropUnread(const QString& why) {
@@ -244,6 +337,7 @@ void PtyServer::dropUnread(const QString& why) {
                                  .arg(why),
                              QStringLiteral("reply-dropped"), int(replies_.size()));
     replies_.clear();
+    unsent_ = 0;
     writer_->setEnabled(false);
     lateReplies_.stop();
 }

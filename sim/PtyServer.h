@@ -27,9 +27,15 @@ class VirtualPrinter;
 // The server holds the terminal's own end open too: the terminal starts raw
 // (no echo of the printer's input back to it) and survives programs opening
 // and closing it one after another. Because of that the terminal never hangs
-// up, so the server watches the opens and closes of its device node: when
-// the last program closes it, every reply it did not read is dropped, as a
-// real port forgets its input at close, and the next open starts clean.
+// up, so the server watches the opens and closes of its device node. When
+// the last program closes it, the bytes it wrote before its close are still
+// taken (their replies have nobody to go to), every reply it did not read is
+// dropped, as a real port forgets its input at close, and the terminal is
+// set back to 9600 bit/s 8N1 raw and out of exclusive mode, so the next open
+// starts clean whatever the last program did or however it ended.
+//
+// A program that writes without pause cannot hold the printer's other work
+// up: each turn of the event loop takes a bounded share of its bytes.
 class PtyServer : public QObject {
     Q_OBJECT
 public:
@@ -40,15 +46,19 @@ public:
     bool open(QString* error);
     // The terminal's path, for example /dev/pts/3.
     QString path() const { return path_; }
+    // Whether a program has the terminal open.
+    bool inUse() const { return openers_ > 0; }
 
     // How long a reply of this many bytes waits for the host: the interface's
     // write time-out, 1000 ms and 100 ms per byte.
     static qint64 replyTimeoutMs(qsizetype bytes) { return 1000 + 100 * bytes; }
 
     // At the end: takes what is still waiting in the terminal (at most
-    // maxBytes), printing as much as needed to make room for it, so that what
-    // a program wrote before the printer was stopped still reaches the paper.
-    void takeWaitingBytes(qsizetype maxBytes = 1 << 20);
+    // maxBytes, for at most maxMs: a program that goes on writing cannot
+    // hold the end up), printing as much as needed to make room for it, so
+    // that what a program wrote before the printer was stopped still reaches
+    // the paper.
+    void takeWaitingBytes(qsizetype maxBytes = 1 << 20, qint64 maxMs = 1000);
 
 private:
     struct Reply {
@@ -58,16 +68,21 @@ private:
         qint64 end = -1; // written_ once all of it is in the terminal
     };
 
+    bool setRaw(QString* error);
     bool watchOpens(QString* error);
     void openedOrClosed();
+    void lastClosed(bool reopened);
+    void keepClosedBytes(bool reopened);
     void readable();
+    void take(const QByteArray& bytes);
+    qsizetype takeClosed(qsizetype room);
     void followPrinter();
     void reply(const QByteArray& bytes);
     void writeReplies();
     void forgetRead();
     void dropLateReplies();
     void dropUnread(const QString& why);
-    void armTimer();
+    void armTimer(qint64 deadline);
 
     VirtualPrinter* printer_;
     int master_ = -1;
@@ -78,8 +93,14 @@ private:
     int watch_ = -1; // inotify on the terminal's device node
     QSocketNotifier* watcher_ = nullptr;
     int openers_ = 0;
+    // Bytes a program that has closed the terminal wrote before its close,
+    // still to be taken: their replies are never written.
+    QByteArray closed_;
+    bool receiving_ = false; // the printer is taking bytes from here
     std::deque<Reply> replies_;
+    size_t unsent_ = 0;  // replies_ before this index are wholly in the terminal
     qint64 written_ = 0; // reply bytes put into the terminal so far
     QElapsedTimer clock_;
     QTimer lateReplies_;
+    QTimer moreClosed_; // a closed program's bytes are taken on without the terminal's wake-up
 };

@@ -241,8 +241,8 @@ void VirtualPrinter::clearPaper() {
     changed();
 }
 
-void VirtualPrinter::logEvent(const QString& text, const QString& name) {
-    note(PrinterLogEntry::Kind::Command, text, {}, name);
+void VirtualPrinter::logEvent(const QString& text, const QString& name, const QVariant& value) {
+    note(PrinterLogEntry::Kind::Command, text, {}, name, value);
 }
 
 void VirtualPrinter::logWarning(const QString& text, const QString& name, const QVariant& value) {

@@ -109,7 +109,8 @@ public:
     // The panel's paper feed key: one blank line, while the keyboard is on.
     void pressFeedKey();
     // Puts an event of the printer's surroundings (a port opened) in the log.
-    void logEvent(const QString& text, const QString& name = QStringLiteral("event"));
+    void logEvent(const QString& text, const QString& name = QStringLiteral("event"),
+                  const QVariant& value = {});
     // Puts a fault of the printer's surroundings (a reply nobody read) in the log.
     void logWarning(const QString& text, const QString& name = QStringLiteral("warning"),
                     const QVariant& value = {});

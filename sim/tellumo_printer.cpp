@@ -1,17 +1,20 @@
 // tellumo-printer: the virtual printer on a pseudo-terminal, for any serial
-// program and for the test suites of programs that print receipts. Prints
-// the terminal's path (and links it where --link says), logs what it
-// receives and replies, takes panel commands on --control, optionally shows
-// the printer's window, and writes the paper as text, as PNG pages and the
-// log as JSON Lines on "save" and when it ends (Ctrl+C, SIGTERM, or the
-// window closed).
+// program and for the test suites of programs that print receipts, and on
+// the network as a raw TCP port and as an RFC 2217 serial device server.
+// Prints the terminal's path (and links it where --link says) and the
+// network addresses, logs what it receives and replies, takes panel
+// commands on --control, optionally shows the printer's window, and writes
+// the paper as text, as PNG pages and the log as JSON Lines on "save" and
+// when it ends (Ctrl+C, SIGTERM, SIGHUP, or the window closed).
 #include "sim/HexDump.h"
 #include "sim/LogOutput.h"
+#include "sim/NetworkPort.h"
 #include "sim/PaperPages.h"
 #include "sim/PaperSpool.h"
 #include "sim/PrinterClock.h"
 #include "sim/PrinterControl.h"
 #include "sim/PrinterEvents.h"
+#include "sim/PrinterLine.h"
 #include "sim/PtyServer.h"
 #include "sim/VirtualPrinter.h"
 #include "sim/VirtualPrinterSetup.h"
@@ -21,6 +24,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTime>
 
@@ -79,6 +83,19 @@ void describe(QCommandLineParser& parser) {
          QStringLiteral("Print speed in lines per second, 0.1 to 1000, or 0 to print as fast "
                         "as the bytes arrive (default 8)."),
          QStringLiteral("LINES")},
+        {QStringLiteral("listen"),
+         QStringLiteral("Take the printer's bytes on a raw TCP port, as a network receipt "
+                        "printer does (9100 by convention); the loopback address unless HOST "
+                        "is given (0.0.0.0 for every interface); port 0 picks a free one."),
+         QStringLiteral("[HOST:]PORT")},
+        {QStringLiteral("rfc2217"),
+         QStringLiteral("Serve the printer as a serial device server does, with RFC 2217: the "
+                        "client sets up the line and sees CTS, DSR and CD."),
+         QStringLiteral("[HOST:]PORT")},
+        {QStringLiteral("line"),
+         QStringLiteral("The printer's own serial line (default 9600,8N1): bytes sent on the "
+                        "RFC 2217 port with other settings are line noise."),
+         QStringLiteral("RATE,DPS")},
         {QStringLiteral("window"), QStringLiteral("Show the printer's window.")},
     });
 }
@@ -123,18 +140,32 @@ struct PrinterOptions {
     QString events;
     QString link;
     QString control;
+    QString listen;
+    QString rfc2217;
+    LineSettings line;
     bool compatible = false;
     bool window = false;
     double linesPerSecond = VirtualPrinter::DefaultLinesPerSecond;
 };
 
-// A link is only ever put where nothing but an old link is.
+// A link is only ever put where nothing is, or over the link a printer that
+// has ended left behind: one to a terminal that no longer exists. A user's
+// own link is never replaced, nor the link of a printer still running.
 void checkLink(const QString& path) {
     const QFileInfo info(path);
     if (info.exists() && !info.isSymLink())
         refuse(QStringLiteral("--link %1: exists and is not a symbolic link").arg(path));
-    if (info.isSymLink())
-        return;
+    if (info.isSymLink()) {
+        const QString target = info.symLinkTarget();
+        if (!target.startsWith(QLatin1String("/dev/pts/")))
+            refuse(QStringLiteral("--link %1: leads to %2, not a link to a terminal left by "
+                                  "a printer")
+                       .arg(path, target));
+        if (QFileInfo::exists(target))
+            refuse(QStringLiteral("--link %1: the terminal %2 it leads to is in use, perhaps "
+                                  "by another printer")
+                       .arg(path, target));
+    }
     checkWritable(QStringLiteral("link"), path);
 }
 
@@ -159,6 +190,14 @@ PrinterOptions parseArguments(int argc, char* argv[]) {
     options.link = value("link");
     options.control =
         value("control").isEmpty() ? QString() : QFileInfo(value("control")).absoluteFilePath();
+    options.listen = value("listen");
+    options.rfc2217 = value("rfc2217");
+    QString error;
+    if ((!options.listen.isEmpty() &&
+         !NetworkPort::canListen(NetworkPort::Kind::Raw, options.listen, &error)) ||
+        (!options.rfc2217.isEmpty() &&
+         !NetworkPort::canListen(NetworkPort::Kind::Rfc2217, options.rfc2217, &error)))
+        refuse(error);
     options.compatible = parser.isSet(QStringLiteral("compatible"));
     options.window = parser.isSet(QStringLiteral("window"));
     for (const char* option : {"png", "text", "events", "control"})
@@ -181,6 +220,14 @@ PrinterOptions parseArguments(int argc, char* argv[]) {
                                   "arrive) or from 0.1 to 1000 lines per second")
                        .arg(value("speed")));
         options.linesPerSecond = *speed;
+    }
+    if (parser.isSet(QStringLiteral("line"))) {
+        const auto line = LineSettings::parse(value("line"));
+        if (!line)
+            refuse(QStringLiteral("--line %1: give RATE,DPS such as 9600,8N1 (data bits 5 to 8, "
+                                  "parity N, E, O, M or S, stop bits 1, 1.5 or 2)")
+                       .arg(value("line")));
+        options.line = *line;
     }
     return options;
 }
@@ -216,13 +263,60 @@ private:
     std::unique_ptr<PrinterEvents> events_;
 };
 
-// The terminal's path where scripts find it, also after a printer was killed.
+// The terminal's path where scripts find it, also after a printer was killed
+// (checkLink has made sure an old link there is such a printer's). A printer
+// started at the same moment with the same link makes symlink() fail.
 bool makeLink(const QString& link, const QString& target) {
     if (QFileInfo(link).isSymLink())
         QFile::remove(link);
     return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) ==
            0;
 }
+
+// Where the printer is reached: its terminal always, the network ports asked for.
+class Ports {
+public:
+    Ports(VirtualPrinter& printer, const PrinterOptions& options)
+        : pty(&printer), options_(options) {
+        if (!options.listen.isEmpty())
+            tcp = std::make_unique<NetworkPort>(&printer, NetworkPort::Kind::Raw, options.line);
+        if (!options.rfc2217.isEmpty())
+            rfc2217 =
+                std::make_unique<NetworkPort>(&printer, NetworkPort::Kind::Rfc2217, options.line);
+    }
+    bool open(QString* error) {
+        return pty.open(error) && (!tcp || tcp->listen(options_.listen, error)) &&
+               (!rfc2217 || rfc2217->listen(options_.rfc2217, error));
+    }
+    // What "state" says of them.
+    void describe(PrinterControl& control) const {
+        control.addState(QStringLiteral("line"), [this] { return options_.line.text(); });
+        control.addState(QStringLiteral("terminal"), [this] {
+            return QJsonObject{{QStringLiteral("path"), pty.path()},
+                               {QStringLiteral("open"), pty.inUse()}};
+        });
+        if (tcp)
+            control.addState(QStringLiteral("listen"), [this] { return tcp->state(); });
+        if (rfc2217)
+            control.addState(QStringLiteral("rfc2217"), [this] { return rfc2217->state(); });
+    }
+    void announce(LogOutput& log, const VirtualPrinter& printer) const {
+        log.write(QStringLiteral("Impressora virtual (%1) em %2")
+                      .arg(VirtualPrinter::modelText(printer.model()).simplified(), pty.path()));
+        if (tcp)
+            log.write(QStringLiteral("Porta TCP em %1").arg(tcp->address()));
+        if (rfc2217)
+            log.write(QStringLiteral("Porta RFC 2217 em %1, linha da impressora %2")
+                          .arg(rfc2217->address(), options_.line.text()));
+    }
+
+    PtyServer pty;
+    std::unique_ptr<NetworkPort> tcp;
+    std::unique_ptr<NetworkPort> rfc2217;
+
+private:
+    const PrinterOptions& options_;
+};
 
 void removeLink(const QString& link, const QString& target) {
     if (!link.isEmpty() && QFileInfo(link).symLinkTarget() == QFileInfo(target).absoluteFilePath())
@@ -248,14 +342,15 @@ int main(int argc, char* argv[]) {
     QObject::connect(&printer, &VirtualPrinter::logged,
                      [&log](const PrinterLogEntry& entry) { log.write(logLine(entry)); });
 
-    PtyServer server(&printer);
+    Ports ports(printer, options);
     Outputs outputs(printer, options, log);
     PrinterControl control(&printer, [&outputs] { return outputs.save(); });
+    ports.describe(control);
     QString error;
-    if (!server.open(&error) || !outputs.open(&error) ||
+    if (!ports.open(&error) || !outputs.open(&error) ||
         (!options.control.isEmpty() && !control.listen(options.control, &error)))
         refuse(error);
-    if (!options.link.isEmpty() && !makeLink(options.link, server.path()))
+    if (!options.link.isEmpty() && !makeLink(options.link, ports.pty.path()))
         refuse(QStringLiteral("--link %1: %2")
                    .arg(options.link, QString::fromLocal8Bit(std::strerror(errno))));
     PrinterClock clock(&printer);
@@ -265,8 +360,9 @@ int main(int argc, char* argv[]) {
         refuse(QStringLiteral("pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     QSocketNotifier stop(stopPipe[0], QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
+    // A closed terminal or a session's end (SIGHUP) ends it as SIGTERM does.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, requestStop);
 
     std::unique_ptr<VirtualPrinterWindow> printerWindow;
     if (options.window) {
@@ -274,16 +370,15 @@ int main(int argc, char* argv[]) {
         showOnScreen(printerWindow.get(), nullptr);
     }
 
-    log.write(QStringLiteral("Impressora virtual (%1) em %2")
-                  .arg(VirtualPrinter::modelText(printer.model()).simplified(), server.path()));
+    ports.announce(log, printer);
     app.exec();
     printerWindow.reset();
 
     // What was written to the printer before it stopped still goes on the paper.
-    server.takeWaitingBytes();
+    ports.pty.takeWaitingBytes();
     printer.advance(24 * 3600 * 1000);
     const QString failed = outputs.save();
-    removeLink(options.link, server.path());
+    removeLink(options.link, ports.pty.path());
     if (!failed.isEmpty())
         std::fprintf(stderr, "tellumo-printer: %s\n", failed.toLocal8Bit().constData());
     log.finish();

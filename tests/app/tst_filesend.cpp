@@ -17,6 +17,8 @@
 #include "link/LinkState.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
+#include "link/comport/PortMap.h"
+#include "sim/PaperText.h"
 #include "windowkit/Messages.h"
 
 #include <QAction>
@@ -24,10 +26,13 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -37,7 +42,9 @@
 #include <fcntl.h>
 #include <memory>
 #include <numeric>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -119,6 +126,54 @@ private:
     PortAccess* port_;
     TComLink txLink_;
     int txEmpties_ = 0;
+};
+
+// tellumo-printer serving the printer as a serial device server does, on
+// RFC 2217, with its panel on a control socket.
+class NetworkPrinter {
+public:
+    explicit NetworkPrinter(const QString& folder)
+        : control_(folder + "/printer.ctl"), text_(folder + "/printer.txt") {
+        process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.start(QStringLiteral(TELLUMO_PRINTER), {"--rfc2217", "127.0.0.1:0", "--speed", "0",
+                                                         "--control", control_, "--text", text_});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(control_), 20000);
+    }
+    ~NetworkPrinter() {
+        process_.terminate();
+        process_.waitForFinished(30000);
+    }
+    QByteArray ask(const QByteArray& command) const {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(control_).constData(),
+                 sizeof address.sun_path);
+        QByteArray answer;
+        char c = 0;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::write(fd, command + '\n', size_t(command.size() + 1)) == command.size() + 1)
+            while (::read(fd, &c, 1) == 1 && c != '\n')
+                answer += c;
+        ::close(fd);
+        return answer;
+    }
+    QString url() const {
+        const QJsonObject state = QJsonDocument::fromJson(ask("state")).object();
+        return "rfc2217://" + state["rfc2217"]["address"].toString();
+    }
+    // The paper as text, saved now.
+    QString paper() const {
+        QFile file(text_);
+        return ask("save") == "ok" && file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll())
+                   : QString();
+    }
+
+private:
+    QString control_;
+    QString text_;
+    QProcess process_;
 };
 
 } // namespace
@@ -407,6 +462,34 @@ private slots:
         QCOMPARE(link->sent(), bytes.size());
         QCOMPARE(link->shownWhileSending, QSet<QString>{"Cancelar LED"});
         verifyIdle();
+    }
+
+    // Over rfc2217:// to tellumo-printer: the CTS lamp follows the printer's
+    // panel, and the sample sent with "Enviar" prints whole.
+    void aPrinterBehindAnRfc2217ServerFollowsItsPanelAndPrintsTheSample() {
+        const NetworkPrinter printer(dir.path());
+        PortMap::map(QStringLiteral("COM2"), printer.url());
+        connectTo("serial", false);
+        QVERIFY(Form3->ComPort1->Connected());
+        QCOMPARE(Form1->ComLed1->State(), lsOn);
+        for (const bool offline : {true, false}) {
+            QCOMPARE(printer.ask(offline ? "offline on" : "offline off"), QByteArray("ok"));
+            QTRY_COMPARE_WITH_TIMEOUT(Form1->ComLed1->State(), offline ? lsOff : lsOn, 1000);
+        }
+
+        QFile sample(QStringLiteral(TELLUMO_SOURCE "/docs/samples/fita-20000-bytes.txt"));
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        const QByteArray bytes = sample.readAll();
+        load(write("fita.txt", bytes));
+        Messages::Recorder recorder;
+        Form1->BitBtn3->click();
+        QVERIFY(recorder.entries.isEmpty());
+        QCOMPARE(link->sent(), bytes.size());
+        VirtualPrinter here;
+        here.setLinesPerSecond(0);
+        here.receive(bytes);
+        here.advance(24 * 3600 * 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(printer.paper(), paperText(here.paper().lines()), 10000);
     }
 
     void refusalsSendNothing_data() {
