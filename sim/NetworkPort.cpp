@@ -65,9 +65,7 @@ QString NetworkPort::kindName() const {
 }
 
 bool NetworkPort::cts(const VirtualPrinter& printer) {
-    // Paper out with the sensor on is a printer not ready, as on/off-line is.
-    const bool paperOut = printer.paperOut() && printer.paperSensor();
-    return printer.ready() && !(printer.rtsSignalling() == 0 && paperOut);
+    return printer.ready();
 }
 
 bool NetworkPort::hardwareFlow() const {

@@ -67,7 +67,8 @@ void VirtualPrinter::receive(const QByteArray& bytes) {
 bool VirtualPrinter::ready() const {
     if (queue_.nearlyFull())
         return false;
-    return rtsSignalling() == 0 ? !offline_ : queue_.authenticationsWaiting() == 0;
+    return rtsSignalling() == 0 ? !offline_ && !paperSensed()
+                                : queue_.authenticationsWaiting() == 0;
 }
 
 uint8_t VirtualPrinter::parallelStatus() const {

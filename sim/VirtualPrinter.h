@@ -74,7 +74,7 @@ public:
 
     // The host's view. Ready is the serial ready line (CTS): off while the
     // buffer is nearly full; besides, with RTS signalling "on/off line" off
-    // while off-line, with "autenticação" off from the end of an
+    // while off-line or out of paper with the sensor on, with "autenticação" off from the end of an
     // authentication's text until it has printed. Busy is the parallel busy
     // line: off-line or the buffer nearly full. Fault: off-line, or paper out
     // while the paper sensor is on (the parallel error line).

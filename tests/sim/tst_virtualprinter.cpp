@@ -413,8 +413,9 @@ void TestVirtualPrinter::paperOutRaisesErrorAndStopsPrinting() {
     printer.receive("one\ntwo\n");
     printer.advance(60000);
     QVERIFY(printer.paper().lines().isEmpty());
-    QVERIFY(printer.ready()); // the buffer still has room
+    QVERIFY(!printer.ready()); // out of paper, with the sensor on: not ready
     printer.setPaperOut(false);
+    QVERIFY(printer.ready());
     QCOMPARE(printer.parallelStatus() & 0x08, 0x08);
     printer.advance(60000);
     QCOMPARE(describe(printer.paper()), (QStringList{"one", "two"}));
