@@ -5,6 +5,8 @@
 // is idle, as the kernel keeps the connection alive by itself.
 #include "link/comport/NetworkLine.h"
 
+#include "link/comport/LineWaits.h"
+
 #include <cerrno>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -72,8 +74,7 @@ void NetworkLine::waitForActivity() {
     const int n = epoll_wait(pollFd_, ready, 2, -1);
     for (int i = 0; i < n; ++i)
         if (ready[i].data.fd == wakeFd_) {
-            uint64_t drained = 0;
-            [[maybe_unused]] const auto r = ::read(wakeFd_, &drained, sizeof drained);
+            LineWaits::drainCounter(wakeFd_);
         }
 }
 

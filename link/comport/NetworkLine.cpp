@@ -3,6 +3,7 @@
 // port's settings with their acknowledgements checked.
 #include "link/comport/NetworkLine.h"
 
+#include "link/comport/LineWaits.h"
 #include "link/comport/NetworkWait.h"
 
 #include <QByteArray>
@@ -99,8 +100,7 @@ std::shared_ptr<Lookup> lookUp(const NetworkAddress& where, Clock::time_point de
     std::thread([lookup, host, port] {
         resolve(*lookup, host, port, AI_NUMERICSERV);
         lookup->done = true;
-        const uint64_t one = 1;
-        [[maybe_unused]] const auto n = ::write(lookup->bell, &one, sizeof one);
+        LineWaits::ring(lookup->bell);
     }).detach();
     const auto end = NetworkWait::until(
         {{lookup->bell}}, deadline, [&] { return lookup->done.load(); }, opening);
@@ -246,14 +246,8 @@ NetworkLine::NetworkLine(int fd, const NetworkAddress& address, const QString& u
     : fd_(fd), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       pollFd_(epoll_create1(EPOLL_CLOEXEC)), arrivedFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       address_(address), url_(url) {
-    epoll_event wakeUp{};
-    wakeUp.events = EPOLLIN;
-    wakeUp.data.fd = wakeFd_;
-    epoll_ctl(pollFd_, EPOLL_CTL_ADD, wakeFd_, &wakeUp);
-    epoll_event input{};
-    input.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
-    input.data.fd = fd_;
-    epoll_ctl(pollFd_, EPOLL_CTL_ADD, fd_, &input);
+    LineWaits::watch(pollFd_, wakeFd_, EPOLLIN);
+    LineWaits::watch(pollFd_, fd_, EPOLLIN | EPOLLRDHUP | EPOLLET);
 }
 
 NetworkLine::~NetworkLine() {

@@ -4,6 +4,8 @@
 // taking in whatever the socket holds.
 #include "link/comport/NetworkLine.h"
 
+#include "link/comport/LineWaits.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <linux/sockios.h>
@@ -13,7 +15,10 @@
 #include <unistd.h>
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using LineWaits::Clock;
+using LineWaits::drainCounter;
+using LineWaits::msUntil;
+using LineWaits::ring;
 
 // The most input kept for the program: what comes beyond it while nobody
 // reads is lost, as on a serial port, and said so (ceRxOver).
@@ -24,16 +29,6 @@ constexpr qsizetype inputLimit = 1 << 16;
 constexpr auto firstLook = std::chrono::microseconds(500);
 constexpr auto longestLook = std::chrono::milliseconds(20);
 
-int msUntil(Clock::time_point until) {
-    if (until == Clock::time_point::max())
-        return -1;
-    const auto now = Clock::now();
-    if (until <= now)
-        return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-    return ms > 1 << 30 ? 1 << 30 : int(ms);
-}
-
 // A connection that has ended, whichever way.
 bool lost(int err) {
     return err == ECONNRESET || err == EPIPE || err == ETIMEDOUT || err == ENOTCONN ||
@@ -42,13 +37,11 @@ bool lost(int err) {
 } // namespace
 
 void NetworkLine::wake() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(wakeFd_, &one, sizeof one);
+    ring(wakeFd_);
 }
 
 void NetworkLine::tellArrival() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(arrivedFd_, &one, sizeof one);
+    ring(arrivedFd_);
 }
 
 void NetworkLine::CancelWait() {
@@ -118,8 +111,7 @@ void NetworkLine::takeIn() {
 }
 
 void NetworkLine::takeInAwaited() {
-    uint64_t drained = 0;
-    [[maybe_unused]] const auto r = ::read(arrivedFd_, &drained, sizeof drained);
+    drainCounter(arrivedFd_);
     takeIn();
 }
 
@@ -270,8 +262,7 @@ int NetworkLine::Read(char* data, int count, int& read) {
     const auto deadlines = TransferDeadlines::ForRead(timeouts_, count, start);
     auto last = start;
     while (read < count) {
-        uint64_t drained = 0;
-        [[maybe_unused]] const auto r = ::read(arrivedFd_, &drained, sizeof drained);
+        drainCounter(arrivedFd_);
         takeIn();
         if (hungUp_)
             return WinError::IoDevice;

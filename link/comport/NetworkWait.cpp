@@ -1,5 +1,6 @@
 #include "link/comport/NetworkWait.h"
 
+#include "link/comport/LineWaits.h"
 #include "link/comport/SerialLine.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <algorithm>
 #include <memory>
 #include <poll.h>
 #include <vector>
@@ -16,12 +16,9 @@
 namespace NetworkWait {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-int msUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return int(std::clamp<long long>(left.count(), 0, 1 << 30));
-}
+// The deadlines here are always finite: the wait gives up after 5 s.
+using LineWaits::Clock;
+using LineWaits::msUntil;
 
 End polled(std::initializer_list<Watch> watches, Clock::time_point deadline,
            const std::function<bool()>& done) {

@@ -7,6 +7,7 @@
 // unless the driver cannot wait for modem-line changes.
 #include "link/comport/TtyLine.h"
 
+#include "link/comport/LineWaits.h"
 #include "link/comport/TtyModemWatch.h"
 
 #include <cerrno>
@@ -232,8 +233,7 @@ void TtyLine::waitForActivity() {
     }
     for (int i = 0; i < n; ++i) {
         if (ready[i].data.fd == wakeFd_) {
-            uint64_t drained = 0;
-            [[maybe_unused]] const auto r = ::read(wakeFd_, &drained, sizeof drained);
+            LineWaits::drainCounter(wakeFd_);
         } else if (ready[i].events & (EPOLLHUP | EPOLLERR)) {
             hangUp();
         }

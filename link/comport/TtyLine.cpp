@@ -1,5 +1,6 @@
 #include "link/comport/TtyLine.h"
 
+#include "link/comport/LineWaits.h"
 #include "link/comport/TtyHolder.h"
 #include "link/comport/TtyInterrupt.h"
 #include "link/comport/TtyLock.h"
@@ -167,14 +168,8 @@ std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError) 
 
 TtyLine::TtyLine(int fd, int wakeFd, int pollFd, std::unique_ptr<TtyLock> lock)
     : fd_(fd), wakeFd_(wakeFd), pollFd_(pollFd), lock_(std::move(lock)) {
-    epoll_event wakeUp{};
-    wakeUp.events = EPOLLIN;
-    wakeUp.data.fd = wakeFd_;
-    epoll_ctl(pollFd_, EPOLL_CTL_ADD, wakeFd_, &wakeUp);
-    epoll_event input{};
-    input.events = EPOLLIN | EPOLLET;
-    input.data.fd = fd_;
-    epoll_ctl(pollFd_, EPOLL_CTL_ADD, fd_, &input);
+    LineWaits::watch(pollFd_, wakeFd_, EPOLLIN);
+    LineWaits::watch(pollFd_, fd_, EPOLLIN | EPOLLET);
     std::lock_guard guard(sampleMutex_);
     // The baselines, so that the first look reports changes only.
     sampleModemLocked();
@@ -215,8 +210,7 @@ void TtyLine::setModemLine(int bits, bool on) {
 }
 
 void TtyLine::wake() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(wakeFd_, &one, sizeof one);
+    LineWaits::ring(wakeFd_);
 }
 
 void TtyLine::CancelWait() {

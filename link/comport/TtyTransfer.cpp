@@ -2,6 +2,8 @@
 // within the read time-outs, the input's marks taken out, and the purge.
 #include "link/comport/TtyLine.h"
 
+#include "link/comport/LineWaits.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
@@ -10,7 +12,8 @@
 #include <unistd.h>
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using LineWaits::Clock;
+using LineWaits::msUntil;
 
 // A write waits for its bytes to leave in steps of the time they take on
 // the line, never shorter than this.
@@ -19,19 +22,6 @@ constexpr auto drainStep = std::chrono::microseconds(500);
 // how often its emptying is looked at.
 constexpr int fifoBytes = 640;
 constexpr auto fifoStep = std::chrono::milliseconds(5);
-
-// The milliseconds poll() should wait to reach a deadline: -1 for none,
-// rounded up so that a wake-up never comes before it. The deadline is
-// compared before any arithmetic, as it may be the clock's minimum.
-int msUntil(Clock::time_point until) {
-    if (until == Clock::time_point::max())
-        return -1;
-    const auto now = Clock::now();
-    if (until <= now)
-        return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-    return ms > 1 << 30 ? 1 << 30 : int(ms);
-}
 
 bool gone(short revents) {
     return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;

@@ -1,5 +1,7 @@
 #include "link/comport/UsbPrinterLine.h"
 
+#include "link/comport/LineWaits.h"
+
 #include "link/printernode/PrinterNode.h"
 
 #include <QFile>
@@ -14,7 +16,11 @@
 #include <unistd.h>
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using LineWaits::Clock;
+using LineWaits::drainCounter;
+using LineWaits::msUntil;
+using LineWaits::ring;
+using LineWaits::watch;
 
 // How often the printer's status is read while the line is open: each read
 // is a control transfer the printer answers.
@@ -22,27 +28,6 @@ constexpr long statusPeriodMs = 400;
 // The input queue holds at most this much; the rest waits in the printer.
 constexpr int inputLimit = 64 * 1024;
 
-int msUntil(Clock::time_point until) {
-    if (until == Clock::time_point::max())
-        return -1;
-    const auto now = Clock::now();
-    if (until <= now)
-        return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-    return ms > 1 << 30 ? 1 << 30 : int(ms);
-}
-
-void drainCounter(int fd) {
-    uint64_t count = 0;
-    [[maybe_unused]] const auto n = ::read(fd, &count, sizeof count);
-}
-
-void watch(int pollFd, int fd, uint32_t events) {
-    epoll_event e{};
-    e.events = events;
-    e.data.fd = fd;
-    epoll_ctl(pollFd, EPOLL_CTL_ADD, fd, &e);
-}
 } // namespace
 
 bool UsbPrinterLine::isUsbPrinter(const QString& path) {
@@ -109,8 +94,7 @@ int UsbPrinterLine::SetCommTimeouts(const TCommTimeouts& timeouts) {
 }
 
 void UsbPrinterLine::wake() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(fds_.wake, &one, sizeof one);
+    ring(fds_.wake);
 }
 
 void UsbPrinterLine::CancelWait() {
@@ -355,8 +339,7 @@ void UsbPrinterLine::readInput() {
     }
     if (moved == 0)
         return;
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(fds_.arrived, &one, sizeof one);
+    ring(fds_.arrived);
     const int full = inputSize_ * 8 / 10;
     std::lock_guard lock(sampleMutex_);
     pending_.Include(evRxChar);
