@@ -3,6 +3,8 @@
 // The small pieces every line's waits are made of: an eventfd rung and
 // emptied, a descriptor added to the epoll set, and a deadline as poll()'s
 // milliseconds.
+#include "link/comport/SerialLine.h"
+
 #include <chrono>
 #include <cstdint>
 #include <sys/epoll.h>
@@ -42,6 +44,39 @@ inline void watch(int pollFd, int fd, uint32_t events) {
     e.events = events;
     e.data.fd = fd;
     epoll_ctl(pollFd, EPOLL_CTL_ADD, fd, &e);
+}
+
+// What a read's wait returns to end the read at once, without an error,
+// with what it has (the port is closing).
+constexpr int StopReading = -1;
+
+// Reads count bytes within the read time-outs. take(data, count, got) moves
+// what has arrived and returns 0 or the read's error; waitFor(ms) sleeps
+// until more may have come and returns 0, the read's error or StopReading.
+// The time-outs end the read with what it has, as a serial port's do.
+template <typename Take, typename WaitFor>
+int readWithin(const TCommTimeouts& timeouts, char* data, int count, int& read, Take take,
+               WaitFor waitFor) {
+    read = 0;
+    const auto start = Clock::now();
+    const auto deadlines = TransferDeadlines::ForRead(timeouts, count, start);
+    auto last = start;
+    while (read < count) {
+        int got = 0;
+        if (const int err = take(data + read, count - read, got))
+            return err;
+        if (got > 0) {
+            read += got;
+            last = Clock::now();
+            continue;
+        }
+        const int ms = msUntil(deadlines.ReadUntil(read, last));
+        if (ms == 0)
+            break;
+        if (const int err = waitFor(ms))
+            return err == StopReading ? 0 : err;
+    }
+    return 0;
 }
 
 } // namespace LineWaits

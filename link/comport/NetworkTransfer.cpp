@@ -257,29 +257,21 @@ int NetworkLine::Write(const char* data, int count, int& written) {
 
 // An errno on failure; waiting ends early when the port is closing.
 int NetworkLine::Read(char* data, int count, int& read) {
-    read = 0;
-    const auto start = Clock::now();
-    const auto deadlines = TransferDeadlines::ForRead(timeouts_, count, start);
-    auto last = start;
-    while (read < count) {
+    auto take = [this](char* at, int want, int& got) {
         drainCounter(arrivedFd_);
         takeIn();
         if (hungUp_)
-            return WinError::IoDevice;
-        if (const int got = takeInput(data + read, count - read); got > 0) {
-            read += got;
-            last = Clock::now();
-            continue;
-        }
-        const int ms = msUntil(deadlines.ReadUntil(read, last));
-        if (ms == 0 || closing_)
-            break;
+            return int(WinError::IoDevice);
+        got = takeInput(at, want);
+        return 0;
+    };
+    return LineWaits::readWithin(timeouts_, data, count, read, take, [this](int ms) {
+        if (closing_)
+            return LineWaits::StopReading;
         // Either the socket brings something, or the event thread took it in.
         pollfd p[2] = {{fd_, POLLIN, 0}, {arrivedFd_, POLLIN, 0}};
-        if (poll(p, 2, ms) < 0 && errno != EINTR)
-            return failed(errno);
-    }
-    return 0;
+        return poll(p, 2, ms) < 0 && errno != EINTR ? failed(errno) : 0;
+    });
 }
 
 int NetworkLine::ReadWaiting(char* data, int count, int& read) {

@@ -194,30 +194,18 @@ int TtyLine::Read(char* data, int count, int& read) {
     read = 0;
     if (hungUp_)
         return WinError::IoDevice;
-    const auto start = Clock::now();
-    const auto deadlines = TransferDeadlines::ForRead(timeouts_, count, start);
-    auto last = start;
-    while (read < count) {
-        int got = 0;
-        if (const int err = readSome(data + read, count - read, got))
-            return failed(err);
-        if (got > 0) {
-            read += got;
-            last = Clock::now();
-            continue;
-        }
-        const int ms = msUntil(deadlines.ReadUntil(read, last));
-        if (ms == 0)
-            break;
+    auto take = [this](char* at, int want, int& got) {
+        const int err = readSome(at, want, got);
+        return err ? failed(err) : 0;
+    };
+    return LineWaits::readWithin(timeouts_, data, count, read, take, [this](int ms) {
         pollfd p{fd_, POLLIN, 0};
         if (poll(&p, 1, ms) < 0 && errno != EINTR)
             return failed(errno);
         // A line that hung up reads as empty for ever, and poll() says so
         // at once: that is the read's error, not the end of its wait.
-        if (gone(p.revents))
-            return failed(EIO);
-    }
-    return 0;
+        return gone(p.revents) ? failed(EIO) : 0;
+    });
 }
 
 int TtyLine::ReadWaiting(char* data, int count, int& read) {

@@ -184,30 +184,18 @@ int UsbPrinterLine::Read(char* data, int count, int& read) {
     read = 0;
     if (hungUp_)
         return WinError::IoDevice;
-    const auto start = Clock::now();
-    const auto deadlines = TransferDeadlines::ForRead(timeouts_, count, start);
-    auto last = start;
-    while (read < count) {
+    auto takeArrived = [this](char* at, int want, int& got) {
         drainCounter(fds_.arrived);
-        int got = 0;
-        if (const int err = take(data + read, count - read, got))
-            return failed(err);
-        if (got > 0) {
-            read += got;
-            last = Clock::now();
-            continue;
-        }
-        const int ms = msUntil(deadlines.ReadUntil(read, last));
-        if (ms == 0)
-            break;
+        const int err = take(at, want, got);
+        return err ? failed(err) : 0;
+    };
+    return LineWaits::readWithin(timeouts_, data, count, read, takeArrived, [this](int ms) {
         // The reply comes through the node, or the event thread queued it.
         pollfd p[2] = {{fds_.node, POLLIN, 0}, {fds_.arrived, POLLIN, 0}};
         if (::poll(p, 2, ms) < 0 && errno != EINTR)
             return failed(errno);
-        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))
-            return failed(EIO);
-    }
-    return 0;
+        return p[0].revents & (POLLHUP | POLLERR | POLLNVAL) ? failed(EIO) : 0;
+    });
 }
 
 int UsbPrinterLine::ReadWaiting(char* data, int count, int& read) {
