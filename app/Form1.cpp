@@ -29,7 +29,6 @@
 #include "link/comport/ComLed.h"
 #include "link/portio/PortIO.h"
 #include "windowkit/FormBase.h"
-#include "windowkit/GlyphButton.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/Messages.h"
 
@@ -66,16 +65,6 @@ QLabel* staticText(QWidget* parent, const char* name, const QString& text, int l
     label->adjustSize();
     label->move(left, top);
     return label;
-}
-
-QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const char* picture,
-                    const QRect& place) {
-    auto* button = new GlyphButton(QIcon(QLatin1String(picture)), text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setIconSize(QSize(26, 26));
-    button->setGeometry(place);
-    button->setAutoDefault(false);
-    return button;
 }
 
 TComLed* comLed(QWidget* parent, const char* name, TLedKind kind, int left, int top) {
@@ -254,16 +243,20 @@ void TForm1::createFileControls() {
 
 // The four buttons and the link LEDs with their labels.
 void TForm1::createButtonsAndLeds() {
-    BitBtn3 = bitBtn(ClientArea, "BitBtn3", QStringLiteral("&Enviar"), ":/pictures/send.png",
-                     {352, 256, 105, 57});
+    BitBtn3 = bitBtn(ClientArea, "BitBtn3", QStringLiteral("&Enviar"),
+                     QIcon(QStringLiteral(":/pictures/send.png")), {352, 256, 105, 57}, 26,
+                     GlyphPlace::Above);
     BitBtn3->setToolTip(QStringLiteral("Envia dados para a impressora"));
-    BitBtn2 = bitBtn(ClientArea, "BitBtn2", QStringLiteral("Status"), ":/pictures/status.png",
-                     {464, 256, 81, 57});
+    BitBtn2 = bitBtn(ClientArea, "BitBtn2", QStringLiteral("Status"),
+                     QIcon(QStringLiteral(":/pictures/status.png")), {464, 256, 81, 57}, 26,
+                     GlyphPlace::Above);
     BitBtn2->setToolTip(QStringLiteral("Le status dos sensores"));
-    BitBtn4 = bitBtn(ClientArea, "BitBtn4", QStringLiteral("Reset"), ":/pictures/reset.png",
-                     {552, 256, 75, 57});
-    BitBtn1 = bitBtn(ClientArea, "BitBtn1", QStringLiteral("&Sair"), ":/pictures/exit.png",
-                     {632, 256, 73, 57});
+    BitBtn4 = bitBtn(ClientArea, "BitBtn4", QStringLiteral("Reset"),
+                     QIcon(QStringLiteral(":/pictures/reset.png")), {552, 256, 75, 57}, 26,
+                     GlyphPlace::Above);
+    BitBtn1 = bitBtn(ClientArea, "BitBtn1", QStringLiteral("&Sair"),
+                     QIcon(QStringLiteral(":/pictures/exit.png")), {632, 256, 73, 57}, 26,
+                     GlyphPlace::Above);
     BitBtn1->setToolTip(QStringLiteral("Encerra o Programa"));
 
     const QFont labelFont = sansSerif(11, true);

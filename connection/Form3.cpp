@@ -18,8 +18,6 @@
 #include <QAction>
 #include <QIcon>
 #include <QLabel>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -48,26 +46,6 @@ TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& captio
 }
 
 } // namespace
-
-QIcon connectGlyph() {
-    QPixmap glyph(26, 26);
-    glyph.fill(Qt::transparent);
-    QPainter p(&glyph);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor body(0x3a, 0x46, 0x58);
-    const QColor brass(0xc8, 0x9b, 0x32);
-    p.setPen(QPen(body, 2));
-    p.drawLine(QPointF(0, 13), QPointF(6, 13));
-    p.drawLine(QPointF(20, 13), QPointF(26, 13));
-    p.setPen(Qt::NoPen);
-    p.setBrush(body);
-    p.drawRoundedRect(QRectF(5, 7, 7, 12), 2, 2);
-    p.drawRoundedRect(QRectF(16, 6, 5, 14), 2, 2);
-    p.setPen(QPen(brass, 2));
-    p.drawLine(QPointF(12, 10), QPointF(16, 10));
-    p.drawLine(QPointF(12, 16), QPointF(16, 16));
-    return QIcon(glyph);
-}
 
 TForm3::TForm3()
     : TFormBase(QStringLiteral("Configuração da Serial"), {457, 425}, CaptionButtons::None) {
@@ -102,8 +80,8 @@ void TForm3::createControls() {
                              {240, 188, 201, 113});
     RadioGroup4->setEnabled(false);
 
-    BitBtn2 =
-        bitBtn(this, "BitBtn2", QStringLiteral("&Conectar"), connectGlyph(), {16, 330, 201, 41});
+    BitBtn2 = bitBtn(this, "BitBtn2", QStringLiteral("&Conectar"),
+                     QIcon(QStringLiteral(":/pictures/connect.png")), {16, 330, 201, 41});
     BitBtn1 = bitBtn(this, "BitBtn1", QStringLiteral("&Fechar"),
                      QIcon(QStringLiteral(":/pictures/close.png")), {240, 330, 201, 41});
     setCancelButton(BitBtn1);

@@ -5,7 +5,6 @@
 
 #include <array>
 
-class QIcon;
 class QLabel;
 class QPushButton;
 class QStatusBar;
@@ -68,6 +67,3 @@ private:
     // The port item the lost connection had.
     int lostPort_ = -1;
 };
-
-// The picture on the connect button of both connection dialogs.
-QIcon connectGlyph();

@@ -1,6 +1,5 @@
 #include "connection/Form9.h"
 
-#include "connection/Form3.h"
 #include "connection/MainWindowParts.h"
 #include "connection/OpenFailure.h"
 #include "connection/PortsWindow.h"
@@ -56,8 +55,8 @@ void TForm9::createControls() {
     CheckBox2 =
         checkBox(this, "CheckBox2", QStringLiteral("Compatível"), false, {138, 62, 105, 21});
     // The first caption has no accelerator; every later one has.
-    BitBtn1 =
-        bitBtn(this, "BitBtn1", QStringLiteral("Conectar"), connectGlyph(), {12, 128, 113, 41});
+    BitBtn1 = bitBtn(this, "BitBtn1", QStringLiteral("Conectar"),
+                     QIcon(QStringLiteral(":/pictures/connect.png")), {12, 128, 113, 41});
     BitBtn2 = bitBtn(this, "BitBtn2", QStringLiteral("&Fechar"),
                      QIcon(QStringLiteral(":/pictures/close.png")), {136, 128, 101, 41});
     setCancelButton(BitBtn2);

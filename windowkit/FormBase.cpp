@@ -1,5 +1,7 @@
 #include "windowkit/FormBase.h"
 
+#include "windowkit/GlyphButton.h"
+
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QFont>
@@ -55,8 +57,9 @@ void TFormBase::closeEvent(QCloseEvent* event) {
 }
 
 QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
-                    const QRect& place, int glyphSize) {
-    auto* button = new QPushButton(icon, text, parent);
+                    const QRect& place, int glyphSize, GlyphPlace glyphPlace) {
+    auto* button = glyphPlace == GlyphPlace::Above ? new GlyphButton(icon, text, parent)
+                                                   : new QPushButton(icon, text, parent);
     button->setObjectName(QLatin1String(name));
     button->setIconSize(QSize(glyphSize, glyphSize));
     button->setAutoDefault(false);

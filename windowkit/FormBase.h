@@ -42,10 +42,15 @@ private:
     QAbstractButton* cancelButton_ = nullptr;
 };
 
-// A push button with a picture beside its caption, placed on parent; Enter
-// does not press it unless the window makes it its default.
+// Where a button's picture sits: beside its caption, or above it (a
+// GlyphButton, for the tall buttons of the main window).
+enum class GlyphPlace { Beside, Above };
+
+// A push button with a picture by its caption, placed on parent; Enter does
+// not press it unless the window makes it its default.
 QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
-                    const QRect& place, int glyphSize = 26);
+                    const QRect& place, int glyphSize = 26,
+                    GlyphPlace glyphPlace = GlyphPlace::Beside);
 
 // The wait cursor over every window while the program is held waiting for
 // the printer (a query's reply); nothing when active is false.

@@ -1,5 +1,6 @@
 #include "link/comport/TtyLine.h"
 
+#include "link/comport/ByteTime.h"
 #include "link/comport/LineWaits.h"
 #include "link/comport/TtyHolder.h"
 #include "link/comport/TtyInterrupt.h"
@@ -258,7 +259,7 @@ int TtyLine::SetCommState(const TDCB& dcb) {
     if (const int error = applyTermios(dcb))
         return error;
     applyModemControl(dcb);
-    byteTimeNs_ = int64_t(10'000'000'000LL / dcb.BaudRate);
+    byteTimeNs_ = byteTimeAt(dcb.BaudRate).count();
     discardNull_ = (dcb.Flags & TDCB::fNull) != 0;
     {
         std::lock_guard lock(watchMutex_);

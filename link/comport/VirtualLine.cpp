@@ -1,5 +1,6 @@
 #include "link/comport/VirtualLine.h"
 
+#include "link/comport/ByteTime.h"
 #include "link/comport/SerialLine.h"
 
 #include <QMetaObject>
@@ -180,7 +181,7 @@ TCommTimeouts VirtualLine::timeouts() const {
 
 std::chrono::nanoseconds VirtualLine::byteTime() const {
     std::lock_guard lock(mutex_);
-    return std::chrono::nanoseconds(10'000'000'000LL / std::max<uint32_t>(dcb_.BaudRate, 1));
+    return byteTimeAt(dcb_.BaudRate);
 }
 
 void VirtualLine::raiseErrors(TComErrors errors) {
@@ -242,8 +243,7 @@ void VirtualLine::advanceLocked(Clock::time_point now) {
     const bool held = (dcb_.Flags & TDCB::fOutxCtsFlow) && !cts_;
     if (held)
         return;
-    const auto perByte =
-        std::chrono::nanoseconds(10'000'000'000LL / std::max<uint32_t>(dcb_.BaudRate, 1));
+    const auto perByte = byteTimeAt(dcb_.BaudRate);
     if (now <= txCursor_)
         return;
     const int remaining = int(txBlock_.size()) - txSent_;
@@ -387,8 +387,7 @@ VirtualLine::Clock::time_point VirtualLine::nextWriteLookLocked(Clock::time_poin
                                                                 bool held,
                                                                 bool receiverHere) const {
     auto next = held ? Clock::time_point::max()
-                     : txCursor_ + (int64_t(txBlock_.size()) - txSent_) *
-                                       std::chrono::nanoseconds(10'000'000'000LL / dcb_.BaudRate);
+                     : txCursor_ + (int64_t(txBlock_.size()) - txSent_) * byteTimeAt(dcb_.BaudRate);
     if (receiver_.set && !held)
         next = std::min(next, now + deliveryStep);
     if (held && receiverHere)

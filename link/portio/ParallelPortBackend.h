@@ -16,6 +16,20 @@ public:
     static constexpr uint8_t SelectLine = 0x10;
     static constexpr uint8_t ErrorLine = 0x08; // 1 = no error
 
+    // Of three values, one for each register, the one that belongs to reg:
+    // the one place the backends tell the registers apart.
+    template <typename T> static constexpr T pick(Register reg, T data, T status, T control) {
+        switch (reg) {
+        case Register::Data:
+            return data;
+        case Register::Status:
+            return status;
+        case Register::Control:
+            return control;
+        }
+        return data;
+    }
+
     virtual ~ParallelPortBackend() = default;
     virtual uint8_t read(Register reg) = 0;
     virtual void write(Register reg, uint8_t value) = 0;

@@ -65,34 +65,15 @@ void PpdevParallelPort::access(unsigned long request, unsigned char* value) {
 }
 
 uint8_t PpdevParallelPort::read(Register reg) {
-    unsigned long request = PPRDATA;
-    switch (reg) {
-    case Register::Data:
-        request = PPRDATA;
-        break;
-    case Register::Status:
-        request = PPRSTATUS;
-        break;
-    case Register::Control:
-        request = PPRCONTROL;
-        break;
-    }
     unsigned char value = 0xFF;
-    access(request, &value);
+    access(pick<unsigned long>(reg, PPRDATA, PPRSTATUS, PPRCONTROL), &value);
     return value;
 }
 
 void PpdevParallelPort::write(Register reg, uint8_t value) {
+    // The status register is input lines only; a write reaches nothing.
+    if (reg == Register::Status)
+        return;
     unsigned char byte = value;
-    switch (reg) {
-    case Register::Data:
-        access(PPWDATA, &byte);
-        break;
-    case Register::Control:
-        access(PPWCONTROL, &byte);
-        break;
-    case Register::Status:
-        // The status register is input lines only; a write reaches nothing.
-        break;
-    }
+    access(pick<unsigned long>(reg, PPWDATA, 0, PPWCONTROL), &byte);
 }

@@ -2,18 +2,7 @@
 
 uint8_t VirtualParallelPort::read(Register reg) {
     std::lock_guard lock(mutex_);
-    uint8_t value = 0;
-    switch (reg) {
-    case Register::Data:
-        value = data_;
-        break;
-    case Register::Status:
-        value = status_;
-        break;
-    case Register::Control:
-        value = control_;
-        break;
-    }
+    const uint8_t value = pick(reg, data_, status_, control_);
     if (recording_)
         accesses_.append({reg, false, value});
     return value;
@@ -26,21 +15,16 @@ void VirtualParallelPort::write(Register reg, uint8_t value) {
         std::lock_guard lock(mutex_);
         if (recording_)
             accesses_.append({reg, true, value});
-        switch (reg) {
-        case Register::Data:
-            data_ = value;
-            break;
-        case Register::Control:
-            if ((value & 0x01) && !(control_ & 0x01)) {
-                handler = strobeHandler_;
-                strobed = data_;
-            }
-            control_ = value;
-            break;
-        case Register::Status:
-            // Input lines: the printer drives them, not the program.
-            break;
+        // The status register is input lines: the printer drives them, not
+        // the program.
+        uint8_t* const target = pick<uint8_t*>(reg, &data_, nullptr, &control_);
+        if (!target)
+            return;
+        if (target == &control_ && (value & 0x01) && !(control_ & 0x01)) {
+            handler = strobeHandler_;
+            strobed = data_;
         }
+        *target = value;
     }
     if (handler)
         handler(strobed);

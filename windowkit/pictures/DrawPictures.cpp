@@ -242,6 +242,27 @@ QImage okGlyph() {
     });
 }
 
+// The plug and socket on the connect button of both connection dialogs,
+// drawn at the 26 x 26 the buttons show.
+QImage connectGlyph() {
+    QImage image = canvas(26, 26);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor body(0x3a, 0x46, 0x58);
+    const QColor brass(0xc8, 0x9b, 0x32);
+    p.setPen(QPen(body, 2));
+    p.drawLine(QPointF(0, 13), QPointF(6, 13));
+    p.drawLine(QPointF(20, 13), QPointF(26, 13));
+    p.setPen(Qt::NoPen);
+    p.setBrush(body);
+    p.drawRoundedRect(QRectF(5, 7, 7, 12), 2, 2);
+    p.drawRoundedRect(QRectF(16, 6, 5, 14), 2, 2);
+    p.setPen(QPen(brass, 2));
+    p.drawLine(QPointF(12, 10), QPointF(16, 10));
+    p.drawLine(QPointF(12, 16), QPointF(16, 16));
+    return image;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -252,10 +273,10 @@ int main(int argc, char* argv[]) {
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     const std::pair<const char*, QImage> pictures[] = {
-        {"banner.png", banner()},    {"receipt.png", receipt()}, {"about.png", aboutPicture()},
-        {"icon.png", icon()},        {"send.png", sendGlyph()},  {"status.png", statusGlyph()},
-        {"reset.png", resetGlyph()}, {"exit.png", exitGlyph()},  {"close.png", closeGlyph()},
-        {"ok.png", okGlyph()},
+        {"banner.png", banner()},    {"receipt.png", receipt()},      {"about.png", aboutPicture()},
+        {"icon.png", icon()},        {"send.png", sendGlyph()},       {"status.png", statusGlyph()},
+        {"reset.png", resetGlyph()}, {"exit.png", exitGlyph()},       {"close.png", closeGlyph()},
+        {"ok.png", okGlyph()},       {"connect.png", connectGlyph()},
     };
     for (const auto& [name, image] : pictures) {
         const QString path = out.filePath(QString::fromLatin1(name));
