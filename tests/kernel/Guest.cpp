@@ -43,6 +43,11 @@ void expectLpt(int port, const QByteArray& bytes) {
     std::fflush(stdout);
 }
 
+void expectCom2(const QByteArray& bytes) {
+    std::printf("@@EXPECT com2 %s\n", bytes.toHex().constData());
+    std::fflush(stdout);
+}
+
 bool loadModule(const QString& name, const QStringList& arguments) {
     return QProcess::execute(QStringLiteral("/bin/insmod"),
                              QStringList{QStringLiteral("/modules/%1.ko").arg(name)} + arguments) ==

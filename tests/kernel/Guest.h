@@ -21,13 +21,15 @@ bool inMachine();
 inline constexpr char NotInMachine[] =
     "runs only inside the virtual machine of scripts/kernel-test";
 
-// Prints "@@DO what" for kernel_far_ends: "break", "drop-cts", "unplug-ftdi",
-// "plug-ftdi".
+// Prints "@@DO what" for kernel_far_ends: "break", "drop-cts com2|com4",
+// "com2-printer", "unplug-ftdi", "plug-ftdi".
 void askHost(const char* what);
 
 // Tells the host that these bytes must arrive, after those announced before,
 // at LPT1 (port 1, 0x378) or LPT2 (port 2, 0x278); it checks once the machine is off.
 void expectLpt(int port, const QByteArray& bytes);
+// The same for the printer COM2's far end plays once asked ("com2-printer").
+void expectCom2(const QByteArray& bytes);
 
 // insmod /modules/<name>.ko with its arguments; rmmod. Whether it worked.
 bool loadModule(const QString& name, const QStringList& arguments = {});

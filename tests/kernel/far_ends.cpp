@@ -1,10 +1,12 @@
 // The host side of scripts/kernel-test: boots the virtual machine under qemu
-// and plays the far ends of its ports. COM2 echoes what it gets; COM3 sends a
-// telnet break when the guest asks; COM4 loses CTS when asked (its backend is
-// switched to a pseudo-terminal, whose modem lines qemu reads as off); the
-// emulated FTDI adapter echoes and is pulled out and put back when asked;
-// LPT1's and LPT2's bytes go to files, checked once the machine is off
-// against what the guest announced ("@@EXPECT lptN <hex>").
+// and plays the far ends of its ports. COM2 echoes what it gets until the
+// guest asks it to play a printer, which keeps what it gets and answers a
+// status request; COM3 sends a telnet break when the guest asks; COM2 and
+// COM4 lose CTS when asked (their backends are switched to pseudo-terminals,
+// whose modem lines qemu reads as off); the emulated FTDI adapter echoes and
+// is pulled out and put back when asked; LPT1's and LPT2's bytes go to files.
+// What the printer on COM2 and the parallel ports got is checked once the
+// machine is off against what the guest announced ("@@EXPECT com2|lptN <hex>").
 //
 // Usage: kernel_far_ends QEMU KERNEL INITRD WORKDIR SECONDS
 // Prints the guest's console and one "@@HOST PASS|FAIL ..." line per check of
@@ -13,12 +15,15 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
+#include <QMap>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <stdlib.h>
 #include <termios.h>
@@ -40,7 +45,7 @@ public:
     }
 
     bool start() {
-        if (!openPty())
+        if (!openPty(ptys_["com2"]) || !openPty(ptys_["com4"]))
             return false;
         connect(&qemu_, &QProcess::readyReadStandardOutput, this, &FarEnds::console);
         connect(&qemu_, &QProcess::finished, this, &FarEnds::finished);
@@ -52,7 +57,7 @@ public:
                 " s; its last line: " + lastLine_);
             qemu_.kill();
         });
-        attach(echo_, QStringLiteral("com2"), [this] { echo_.write(echo_.readAll()); });
+        attach(echo_, QStringLiteral("com2"), [this] { com2(); });
         attach(breaker_, QStringLiteral("com3"), [this] { breaker_.readAll(); });
         attach(ctsEnd_, QStringLiteral("com4"), [this] { ctsEnd_.readAll(); });
         // qemu stalls the whole machine while this end is not read.
@@ -117,22 +122,40 @@ private:
                 "unix:" + d + "qmp.sock,server=on,wait=off"};
     }
 
-    // The pseudo-terminal COM4 is switched to; what reaches it is drained.
-    bool openPty() {
-        pty_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (pty_ < 0 || grantpt(pty_) != 0 || unlockpt(pty_) != 0)
+    // A pseudo-terminal a port is switched to; what reaches it is drained.
+    struct Pty {
+        int fd = -1;
+        std::unique_ptr<QSocketNotifier> notifier;
+    };
+    bool openPty(Pty& pty) {
+        pty.fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (pty.fd < 0 || grantpt(pty.fd) != 0 || unlockpt(pty.fd) != 0)
             return false;
         termios t{};
-        tcgetattr(pty_, &t);
+        tcgetattr(pty.fd, &t);
         cfmakeraw(&t);
-        tcsetattr(pty_, TCSANOW, &t);
-        ptyNotifier_ = std::make_unique<QSocketNotifier>(pty_, QSocketNotifier::Read);
-        connect(ptyNotifier_.get(), &QSocketNotifier::activated, this, [this] {
+        tcsetattr(pty.fd, TCSANOW, &t);
+        pty.notifier = std::make_unique<QSocketNotifier>(pty.fd, QSocketNotifier::Read);
+        connect(pty.notifier.get(), &QSocketNotifier::activated, this, [fd = pty.fd] {
             char buffer[4096];
-            while (::read(pty_, buffer, sizeof buffer) > 0) {
+            while (::read(fd, buffer, sizeof buffer) > 0) {
             }
         });
         return true;
+    }
+
+    // The printer answers a status request ("ESC v") as the gadget printer
+    // of the guest programs does.
+    void com2() {
+        const QByteArray arrived = echo_.readAll();
+        if (!com2Printer_) {
+            echo_.write(arrived);
+            return;
+        }
+        const qsizetype from = std::max<qsizetype>(0, received_["com2"].size() - 1);
+        received_["com2"] += arrived;
+        if (received_["com2"].indexOf("\x1bv", from) >= 0)
+            echo_.write("\x01PRONTA 1");
     }
 
     // Connects to one of qemu's sockets as soon as qemu has made it.
@@ -166,26 +189,29 @@ private:
                 lastLine_ = line;
             if (line == "@@DO break")
                 breaker_.write("\xff\xf3"); // telnet IAC BREAK
-            else if (line == "@@DO drop-cts")
-                dropCts();
+            else if (line.startsWith("@@DO drop-cts "))
+                dropCts(line.mid(14));
+            else if (line == "@@DO com2-printer")
+                com2Printer_ = true;
             else if (line == "@@DO unplug-ftdi")
                 unplugFtdi();
             else if (line == "@@DO plug-ftdi")
                 plugFtdi();
-            else if (line.startsWith("@@EXPECT lpt1 "))
-                expected_[0] += QByteArray::fromHex(line.mid(14));
-            else if (line.startsWith("@@EXPECT lpt2 "))
-                expected_[1] += QByteArray::fromHex(line.mid(14));
+            else if (const QList<QByteArray> w = line.split(' ');
+                     w.size() == 3 && w[0] == "@@EXPECT")
+                expected_[w[1]] += QByteArray::fromHex(w[2]);
             else if (line.startsWith("@@EXIT "))
                 guestStatus_ = line.mid(7).toInt();
         }
     }
 
-    void dropCts() {
-        const QByteArray pts = ptsname(pty_);
-        qmp_.write("{\"execute\":\"chardev-change\",\"arguments\":{\"id\":\"com4\",\"backend\":"
-                   "{\"type\":\"serial\",\"data\":{\"device\":\"" +
-                   pts + "\"}}}}\n");
+    void dropCts(const QByteArray& port) {
+        if (!ptys_.count(port))
+            return say("@@HOST FAIL no pseudo-terminal to switch " + port + " to");
+        const QByteArray pts = ptsname(ptys_[port].fd);
+        qmp_.write("{\"execute\":\"chardev-change\",\"arguments\":{\"id\":\"" + port +
+                   "\",\"backend\":{\"type\":\"serial\",\"data\":{\"device\":\"" + pts +
+                   "\"}}}}\n");
     }
 
     void unplugFtdi() {
@@ -218,12 +244,15 @@ private:
         }
     }
 
-    // Each parallel port's file holds exactly what the guest said it sent.
-    bool lptArrived(int port) {
-        const QByteArray name = "lpt" + QByteArray::number(port);
-        QFile lpt(dir_ + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".out"));
-        const QByteArray got = lpt.open(QIODevice::ReadOnly) ? lpt.readAll() : QByteArray();
-        const QByteArray& expected = expected_[port - 1];
+    // Each parallel port's file, and COM2's printer, got exactly what the
+    // guest said it sent.
+    bool arrived(const QByteArray& name) {
+        QByteArray got = received_.value(name);
+        if (name.startsWith("lpt")) {
+            QFile lpt(dir_ + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".out"));
+            got = lpt.open(QIODevice::ReadOnly) ? lpt.readAll() : QByteArray();
+        }
+        const QByteArray& expected = expected_[name];
         const bool ok = got == expected;
         say(QByteArray(ok ? "@@HOST PASS" : "@@HOST FAIL") + " " + name + ": the " +
             QByteArray::number(expected.size()) +
@@ -233,20 +262,21 @@ private:
     }
 
     void finished() {
-        const bool lpt1 = lptArrived(1);
-        const bool lpt2 = lptArrived(2);
-        QCoreApplication::exit(guestStatus_ == 0 && lpt1 && lpt2 ? 0 : 1);
+        const bool lpt1 = arrived("lpt1");
+        const bool lpt2 = arrived("lpt2");
+        const bool com2 = arrived("com2");
+        QCoreApplication::exit(guestStatus_ == 0 && lpt1 && lpt2 && com2 ? 0 : 1);
     }
 
     const QString dir_;
     const int seconds_;
     QProcess qemu_;
     QLocalSocket echo_, breaker_, ctsEnd_, ftdi_, qmp_;
-    QByteArray expected_[2];
+    QMap<QByteArray, QByteArray> expected_, received_;
+    bool com2Printer_ = false;
     bool ftdiDeleted_ = true;
     bool plugWhenDeleted_ = false;
-    int pty_ = -1;
-    std::unique_ptr<QSocketNotifier> ptyNotifier_;
+    std::map<QByteArray, Pty> ptys_;
     QByteArray buffer_;
     QByteArray lastLine_;
     int guestStatus_ = -1;

@@ -4,14 +4,17 @@
 // the console asks it to act. Anywhere else the test skips.
 #include "comport/EventThreadWakeups.h"
 #include "comport/Raised.h"
+#include "comport/Ser2net.h"
 #include "kernel/Guest.h"
 
 #include "connection/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
+#include "link/comport/PortMap.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -19,15 +22,18 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 
 namespace {
 // COM2 echoes what it gets, COM3 sends a break when asked, COM4 loses CTS
-// when asked; COM5 is a device node with no UART behind it.
+// when asked; COM5 is a device node with no UART behind it. COM9 is led to
+// a device server serving COM2.
 const QString echoPort = QStringLiteral("COM2");
 const QString breakPort = QStringLiteral("COM3");
 const QString ctsPort = QStringLiteral("COM4");
 const QString missingPort = QStringLiteral("COM5");
+const QString serverPort = QStringLiteral("COM9");
 const char* const pnpDriver = "/sys/bus/pnp/drivers/serial/";
 
 // The PNP device of the UART at an I/O base ("0x2f8"), as sysfs names it.
@@ -45,6 +51,21 @@ QString pnpDeviceAt(const QString& base) {
 bool writeSysfs(const QString& file, const QString& value) {
     QFile f(QString::fromLatin1(pnpDriver) + file);
     return f.open(QIODevice::WriteOnly) && f.write(value.toLatin1()) == value.size();
+}
+
+// COM2's UART as the kernel has it set, and how many bytes it has sent.
+termios com2Settings() {
+    termios t{};
+    const int fd = ::open("/dev/ttyS1", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    tcgetattr(fd, &t);
+    ::close(fd);
+    return t;
+}
+qint64 com2Sent() {
+    QFile uarts(QStringLiteral("/proc/tty/driver/serial"));
+    const QString text = uarts.open(QIODevice::ReadOnly) ? uarts.readAll() : QString();
+    const auto m = QRegularExpression(QStringLiteral("\\n1: .* tx:(\\d+)")).match(text);
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
 }
 
 // The settings the serial dialog gives ComPort1.
@@ -166,7 +187,7 @@ private slots:
         QCOMPARE(cts, QList<bool>{true});
         QTest::qWait(200);
         port.SetBaudRate(br19200);
-        Guest::askHost("drop-cts");
+        Guest::askHost("drop-cts com4");
         QTRY_COMPARE_WITH_TIMEOUT(cts, (QList<bool>{true, false}), 10000);
         QVERIFY(!port.Signals().Contains(csCTS));
         port.FlowControl().SetOutCTSFlow(true);
@@ -246,7 +267,7 @@ private slots:
         QVERIFY(!port.Connected());
     }
 
-    // Last, as it takes COM2 away for a while.
+    // Near the end, as it takes COM2 away for a while.
     void aHangUpIsOneErrorEventAndThePortComesBack() {
         const QString device = pnpDeviceAt(QStringLiteral("0x2f8"));
         QVERIFY(!device.isEmpty());
@@ -295,6 +316,58 @@ private slots:
         QCOMPARE(port.Write("back", 4), 4);
         QCOMPARE(port.Read(buffer, 4), 4);
         QCOMPARE(QByteArray(buffer, 4), QByteArray("back"));
+    }
+
+    // After the hang-up, as COM2 keeps its CTS off from then on: Debian's
+    // ser2net serves the UART, the component is its client over RFC 2217,
+    // and the host's far end plays the printer.
+    void aDeviceServerOnTheUartCarriesTheLine() {
+        Ser2net server(QStringLiteral("/dev/ttyS1"));
+        QVERIFY(server.start(30000));
+        PortMap::map(serverPort, server.url(true));
+        const auto unmap = qScopeGuard([] { PortMap::map(serverPort, {}); });
+        Guest::askHost("com2-printer");
+        QList<bool> cts;
+        TComPort port;
+        configure(port, serverPort);
+        port.OnCTSChange = [&](TCustomComPort*, bool on) { cts << on; };
+        QCOMPARE(raisedCode([&] { port.Open(); }), 0);
+        QVERIFY(port.Signals().Contains(csCTS));
+        // ser2net opened the UART at 115200: the client set it.
+        termios t = com2Settings();
+        QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+        QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+
+        QByteArray block;
+        for (int i = 0; i < 4000; ++i)
+            block.append(char(i));
+        Guest::expectCom2(block + "\x1bv");
+        QCOMPARE(port.Write(block.constData(), int(block.size())), int(block.size()));
+        QCOMPARE(port.Write("\x1bv", 2), 2);
+        char reply[9];
+        QCOMPARE(port.Read(reply, 9), 9);
+        QCOMPARE(QByteArray(reply, 9), QByteArray("\x01PRONTA 1"));
+
+        // The server looks at the modem lines about once a second.
+        Guest::askHost("drop-cts com2");
+        QTRY_VERIFY_WITH_TIMEOUT(cts.contains(false), 15000);
+        QVERIFY(!port.Signals().Contains(csCTS));
+        port.FlowControl().SetOutCTSFlow(true);
+        port.Timeouts().SetWriteTotalMultiplier(0);
+        port.Timeouts().SetWriteTotalConstant(1000);
+        // More than the UART, the server and both sockets hold.
+        const QByteArray held(8 << 20, 'h');
+        const int written = port.Write(held.constData(), int(held.size()));
+        QVERIFY2(written < held.size(), qPrintable(QString::number(written)));
+        t = com2Settings();
+        QVERIFY(t.c_cflag & CRTSCTS);
+        const qint64 sent = com2Sent();
+        QVERIFY(sent > block.size());
+        QTest::qWait(500);
+        QCOMPARE(com2Sent(), sent);
+        port.Close();
+        // Its close of the UART would wait for the held output.
+        server.process.kill();
     }
 };
 
