@@ -3,6 +3,7 @@
 #include "link/comport/NetworkAddress.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/TtyHolder.h"
+#include "link/comport/TtyLock.h"
 #include "link/portio/KernelPorts.h"
 #include "link/portio/LptMap.h"
 
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -73,14 +75,20 @@ QString errorText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
+const QString InUseByAnother = QStringLiteral("em uso por outro programa");
+
 // Opens the terminal the way the serial port does, and tells what stops it.
+// Exclusive mode set by a program that could not be named (another user's)
+// makes the open fail, or, for root, shows once it is open; set by another
+// port of this program, it names nobody.
 Cause terminalCause(const QString& device, const QString& noPermissionText) {
+    const bool ours = TtyLock::holder(device) == ::getpid();
     const int fd =
         ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         switch (errno) {
         case EBUSY:
-            return {}; // held exclusively by another program
+            return ours ? Cause() : Cause::inUse(device, InUseByAnother);
         case EACCES:
         case EPERM:
             return Cause::other(device, noPermissionText);
@@ -94,8 +102,11 @@ Cause terminalCause(const QString& device, const QString& noPermissionText) {
         }
     }
     Cause cause;
+    int exclusive = 0;
     if (!::isatty(fd))
         cause = Cause::other(device, QStringLiteral("não é um terminal serial"));
+    else if (!ours && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+        cause = Cause::inUse(device, InUseByAnother);
     ::close(fd);
     return cause;
 }
@@ -257,7 +268,10 @@ Cause serialCause(const QString& device) {
     if (const std::optional<TtyHolder> holder =
             TtyHolder::isTerminal(st.st_rdev) ? TtyHolder::find(device) : std::nullopt)
         return Cause::inUse(
-            device, QStringLiteral("em uso por %1 (pid %2)").arg(holder->program).arg(holder->pid));
+            device,
+            holder->pid == 0
+                ? InUseByAnother
+                : QStringLiteral("em uso por %1 (pid %2)").arg(holder->program).arg(holder->pid));
     return terminalCause(device, noPermissionText);
 }
 

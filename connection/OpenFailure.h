@@ -11,7 +11,7 @@ namespace OpenFailure {
 
 struct Cause {
     enum class Kind {
-        Unknown, // the device looks sound: a holder that cannot be named, or nothing to learn
+        Unknown, // the device looks sound, or another port of this program has it
         InUse,   // another program holds the device; the text names it
         Other,   // anything else stops the open (missing, no permission, not a port ...)
     };
@@ -25,7 +25,8 @@ struct Cause {
 };
 
 // For a serial device: missing, no permission, not a serial terminal, or
-// the program that holds it ("em uso por screen (pid 4242)"); for a network
+// the program that holds it ("em uso por screen (pid 4242)", or "em uso por
+// outro programa" where the kernel shows a holder it does not name); for a network
 // line, what its last attempt to open found: a malformed address, a name not
 // found, a refused connection, no answer, a setting the server refused.
 Cause serialCause(const QString& device);

@@ -127,7 +127,7 @@ std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winErro
     }
     if (UsbPrinterLine::isUsbPrinter(device))
         return UsbPrinterLine::open(device, winError);
-    return TtyLine::open(device, winError);
+    return TtyLine::open(device, winError, opening);
 }
 
 TCustomComPort::TCustomComPort(QObject* parent)

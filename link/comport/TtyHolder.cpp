@@ -1,24 +1,42 @@
 #include "link/comport/TtyHolder.h"
 
+#include "link/comport/NetworkWait.h"
 #include "link/comport/TtyLock.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto WalkEvery = std::chrono::seconds(1);
+// A walk that has not ended by then is taken as a refusal.
+constexpr auto WalkLimit = std::chrono::seconds(10);
 
 // Pseudo-terminal slaves have majors 136 to 143; their masters all open
 // /dev/ptmx (5, 2), whose fdinfo says which terminal each is.
 constexpr unsigned PtySlaveMajor = 136;
 constexpr unsigned PtySlaveMajors = 8;
 const dev_t PtyMaster = makedev(5, 2);
+
+std::atomic<int> walkCount{0};
 
 long numberOf(const char* name) {
     char* end = nullptr;
@@ -62,11 +80,178 @@ bool holdsMaster(pid_t pid, long index) {
     return found;
 }
 
+// Whether node is pid's controlling terminal: the seventh field of
+// /proc/<pid>/stat, which any user may read, after the name in parentheses.
+bool controlledBy(pid_t pid, dev_t node) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char text[512] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    const char* afterName = n > 0 ? std::strrchr(text, ')') : nullptr;
+    unsigned tty = 0;
+    if (!afterName || std::sscanf(afterName + 1, " %*c %*d %*d %*d %u", &tty) != 1 || tty == 0)
+        return false;
+    // The kernel's encoding of a device number: minor bits 0-7 and 20-31.
+    return ::major(node) == ((tty >> 8) & 0xfff) &&
+           ::minor(node) == ((tty & 0xff) | ((tty >> 12) & 0xfff00));
+}
+
+// The process, other than this one and the far end, that has node as its
+// controlling terminal or open; 0 if none is seen.
+pid_t walk(dev_t node) {
+    ++walkCount;
+    const unsigned major = ::major(node);
+    const long ptyIndex = major >= PtySlaveMajor && major < PtySlaveMajor + PtySlaveMajors
+                              ? long(major - PtySlaveMajor) * 256 + long(::minor(node))
+                              : -1;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return 0;
+    pid_t found = 0;
+    while (const dirent* entry = ::readdir(proc)) {
+        const long pid = numberOf(entry->d_name);
+        if (pid <= 0 || pid == ::getpid())
+            continue;
+        bool holds = controlledBy(pid_t(pid), node);
+        if (!holds)
+            forEachDescriptor(pid_t(pid), [&](long, dev_t open) { return holds = open == node; });
+        if (holds && (ptyIndex < 0 || !holdsMaster(pid_t(pid), ptyIndex))) {
+            found = pid_t(pid);
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+// An advisory lock (flock, fcntl) on the node, as /proc/locks lists it for
+// every user: "1: FLOCK  ADVISORY  WRITE 4409 00:1b:3 0 EOF". Its process,
+// -1 when the kernel does not say (a lock on an open file description), 0
+// when there is none but this process's.
+pid_t lockedBy(const struct stat& node) {
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray where = QByteArray::number(::major(node.st_dev), 16).rightJustified(2, '0') +
+                             ':' +
+                             QByteArray::number(::minor(node.st_dev), 16).rightJustified(2, '0') +
+                             ':' + QByteArray::number(quint64(node.st_ino));
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[1] == "->" || fields[5] != where)
+            continue;
+        const pid_t pid = pid_t(fields[4].toInt());
+        if (pid != ::getpid())
+            return pid > 0 ? pid : -1;
+    }
+    return 0;
+}
+
 QString programOf(pid_t pid) {
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
     if (!comm.open(QIODevice::ReadOnly))
         return QStringLiteral("?");
     return QString::fromLocal8Bit(comm.readAll()).trimmed();
+}
+
+bool alive(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// A node is the same while its path leads to the same inode, unchanged: a
+// device plugged in again, or a new pseudo-terminal of the same number, is
+// another.
+struct Node {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec changed{};
+    bool operator==(const Node& o) const {
+        return device == o.device && inode == o.inode && changed.tv_sec == o.changed.tv_sec &&
+               changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+// The last walk for each device.
+struct Walked {
+    Node node;
+    Clock::time_point at;
+    pid_t holder = 0;
+};
+std::mutex walkedMutex;
+QHash<QString, Walked>& lastWalks() {
+    static QHash<QString, Walked> walks;
+    return walks;
+}
+
+// What the worker hands back, and the descriptor that tells the waiting
+// thread it is there.
+struct Result {
+    std::mutex mutex;
+    bool done = false;
+    pid_t holder = 0;
+    int bell = -1;
+    ~Result() {
+        if (bell >= 0)
+            ::close(bell);
+    }
+};
+
+// Walks on a worker thread, from start on, and waits for its result; the
+// GUI thread's event loop runs meanwhile. Nothing when the wait is
+// cancelled or fails.
+std::optional<pid_t> walkAside(dev_t rdev, Clock::time_point start, LineOpening* opening) {
+    auto result = std::make_shared<Result>();
+    result->bell = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (result->bell < 0)
+        return std::nullopt;
+    try {
+        std::thread([result, rdev, start] {
+            std::this_thread::sleep_until(start);
+            const pid_t holder = walk(rdev);
+            std::lock_guard lock(result->mutex);
+            result->holder = holder;
+            result->done = true;
+            const uint64_t one = 1;
+            [[maybe_unused]] const auto n = ::write(result->bell, &one, sizeof one);
+        }).detach();
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    const auto done = [&result] {
+        std::lock_guard lock(result->mutex);
+        return result->done;
+    };
+    if (NetworkWait::until({{result->bell}}, start + WalkLimit, done, opening) !=
+        NetworkWait::End::Done)
+        return std::nullopt;
+    std::lock_guard lock(result->mutex);
+    return result->holder;
+}
+
+// The holder the walk finds, or 0; nothing when the wait was cancelled or
+// failed. A walk of the last second is used again.
+std::optional<pid_t> walked(const QString& device, const struct stat& st, LineOpening* opening) {
+    const Node node{st.st_dev, st.st_ino, st.st_ctim};
+    Clock::time_point start = Clock::now();
+    {
+        std::lock_guard lock(walkedMutex);
+        const auto last = lastWalks().constFind(device);
+        if (last != lastWalks().cend() && last->node == node) {
+            if (start - last->at < WalkEvery && (last->holder == 0 || alive(last->holder)))
+                return last->holder;
+            start = std::max(start, last->at + WalkEvery);
+        }
+    }
+    const std::optional<pid_t> holder = walkAside(st.st_rdev, start, opening);
+    if (holder) {
+        std::lock_guard lock(walkedMutex);
+        lastWalks().insert(device, {node, Clock::now(), *holder});
+    }
+    return holder;
 }
 
 } // namespace
@@ -89,42 +274,34 @@ bool TtyHolder::isTerminal(dev_t node) {
     return false;
 }
 
-pid_t TtyHolder::openedBy(const QString& device) {
-    struct stat target {};
-    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode) ||
-        !isTerminal(target.st_rdev))
-        return 0;
-    const unsigned major = ::major(target.st_rdev);
-    const long ptyIndex = major >= PtySlaveMajor && major < PtySlaveMajor + PtySlaveMajors
-                              ? long(major - PtySlaveMajor) * 256 + long(::minor(target.st_rdev))
-                              : -1;
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
-        return 0;
-    pid_t found = 0;
-    while (const dirent* entry = ::readdir(proc)) {
-        const long pid = numberOf(entry->d_name);
-        if (pid <= 0 || pid == ::getpid())
-            continue;
-        bool open = false;
-        forEachDescriptor(pid_t(pid),
-                          [&](long, dev_t node) { return open = node == target.st_rdev; });
-        if (open && (ptyIndex < 0 || !holdsMaster(pid_t(pid), ptyIndex))) {
-            found = pid_t(pid);
-            break;
-        }
-    }
-    ::closedir(proc);
-    return found;
+int TtyHolder::walks() {
+    return walkCount;
+}
+
+bool TtyHolder::isFree(const QString& device, LineOpening* opening) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return true;
+    if (lockedBy(st) != 0)
+        return false;
+    const std::optional<pid_t> holder = walked(device, st, opening);
+    return holder && *holder == 0;
 }
 
 std::optional<TtyHolder> TtyHolder::find(const QString& device) {
     pid_t pid = TtyLock::holder(device);
     if (pid == ::getpid())
         return std::nullopt;
-    if (pid == 0)
-        pid = openedBy(device);
+    struct stat st {};
+    const bool node =
+        ::stat(QFile::encodeName(device).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+    if (pid == 0 && node)
+        pid = lockedBy(st);
+    if (pid == 0 && node)
+        pid = walked(device, st, nullptr).value_or(0);
     if (pid == 0)
         return std::nullopt;
+    if (pid < 0)
+        return TtyHolder{};
     return TtyHolder{pid, programOf(pid)};
 }

@@ -129,7 +129,8 @@ int claim(int fd) {
 }
 } // namespace
 
-std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError) {
+std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError,
+                                          LineOpening* opening) {
     const QByteArray path = QFile::encodeName(device);
     // Only a device node is opened: opening a FIFO or some other file could
     // act on it before the checks below refuse it.
@@ -140,11 +141,12 @@ std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError) 
         return nullptr;
     }
     // Who holds a terminal is asked before it is opened: the open itself
-    // raises DTR and RTS, under the holder's feet.
+    // raises DTR and RTS, under the holder's feet. A holder the kernel hides
+    // may still have set exclusive mode, which makes the open fail (EBUSY).
     auto lock = std::make_unique<TtyLock>();
     pid_t holder = 0;
     if (exists && TtyHolder::isTerminal(node.st_rdev) &&
-        (!lock->take(device, holder) || TtyHolder::openedBy(device) != 0)) {
+        (!lock->take(device, holder) || !TtyHolder::isFree(device, opening))) {
         winError = WinError::AccessDenied;
         return nullptr;
     }

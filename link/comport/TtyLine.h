@@ -22,8 +22,10 @@ public:
     // Opens a tty for the port's exclusive use. Anything that is not a tty
     // is refused, so a mapping to a regular file never writes into it; so is
     // a device another program holds, before it is opened at all, so that
-    // opening it changes nothing of that program's lines.
-    static std::unique_ptr<SerialLine> open(const QString& device, int& winError);
+    // opening it changes nothing of that program's lines. Looking for holders
+    // lets the event loop run; a cancel through opening ends it.
+    static std::unique_ptr<SerialLine> open(const QString& device, int& winError,
+                                            LineOpening* opening = nullptr);
     ~TtyLine() override;
 
     int SetupComm(int inputSize, int outputSize) override;

@@ -5,16 +5,23 @@
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
+#include "link/comport/TtyHolder.h"
 #include "link/comport/TtyLine.h"
+#include "link/comport/TtyLock.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
+#include <csignal>
 #include <future>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <time.h>
@@ -33,6 +40,104 @@ qint64 readLock(const QString& path) {
     return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toLongLong() : 0;
 }
 
+// Two users other than root: the holder's, and the opener's, which may not
+// look into the holder's descriptors.
+const QStringList asHolder{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups")};
+const QStringList asOpener{QStringLiteral("--reuid=65532"), QStringLiteral("--regid=65532"),
+                           QStringLiteral("--clear-groups")};
+
+// This test program, run again as another user: "--open DEVICE" exits with
+// the open's Windows error (0 when it opened); "--hold DEVICE excl|flock"
+// holds the device so until its input closes.
+int helperMain(const QStringList& args) {
+    const QByteArray device = args.value(2).toLocal8Bit();
+    if (args.value(1) == QLatin1String("--open")) {
+        int error = 0;
+        return TtyLine::open(QString::fromLocal8Bit(device), error) ? 0 : error;
+    }
+    const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 || (args.value(3) == QLatin1String("excl") ? ioctl(fd, TIOCEXCL)
+                                                          : flock(fd, LOCK_EX | LOCK_NB)) != 0)
+        return 1;
+    // Exclusive mode outlives the descriptor while the master is open: it
+    // is given up on SIGTERM, which ends the read below.
+    struct sigaction term {};
+    term.sa_handler = [](int) {};
+    sigaction(SIGTERM, &term, nullptr);
+    char c = 0;
+    [[maybe_unused]] const auto said = ::write(STDOUT_FILENO, "held\n", 5);
+    [[maybe_unused]] const auto n = ::read(STDIN_FILENO, &c, 1);
+    ioctl(fd, TIOCNXCL);
+    return 0;
+}
+
+int openAsAnotherUser(const QString& device) {
+    QProcess opener;
+    opener.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    opener.start(QStringLiteral("setpriv"),
+                 asOpener + QStringList{QCoreApplication::applicationFilePath(),
+                                        QStringLiteral("--open"), device});
+    opener.waitForFinished(20000);
+    return opener.exitStatus() == QProcess::NormalExit ? opener.exitCode() : -1;
+}
+
+// Two processes take over one stale lock at once, rounds times; the number
+// of rounds in which exactly one of them won.
+int singleWinners(const QString& device, const QString& lockFile, qint64 deadPid, int rounds) {
+    int go[2][2], told[2][2];
+    pid_t takers[2];
+    for (int i = 0; i < 2; ++i) {
+        if (pipe(go[i]) != 0 || pipe(told[i]) != 0)
+            return -1;
+        takers[i] = fork();
+        if (takers[i] == 0) {
+            // Only the parent's ends of the pipes keep them open.
+            for (int j = 0; j <= i; ++j)
+                for (const int end : {go[j][1], told[j][0]})
+                    ::close(end);
+            std::unique_ptr<TtyLock> lock;
+            char c = 0;
+            while (::read(go[i][0], &c, 1) == 1) {
+                lock = std::make_unique<TtyLock>();
+                pid_t holder = 0;
+                c = lock->take(device, holder) ? '1' : '0';
+                [[maybe_unused]] const auto n = ::write(told[i][1], &c, 1);
+            }
+            _exit(0);
+        }
+        ::close(go[i][0]);
+        ::close(told[i][1]);
+    }
+    int single = 0;
+    for (int round = 0; round < rounds; ++round) {
+        QFile::remove(lockFile);
+        writeLock(lockFile, deadPid);
+        for (const auto& pipe : go)
+            [[maybe_unused]] const auto n = ::write(pipe[1], "g", 1);
+        char won[2] = {};
+        for (int i = 0; i < 2; ++i)
+            [[maybe_unused]] const auto n = ::read(told[i][0], &won[i], 1);
+        single += (won[0] == '1') + (won[1] == '1') == 1;
+    }
+    for (int i = 0; i < 2; ++i) {
+        ::close(go[i][1]);
+        ::close(told[i][0]);
+        waitpid(takers[i], nullptr, 0);
+    }
+    return single;
+}
+
+// The id of a process that has ended.
+qint64 deadPid() {
+    QProcess gone;
+    gone.start(QStringLiteral("true"));
+    gone.waitForStarted();
+    const qint64 pid = gone.processId();
+    gone.waitForFinished();
+    return pid;
+}
+
 double cpuSeconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -44,6 +149,70 @@ class ComPortTtyTest : public QObject {
     Q_OBJECT
     std::unique_ptr<Pty> pty;
     std::unique_ptr<TComPort> port;
+
+    // Starts the holder a row names.
+    void hold(const QString& holder, const QString& lockFile, QProcess& program, int& fd,
+              TComPort& other) {
+        const QByteArray slave = pty->slavePath.toLocal8Bit();
+        if (holder == QLatin1String("port")) {
+            other.SetPort(portName);
+            other.Open();
+        } else if (holder == QLatin1String("flock") || holder == QLatin1String("excl")) {
+            fd = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            QVERIFY(fd >= 0);
+            QCOMPARE(holder == QLatin1String("flock") ? flock(fd, LOCK_EX | LOCK_NB)
+                                                      : ioctl(fd, TIOCEXCL),
+                     0);
+        } else if (holder.startsWith(QLatin1String("other "))) {
+            QCOMPARE(::chmod(slave.constData(), 0666), 0);
+            const QString how = holder.mid(6);
+            if (how == QLatin1String("ctty")) {
+                program.setStandardInputFile(pty->slavePath);
+                program.start("setpriv", asHolder + QStringList{"setsid", "--ctty", "sleep", "30"});
+            } else if (how == QLatin1String("lock")) {
+                program.start("setpriv", asHolder + QStringList{"sleep", "30"});
+            } else {
+                program.start("setpriv",
+                              asHolder + QStringList{QCoreApplication::applicationFilePath(),
+                                                     "--hold", pty->slavePath, how});
+                QVERIFY(program.waitForReadyRead(10000));
+            }
+            QVERIFY(program.waitForStarted());
+            // Once setpriv and setsid have made way for sleep, the terminal is its.
+            const auto sleeping = [pid = program.processId()] {
+                QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+                return comm.open(QIODevice::ReadOnly) && comm.readAll() == "sleep\n";
+            };
+            if (how == QLatin1String("ctty") || how == QLatin1String("lock"))
+                QTRY_VERIFY(sleeping());
+            if (how == QLatin1String("lock"))
+                writeLock(lockFile, program.processId());
+        } else if (holder == QLatin1String("stale")) {
+            writeLock(lockFile, deadPid());
+        } else {
+            // A program that has the terminal open, or one whose lock names it.
+            if (holder == QLatin1String("open"))
+                program.setStandardInputFile(pty->slavePath);
+            program.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+            QVERIFY(program.waitForStarted());
+            if (holder == QLatin1String("lock"))
+                writeLock(lockFile, program.processId());
+        }
+    }
+
+    // Tried again as a reconnect does, every quarter second: the processes
+    // are walked through at most once a second.
+    void triedAsAReconnectDoes() {
+        const int walks = TtyHolder::walks();
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 4; ++i) {
+            QTest::qWait(250);
+            QCOMPARE(raisedCode([&] { port->Open(); }), 1);
+        }
+        QVERIFY2(TtyHolder::walks() - walks <= 1 + clock.elapsed() / 1000,
+                 qPrintable(QString::number(TtyHolder::walks() - walks)));
+    }
 
 private slots:
     void init() {
@@ -69,37 +238,46 @@ private slots:
         QTest::newRow("lock file of a live program") << "lock" << false;
         QTest::newRow("plain open by another program") << "open" << false;
         QTest::newRow("stale lock file") << "stale" << true;
+        QTest::newRow("stale lock file, two takers at once") << "race" << true;
+        // Held by another user's program, and opened by a third user, who may
+        // not look into the holder's descriptors.
+        QTest::newRow("another user's controlling terminal") << "other ctty" << false;
+        QTest::newRow("another user's exclusive tty") << "other excl" << false;
+        QTest::newRow("another user's advisory lock") << "other flock" << false;
+        QTest::newRow("lock file of another user's program") << "other lock" << false;
     }
     void aHeldPortIsNotOpened() {
         QFETCH(QString, holder);
         QFETCH(bool, opens);
         const QString lockFile = QStringLiteral("/run/lock/LCK..") +
                                  pty->slavePath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+        const bool otherUser = holder.startsWith(QLatin1String("other "));
+        if (otherUser && (::geteuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty()))
+            QSKIP("a holder and an opener of other users need root and setpriv");
         int fd = -1;
         TComPort other;
         QProcess program;
-        if (holder == QLatin1String("port")) {
-            other.SetPort(portName);
-            other.Open();
-        } else if (holder == QLatin1String("flock") || holder == QLatin1String("excl")) {
-            fd = ::open(pty->slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-            QVERIFY(fd >= 0);
-            QCOMPARE(holder == QLatin1String("flock") ? flock(fd, LOCK_EX | LOCK_NB)
-                                                      : ioctl(fd, TIOCEXCL),
-                     0);
-        } else {
-            // A program that has the terminal open, or one whose lock names it.
-            if (holder == QLatin1String("open"))
-                program.setStandardInputFile(pty->slavePath);
-            program.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-            QVERIFY(program.waitForStarted());
-            qint64 pid = program.processId();
-            if (holder == QLatin1String("stale")) {
-                program.kill();
-                program.waitForFinished();
+        if (holder == QLatin1String("race")) {
+            QCOMPARE(singleWinners(pty->slavePath, lockFile, deadPid(), 2000), 2000);
+            QFile::remove(lockFile);
+            return;
+        }
+        hold(holder, lockFile, program, fd, other);
+        const auto release = [&] {
+            if (fd >= 0) {
+                ioctl(fd, TIOCNXCL);
+                ::close(fd);
             }
-            if (holder != QLatin1String("open"))
-                writeLock(lockFile, pid);
+            other.Close();
+            program.terminate();
+            program.waitForFinished();
+            QFile::remove(lockFile);
+        };
+        if (otherUser) {
+            QCOMPARE(openAsAnotherUser(pty->slavePath), 5);
+            release();
+            QCOMPARE(openAsAnotherUser(pty->slavePath), 0);
+            return;
         }
         QString message;
         QCOMPARE(raisedCode([&] { port->Open(); }, &message), opens ? 0 : 1);
@@ -112,17 +290,12 @@ private slots:
             return;
         }
         QCOMPARE(message, QStringLiteral("Unable to open com port (win error code: 5)"));
+        if (holder == QLatin1String("open"))
+            triedAsAReconnectDoes();
         QCOMPARE(pty->drain(), QByteArray());
 
         // Once the holder lets go, the port opens.
-        if (fd >= 0) {
-            ioctl(fd, TIOCNXCL);
-            ::close(fd);
-        }
-        other.Close();
-        program.kill();
-        program.waitForFinished();
-        QFile::remove(lockFile);
+        release();
         port->Open();
         QVERIFY(port->Connected());
     }
@@ -476,5 +649,15 @@ private slots:
     }
 };
 
-QTEST_MAIN(ComPortTtyTest)
+int main(int argc, char* argv[]) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (args.value(1) == QLatin1String("--open") || args.value(1) == QLatin1String("--hold"))
+        return helperMain(args);
+    QApplication app(argc, argv);
+    ComPortTtyTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_comport_tty.moc"

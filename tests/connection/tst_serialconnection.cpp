@@ -38,8 +38,10 @@
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 
+#include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace {
@@ -328,6 +330,9 @@ private slots:
         QTest::newRow("pseudo-terminal locked by another program")
             << "locked by sleep"
             << "%dev: em uso por sleep (pid %pid)";
+        // Exclusive mode set by a holder the kernel does not name.
+        QTest::newRow("pseudo-terminal held exclusively") << "exclusive"
+                                                          << "%dev: em uso por outro programa";
         // A network line: the window stays live while it is reached.
         QTest::newRow("malformed address")
             << "tcp://printer"
@@ -355,6 +360,7 @@ private slots:
         TComPort other;
         QProcess holder;
         FailingServers servers;
+        int exclusive = -1;
         const QString lockFile = QStringLiteral("/run/lock/LCK..") +
                                  pty.slavePath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
         if (device.startsWith("held")) {
@@ -363,6 +369,11 @@ private slots:
             other.SetPort(QStringLiteral("COM2"));
             other.Open();
             QVERIFY(other.Connected());
+        } else if (device == "exclusive") {
+            exclusive = ::open(pty.slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+            QCOMPARE(ioctl(exclusive, TIOCEXCL), 0);
+            PortMap::map(QStringLiteral("COM2"), pty.slavePath);
+            cause.replace("%dev", pty.slavePath);
         } else if (device.endsWith("by sleep")) {
             // A terminal program that has the port open, or has only locked it.
             if (device.startsWith("open"))
@@ -384,6 +395,8 @@ private slots:
             PortMap::map(QStringLiteral("COM2"), device);
         }
         const auto release = qScopeGuard([&] {
+            if (exclusive >= 0)
+                ::close(exclusive);
             holder.kill();
             holder.waitForFinished();
             QFile::remove(lockFile);
