@@ -1,5 +1,6 @@
 #include "link/comport/TtyHolder.h"
 
+#include "link/comport/LineWaits.h"
 #include "link/comport/NetworkWait.h"
 #include "link/comport/TtyLock.h"
 
@@ -215,8 +216,7 @@ std::optional<pid_t> walkAside(dev_t rdev, Clock::time_point start, LineOpening*
             std::lock_guard lock(result->mutex);
             result->holder = holder;
             result->done = true;
-            const uint64_t one = 1;
-            [[maybe_unused]] const auto n = ::write(result->bell, &one, sizeof one);
+            LineWaits::ring(result->bell);
         }).detach();
     } catch (const std::system_error&) {
         return std::nullopt;
