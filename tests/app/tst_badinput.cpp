@@ -146,7 +146,8 @@ private slots:
             {"a directory", {notSerial, notParallel}},
             {"a FIFO", {notSerial, notParallel}},
             {"a missing path", {missing, missing}},
-            {"a terminal another program holds", {QString(), notParallel}},
+            {"a terminal another program holds",
+             {QStringLiteral("em uso por outro programa"), notParallel}},
         };
         for (const bool parallel : {false, true})
             for (const auto& [target, causes] : targets)
