@@ -213,9 +213,11 @@ void PtyServer::take(const QByteArray& bytes) {
 
 // A closed program's bytes: what they ask for is answered to nobody.
 qsizetype PtyServer::takeClosed(qsizetype room) {
+    // They leave closed_ only once taken: a reply made meanwhile must find
+    // them there, or it would go to the program that has opened it since.
     const QByteArray bytes = closed_.left(room);
-    closed_.remove(0, bytes.size());
     take(bytes);
+    closed_.remove(0, bytes.size());
     if (closed_.isEmpty())
         dropUnread(ClosedUnread);
     return bytes.size();
