@@ -566,9 +566,14 @@ private slots:
         showWindow(shown);
         QVERIFY(QTest::qWaitForWindowExposed(shown));
         Form1->setEnabled(false);
-        // What the platform does when the window manager asks.
-        shown->windowHandle()->close();
-        QVERIFY(!shown->isVisible());
+        // Under X11 with a window manager (scripts/desktop-check), the
+        // manager itself is asked, as its title-bar button does; elsewhere
+        // the platform's close request is made directly.
+        if (QGuiApplication::platformName() == "xcb")
+            QCOMPARE(QProcess::execute("wmctrl", {"-i", "-c", QString::number(shown->winId())}), 0);
+        else
+            shown->windowHandle()->close();
+        QTRY_VERIFY(!shown->isVisible());
         QCOMPARE(Form1->isEnabled(), givesMainBack);
         QVERIFY(Form1->isVisible());
         QCOMPARE(quits, 0);
