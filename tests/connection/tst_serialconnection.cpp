@@ -132,6 +132,60 @@ struct FailingServers {
     std::unique_ptr<QSocketNotifier> refuser, answer;
 };
 
+// What stands in COM2's way in a row: another port of this program, a
+// program holding or locking the terminal, exclusive mode, or a server.
+struct Obstacle {
+    Pty pty;
+    TComPort other;
+    QProcess holder;
+    FailingServers servers;
+    int exclusive = -1;
+    const QString lockFile = QStringLiteral("/run/lock/LCK..") +
+                             pty.slavePath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+
+    ~Obstacle() {
+        if (exclusive >= 0)
+            ::close(exclusive);
+        holder.kill();
+        holder.waitForFinished();
+        QFile::remove(lockFile);
+    }
+    // Maps COM2 for the row, filling in the device and the cause.
+    void place(QString& device, QString& cause) {
+        if (device.startsWith("held")) {
+            if (device == "held pty")
+                PortMap::map(QStringLiteral("COM2"), pty.slavePath);
+            other.SetPort(QStringLiteral("COM2"));
+            other.Open();
+            QVERIFY(other.Connected());
+            return;
+        }
+        if (device == "exclusive") {
+            exclusive = ::open(pty.slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+            QCOMPARE(ioctl(exclusive, TIOCEXCL), 0);
+        } else if (device.endsWith("by sleep")) {
+            // A terminal program that has the port open, or has only locked it.
+            if (device.startsWith("open"))
+                holder.setStandardInputFile(pty.slavePath);
+            holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+            QVERIFY(holder.waitForStarted());
+            if (device.startsWith("locked")) {
+                QFile lock(lockFile);
+                QVERIFY(lock.open(QIODevice::WriteOnly));
+                lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
+            }
+            cause.replace("%pid", QString::number(holder.processId()));
+        } else {
+            device = servers.place(device);
+            cause = servers.place(cause.replace("%dev", device));
+            PortMap::map(QStringLiteral("COM2"), device);
+            return;
+        }
+        PortMap::map(QStringLiteral("COM2"), pty.slavePath);
+        cause.replace("%dev", pty.slavePath);
+    }
+};
+
 } // namespace
 
 class SerialConnectionTest : public QObject {
@@ -356,51 +410,10 @@ private slots:
     void aPortThatCannotBeOpenedLeavesEverythingDisconnected() {
         QFETCH(QString, device);
         QFETCH(QString, cause);
-        Pty pty;
-        TComPort other;
-        QProcess holder;
-        FailingServers servers;
-        int exclusive = -1;
-        const QString lockFile = QStringLiteral("/run/lock/LCK..") +
-                                 pty.slavePath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
-        if (device.startsWith("held")) {
-            if (device == "held pty")
-                PortMap::map(QStringLiteral("COM2"), pty.slavePath);
-            other.SetPort(QStringLiteral("COM2"));
-            other.Open();
-            QVERIFY(other.Connected());
-        } else if (device == "exclusive") {
-            exclusive = ::open(pty.slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-            QCOMPARE(ioctl(exclusive, TIOCEXCL), 0);
-            PortMap::map(QStringLiteral("COM2"), pty.slavePath);
-            cause.replace("%dev", pty.slavePath);
-        } else if (device.endsWith("by sleep")) {
-            // A terminal program that has the port open, or has only locked it.
-            if (device.startsWith("open"))
-                holder.setStandardInputFile(pty.slavePath);
-            holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-            QVERIFY(holder.waitForStarted());
-            if (device.startsWith("locked")) {
-                QFile lock(lockFile);
-                QVERIFY(lock.open(QIODevice::WriteOnly));
-                lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
-            }
-            PortMap::map(QStringLiteral("COM2"), pty.slavePath);
-            cause.replace("%dev", pty.slavePath)
-                .replace("%pid", QString::number(holder.processId()));
-        } else {
-            device = servers.place(device);
-            cause.replace("%dev", device);
-            cause = servers.place(cause);
-            PortMap::map(QStringLiteral("COM2"), device);
-        }
-        const auto release = qScopeGuard([&] {
-            if (exclusive >= 0)
-                ::close(exclusive);
-            holder.kill();
-            holder.waitForFinished();
-            QFile::remove(lockFile);
-        });
+        Obstacle obstacle;
+        obstacle.place(device, cause);
+        if (QTest::currentTestFailed())
+            return;
         LinkState.CompatibleMode = true;
         Messages::Recorder recorder;
         const int descriptors = entries("/proc/self/fd");
@@ -443,7 +456,7 @@ private slots:
         QVERIFY(Form3->RadioGroup2->isEnabled());
         QVERIFY(Form1->Paralela1->isEnabled());
         QVERIFY(farEnd->received.isEmpty());
-        QCOMPARE(pty.drain(), QByteArray());
+        QCOMPARE(obstacle.pty.drain(), QByteArray());
     }
 
     // The operator's "Desconectar" runs inside the connect or a command's
