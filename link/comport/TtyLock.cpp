@@ -87,12 +87,14 @@ pid_t liveOwner(const QByteArray& path) {
 // the path names the first one's lock, and is refused. The wait is bounded:
 // a program that keeps the flock is taken as the lock's holder.
 bool flockWithin(int fd) {
-    for (int tries = 0; tries < 1000; ++tries) {
+    // The other program holds it for a few system calls: a millisecond's
+    // pause is enough, and a hundred of them bound the wait.
+    for (int tries = 0; tries < 100; ++tries) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return true;
         if (errno != EWOULDBLOCK && errno != EINTR)
             return false;
-        ::usleep(100);
+        ::usleep(1000);
     }
     return false;
 }
