@@ -67,8 +67,12 @@ public:
             });
 
         parallelPorts(parallel.split(' '));
-        // Readable for the unprivileged checks below.
-        for (QString folder = root.path(); folder != "/"; folder = QFileInfo(folder).path())
+        // Readable for the unprivileged checks below. Only the folders this
+        // test made: the temporary folder itself (/tmp) keeps its sticky,
+        // world-writable mode, which every other program relies on.
+        const QString temp = QDir(QDir::tempPath()).canonicalPath();
+        for (QString folder = QDir(root.path()).canonicalPath(); folder != temp && folder != "/";
+             folder = QFileInfo(folder).path())
             ::chmod(QFile::encodeName(folder).constData(), 0755);
     }
 
