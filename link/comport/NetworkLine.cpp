@@ -18,7 +18,6 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -57,13 +56,6 @@ struct Address {
 // A name lookup on a thread of its own, as getaddrinfo() blocks. A lookup
 // the wait gives up on finishes by itself later and frees what it used.
 struct Lookup {
-    Lookup() : bell(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~Lookup() {
-        if (bell >= 0)
-            ::close(bell);
-    }
-    const int bell;
-    std::atomic<bool> done{false};
     int error = 0;
     std::vector<Address> addresses;
 };
@@ -97,13 +89,8 @@ std::shared_ptr<Lookup> lookUp(const NetworkAddress& where, Clock::time_point de
     if (lookup->error == 0)
         return lookup;
     lookup = std::make_shared<Lookup>();
-    std::thread([lookup, host, port] {
-        resolve(*lookup, host, port, AI_NUMERICSERV);
-        lookup->done = true;
-        LineWaits::ring(lookup->bell);
-    }).detach();
-    const auto end = NetworkWait::until(
-        {{lookup->bell}}, deadline, [&] { return lookup->done.load(); }, opening);
+    const auto end = NetworkWait::aside(
+        [lookup, host, port] { resolve(*lookup, host, port, AI_NUMERICSERV); }, deadline, opening);
     if (end == NetworkWait::End::Cancelled)
         return nullptr;
     if (end == NetworkWait::End::TimedOut)

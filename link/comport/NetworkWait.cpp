@@ -9,6 +9,11 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
+
 #include <memory>
 #include <poll.h>
 #include <vector>
@@ -70,6 +75,37 @@ End until(std::initializer_list<Watch> watches, Clock::time_point deadline,
     loop.exec();
     if (opening)
         opening->onCancel = nullptr;
+    return end;
+}
+
+End aside(std::function<void()> work, Clock::time_point deadline, LineOpening* opening) {
+    struct Bell {
+        const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        std::atomic<bool> done{false};
+        ~Bell() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+    const auto bell = std::make_shared<Bell>();
+    if (bell->fd < 0)
+        return End::TimedOut;
+    std::thread worker;
+    try {
+        worker = std::thread([bell, work = std::move(work)] {
+            work();
+            bell->done = true;
+            LineWaits::ring(bell->fd);
+        });
+    } catch (const std::system_error&) {
+        return End::TimedOut;
+    }
+    const End end = until(
+        {{bell->fd}}, deadline, [&bell] { return bell->done.load(); }, opening);
+    if (end == End::Done)
+        worker.join();
+    else
+        worker.detach();
     return end;
 }
 

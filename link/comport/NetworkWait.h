@@ -25,4 +25,11 @@ struct Watch {
 End until(std::initializer_list<Watch> watches, std::chrono::steady_clock::time_point deadline,
           const std::function<bool()>& done, LineOpening* opening = nullptr);
 
+// Runs work on a thread of its own and waits for it as until() does. A
+// thread that has finished is joined, so none is left behind; a wait that
+// is cancelled or runs out leaves it to finish alone, so work must own what
+// it touches. TimedOut also when no thread can be started.
+End aside(std::function<void()> work, std::chrono::steady_clock::time_point deadline,
+          LineOpening* opening = nullptr);
+
 } // namespace NetworkWait

@@ -1,6 +1,5 @@
 #include "link/comport/TtyHolder.h"
 
-#include "link/comport/LineWaits.h"
 #include "link/comport/NetworkWait.h"
 #include "link/comport/TtyLock.h"
 
@@ -18,7 +17,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -188,48 +186,18 @@ QHash<QString, Walked>& lastWalks() {
     return walks;
 }
 
-// What the worker hands back, and the descriptor that tells the waiting
-// thread it is there.
-struct Result {
-    std::mutex mutex;
-    bool done = false;
-    pid_t holder = 0;
-    int bell = -1;
-    ~Result() {
-        if (bell >= 0)
-            ::close(bell);
-    }
-};
-
 // Walks on a worker thread, from start on, and waits for its result; the
 // GUI thread's event loop runs meanwhile. Nothing when the wait is
 // cancelled or fails.
 std::optional<pid_t> walkAside(dev_t rdev, Clock::time_point start, LineOpening* opening) {
-    auto result = std::make_shared<Result>();
-    result->bell = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (result->bell < 0)
-        return std::nullopt;
-    try {
-        std::thread([result, rdev, start] {
-            std::this_thread::sleep_until(start);
-            const pid_t holder = walk(rdev);
-            std::lock_guard lock(result->mutex);
-            result->holder = holder;
-            result->done = true;
-            LineWaits::ring(result->bell);
-        }).detach();
-    } catch (const std::system_error&) {
-        return std::nullopt;
-    }
-    const auto done = [&result] {
-        std::lock_guard lock(result->mutex);
-        return result->done;
+    const auto holder = std::make_shared<std::atomic<pid_t>>(0);
+    const auto work = [holder, rdev, start] {
+        std::this_thread::sleep_until(start);
+        holder->store(walk(rdev));
     };
-    if (NetworkWait::until({{result->bell}}, start + WalkLimit, done, opening) !=
-        NetworkWait::End::Done)
+    if (NetworkWait::aside(work, start + WalkLimit, opening) != NetworkWait::End::Done)
         return std::nullopt;
-    std::lock_guard lock(result->mutex);
-    return result->holder;
+    return holder->load();
 }
 
 // The holder the walk finds, or 0; nothing when the wait was cancelled or
