@@ -437,8 +437,10 @@ private slots:
         // Reaching a server takes up to 5 s, with the window live.
         if (device.contains("://"))
             QVERIFY2(ticks >= clock.elapsed() / 200, "the window froze");
-        QTRY_COMPARE(entries("/proc/self/fd"), descriptors);
-        QTRY_COMPARE(entries("/proc/self/task"), threads);
+        // Nothing of this open is left; a thread or descriptor an earlier
+        // row's close was still ending may have gone meanwhile.
+        QTRY_VERIFY(entries("/proc/self/fd") <= descriptors);
+        QTRY_VERIFY(entries("/proc/self/task") <= threads);
         // A holder keeps the classic line; any other cause is told as it is.
         const QString firstLine = cause.isEmpty() || cause.contains("em uso")
                                       ? OpenError
