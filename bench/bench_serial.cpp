@@ -68,46 +68,62 @@ struct SendFigures {
     double cpu = -1;
 };
 
+// The file-send pattern: blocks of 40 bytes, each written once the
+// transmitter has emptied of the one before. Made before the port opens.
+class BlockSender {
+public:
+    static constexpr int Blocks = 100;
+    static constexpr int BlockSize = 40;
+    explicit BlockSender(TComPort& port) : port_(port) {
+        port.OnTxEmpty = [this](TCustomComPort*) {
+            empty_ = true;
+            waitEmpty_.quit();
+        };
+    }
+    void run() {
+        const QByteArray block(BlockSize, 'x');
+        for (int i = 0; i < Blocks; ++i) {
+            empty_ = false;
+            port_.Write(block.constData(), BlockSize);
+            if (!empty_)
+                waitEmpty_.exec();
+        }
+    }
+
+private:
+    TComPort& port_;
+    QEventLoop waitEmpty_;
+    bool empty_ = false;
+};
+
 SendFigures send() {
-    constexpr int blocks = 100;
-    constexpr int blockSize = 40;
+    constexpr int bytes = BlockSender::Blocks * BlockSender::BlockSize;
     const auto line = VirtualLine::create();
     PortMap::map(QStringLiteral("COM6"), QString::fromLatin1(PortMap::VirtualDevice));
     PortMap::setVirtualLineProvider([line](const QString&) { return line; });
     // A far end on the GUI thread, as the virtual printer is.
     QObject printer;
     qint64 received = 0;
-    line->setReceiver(&printer, [&](const QByteArray& bytes) { received += bytes.size(); });
+    line->setReceiver(&printer, [&](const QByteArray& got) { received += got.size(); });
 
     TComPort port;
     port.SetPort(QStringLiteral("COM6"));
     TComEvents events = TComEvents::All();
     port.SetEvents(events.Exclude(evRing));
-    QEventLoop waitEmpty;
-    bool empty = false;
-    port.OnTxEmpty = [&](TCustomComPort*) {
-        empty = true;
-        waitEmpty.quit();
-    };
+    BlockSender sender(port);
     port.Open();
-    const QByteArray block(blockSize, 'x');
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    for (int i = 0; i < blocks; ++i) {
-        empty = false;
-        port.Write(block.constData(), blockSize);
-        if (!empty)
-            waitEmpty.exec();
-    }
+    sender.run();
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpu0;
     port.Close();
     PortMap::setVirtualLineProvider({});
-    if (received != qint64(blocks) * blockSize)
+    if (received != bytes)
         std::fprintf(stderr, "bench_serial: the far end got %lld bytes\n",
                      static_cast<long long>(received));
-    const double lineSeconds = blocks * blockSize * 10.0 / 9600.0;
+    const double lineSeconds = bytes * 10.0 / 9600.0;
     return {seconds / lineSeconds, cpu / seconds};
 }
 // A loopback listener whose accepted connections keep at most a couple of
@@ -155,25 +171,19 @@ double networkIdle() {
 // CPU time / wall time of the file-send pattern over tcp:// to a reader that
 // takes 960 bytes a second, until it has them all.
 double networkSend() {
-    constexpr int blocks = 100;
-    constexpr int blockSize = 40;
+    constexpr int bytes = BlockSender::Blocks * BlockSender::BlockSize;
     quint16 tcpPort = 0;
     const int listener = smallListener(tcpPort);
     PortMap::map(QStringLiteral("COM8"), QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort));
     TComPort port;
     port.SetPort(QStringLiteral("COM8"));
-    QEventLoop waitEmpty;
-    bool empty = false;
-    port.OnTxEmpty = [&](TCustomComPort*) {
-        empty = true;
-        waitEmpty.quit();
-    };
+    BlockSender sender(port);
     port.Open();
     const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     std::atomic<int> received{0};
     std::thread reader([&] {
         char buffer[96];
-        while (received < blocks * blockSize) {
+        while (received < bytes) {
             const ssize_t n = recv(peer, buffer, sizeof buffer, 0);
             if (n <= 0)
                 break;
@@ -181,16 +191,10 @@ double networkSend() {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     });
-    const QByteArray block(blockSize, 'x');
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    for (int i = 0; i < blocks; ++i) {
-        empty = false;
-        port.Write(block.constData(), blockSize);
-        if (!empty)
-            waitEmpty.exec();
-    }
+    sender.run();
     reader.join();
     const double figure = (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9);
     port.Close();
