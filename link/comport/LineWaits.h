@@ -5,6 +5,7 @@
 // milliseconds.
 #include "link/comport/SerialLine.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <sys/epoll.h>
@@ -77,6 +78,22 @@ int readWithin(const TCommTimeouts& timeouts, char* data, int count, int& read, 
             return err == StopReading ? 0 : err;
     }
     return 0;
+}
+
+// The event thread's wait: takeEvents() hands over what has happened (and
+// forgets it), wait() sleeps until something may have; a cancel ends it
+// with nothing. Events outside the mask are not kept: the port asked not
+// to hear of them.
+template <typename Take, typename Wait>
+TComEvents waitEvents(std::atomic<bool>& cancel, TComEvents mask, Take takeEvents, Wait wait) {
+    for (;;) {
+        if (cancel.exchange(false))
+            return {};
+        const TComEvents events = takeEvents() & mask;
+        if (!events.Empty())
+            return events;
+        wait();
+    }
 }
 
 } // namespace LineWaits

@@ -44,23 +44,14 @@ int NetworkLine::ClearError(TComErrors& errors, int& inputCount) {
 }
 
 TComEvents NetworkLine::WaitEvents(TComEvents mask) {
-    for (;;) {
-        if (cancel_.exchange(false))
-            return {};
+    auto takeEvents = [this] {
         takeIn();
-        TComEvents events;
-        {
-            std::lock_guard lock(stateMutex_);
-            if (txEmptyDue_.exchange(false))
-                pending_.Include(evTxEmpty);
-            // Events outside the mask are not kept: the port asked not to
-            // hear of them.
-            events = std::exchange(pending_, TComEvents()) & mask;
-        }
-        if (!events.Empty())
-            return events;
-        waitForActivity();
-    }
+        std::lock_guard lock(stateMutex_);
+        if (txEmptyDue_.exchange(false))
+            pending_.Include(evTxEmpty);
+        return std::exchange(pending_, TComEvents());
+    };
+    return LineWaits::waitEvents(cancel_, mask, takeEvents, [this] { waitForActivity(); });
 }
 
 // A connection that has ended leaves the set, so the thread neither spins

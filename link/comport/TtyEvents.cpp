@@ -194,27 +194,18 @@ int TtyLine::tickMs() {
 
 TComEvents TtyLine::WaitEvents(TComEvents mask) {
     startModemWatch();
-    for (;;) {
-        if (cancel_.exchange(false))
-            return {};
+    auto takeEvents = [this] {
         // A driver removing its port waits for every modem-line wait on it
         // to end, and the watch's wait would end only with Close.
         if (hungUp_) {
             std::lock_guard lock(watchMutex_);
             modemWatch_.reset();
         }
-        TComEvents events;
-        {
-            std::lock_guard lock(sampleMutex_);
-            sampleLocked();
-            // Events outside the mask are not kept: the port asked not to
-            // hear of them.
-            events = std::exchange(pending_, TComEvents()) & mask;
-        }
-        if (!events.Empty())
-            return events;
-        waitForActivity();
-    }
+        std::lock_guard lock(sampleMutex_);
+        sampleLocked();
+        return std::exchange(pending_, TComEvents());
+    };
+    return LineWaits::waitEvents(cancel_, mask, takeEvents, [this] { waitForActivity(); });
 }
 
 // Blocks until the wake-up descriptor or the line says there may be

@@ -252,20 +252,13 @@ int UsbPrinterLine::ModemStatus(TComSignals& lines) {
 }
 
 TComEvents UsbPrinterLine::WaitEvents(TComEvents mask) {
-    for (;;) {
-        if (cancel_.exchange(false))
-            return {};
-        TComEvents events;
-        {
-            std::lock_guard lock(sampleMutex_);
-            if (txEmptyDue_.exchange(false))
-                pending_.Include(evTxEmpty);
-            events = std::exchange(pending_, TComEvents()) & mask;
-        }
-        if (!events.Empty())
-            return events;
-        waitForActivity();
-    }
+    auto takeEvents = [this] {
+        std::lock_guard lock(sampleMutex_);
+        if (txEmptyDue_.exchange(false))
+            pending_.Include(evTxEmpty);
+        return std::exchange(pending_, TComEvents());
+    };
+    return LineWaits::waitEvents(cancel_, mask, takeEvents, [this] { waitForActivity(); });
 }
 
 // Sleeps until a wake-up, the status timer or the node; a line that hung up
