@@ -10,7 +10,7 @@ std::optional<LineSettings> LineSettings::parse(const QString& text) {
         return std::nullopt;
     LineSettings line;
     line.rate = m.captured(1).toUInt();
-    if (line.rate == 0 || line.rate > 4'000'000)
+    if (line.rate == 0 || line.rate > MaxRate)
         return std::nullopt;
     line.dataBits = uint8_t(m.captured(2).toUInt());
     line.parity = m.captured(3).toUpper().at(0).toLatin1();

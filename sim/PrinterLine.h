@@ -13,6 +13,7 @@ struct LineSettings {
     uint8_t dataBits = 8;
     char parity = 'N';
     uint8_t halfStopBits = 2; // 2 one, 3 one and a half, 4 two
+    static constexpr uint32_t MaxRate = 4'000'000;
 
     // Nothing for anything else, a rate of 0 or over 4 Mbit/s included.
     static std::optional<LineSettings> parse(const QString& text);

@@ -77,7 +77,8 @@ void Rfc2217Session::comPort(uint8_t code, const QByteArray& value) {
         return;
     case SetBaudRate: {
         const uint32_t rate = baudRateOf(value);
-        if (rate != 0 && rate != uart_.line.rate) {
+        // A rate no UART runs at is refused: the answer is the rate in force.
+        if (rate != 0 && rate <= LineSettings::MaxRate && rate != uart_.line.rate) {
             uart_.line.rate = rate;
             listener_.uartChanged();
         }
@@ -184,8 +185,9 @@ void Rfc2217Session::setModemLines(uint8_t lines) {
         tellModemLines(changes);
 }
 
+// A mask of 0 is a client that wants no notifications at all.
 void Rfc2217Session::tellModemLines(uint8_t changes) {
-    if (comPortAgreed())
+    if (comPortAgreed() && modemStateMask_ != 0)
         listener_.send(Rfc2217::comPort(uint8_t(NotifyModemState + ServerOffset),
                                         uint8_t((lines_ | changes) & modemStateMask_)));
 }
