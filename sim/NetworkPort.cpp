@@ -1,12 +1,20 @@
 #include "sim/NetworkPort.h"
 
+#include "sim/Acceptor.h"
 #include "sim/PrinterWords.h"
 #include "sim/VirtualPrinter.h"
 
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QVariantMap>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,42 +22,29 @@ namespace {
 constexpr qsizetype TurnBytes = 16 * 1024;
 constexpr qint64 TurnMs = 10;
 constexpr qsizetype ReadChunk = 4096;
-// What Qt reads ahead of the printer from a client's socket, and the replies
-// a client may leave unread before no more of its bytes are read.
+// The printer takes the bytes in pieces, the turn's time looked at between
+// them: a piece of requests whose every reply is logged takes a while.
+constexpr qsizetype DeliverPiece = 256;
+// What Qt reads ahead of the printer from a client's socket.
 constexpr qint64 ReadAhead = 16 * 1024;
-constexpr qint64 MaxUnreadReplies = 64 * 1024;
 // Under hardware flow control the port looks at CTS before each piece.
 constexpr qsizetype FlowPiece = 64;
-
-// The TCP server that keeps one client waiting, with what Qt reads of it
-// bounded, while another is served.
-class OneAtATime : public QTcpServer {
-public:
-    using QTcpServer::QTcpServer;
-
-protected:
-    void incomingConnection(qintptr descriptor) override {
-        auto* socket = new QTcpSocket(this);
-        socket->setReadBufferSize(ReadAhead);
-        socket->setSocketDescriptor(descriptor);
-        addPendingConnection(socket);
-    }
-};
-
-QString hostPort(const QHostAddress& host, quint16 port) {
-    const QString address = host.toString();
-    return host.protocol() == QAbstractSocket::IPv6Protocol
-               ? QStringLiteral("[%1]:%2").arg(address).arg(port)
-               : QStringLiteral("%1:%2").arg(address).arg(port);
-}
+// A client that has closed is given this long to take its last replies.
+constexpr int LingerMs = 2000;
 
 } // namespace
 
 NetworkPort::NetworkPort(VirtualPrinter* printer, Kind kind, const LineSettings& line,
                          QObject* parent)
-    : QObject(parent), printer_(printer), kind_(kind), line_(line), server_(new OneAtATime(this)) {
-    server_->setMaxPendingConnections(1);
-    connect(server_, &QTcpServer::newConnection, this, &NetworkPort::accept);
+    : QObject(parent), printer_(printer), kind_(kind), line_(line), server_(new QTcpServer(this)) {
+    idleTimeout_.setSingleShot(true);
+    connect(&idleTimeout_, &QTimer::timeout, this, &NetworkPort::idle);
+    linger_.setSingleShot(true);
+    linger_.setInterval(LingerMs);
+    connect(&linger_, &QTimer::timeout, this, [this] {
+        dropOut(QStringLiteral("o cliente não as leu"));
+        readable();
+    });
     connect(printer_, &VirtualPrinter::replied, this, &NetworkPort::reply);
     connect(printer_, &VirtualPrinter::stateChanged, this, &NetworkPort::followPrinter);
     nextTurn_.setSingleShot(true);
@@ -58,7 +53,11 @@ NetworkPort::NetworkPort(VirtualPrinter* printer, Kind kind, const LineSettings&
     connect(&uartSettled_, &QTimer::timeout, this, &NetworkPort::logUart);
 }
 
-NetworkPort::~NetworkPort() = default;
+NetworkPort::~NetworkPort() {
+    writable_.reset();
+    if (out_ >= 0)
+        ::close(out_);
+}
 
 QString NetworkPort::kindName() const {
     return kind_ == Kind::Raw ? QStringLiteral("TCP") : QStringLiteral("RFC 2217");
@@ -72,56 +71,37 @@ bool NetworkPort::hardwareFlow() const {
     return session_ && session_->uart().flow == Rfc2217Session::Flow::Hardware;
 }
 
+// QTcpServer binds and listens; the connections are taken here, one at a
+// time: the next waits in the listen backlog until this one has closed.
 bool NetworkPort::listen(const QString& where, QString* error) {
-    return listenOn(*server_, kind_, where, error);
-}
-
-bool NetworkPort::canListen(Kind kind, const QString& where, QString* error) {
-    QTcpServer probe;
-    return listenOn(probe, kind, where, error);
-}
-
-bool NetworkPort::listenOn(QTcpServer& server, Kind kind, const QString& where, QString* error) {
-    const QString option =
-        kind == Kind::Raw ? QStringLiteral("--listen") : QStringLiteral("--rfc2217");
-    const qsizetype colon = where.lastIndexOf(QLatin1Char(':'));
-    QString host = colon < 0 ? QString() : where.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    bool portOk = false;
-    const uint port = where.mid(colon + 1).toUInt(&portOk);
-    QHostAddress address(QHostAddress::LocalHost);
-    if (!portOk || port > 65535 || (!host.isEmpty() && !address.setAddress(host))) {
-        *error = QStringLiteral("%1 %2: give [HOST:]PORT, HOST an IP address (0.0.0.0 for every "
-                                "interface), PORT from 0 (any free one) to 65535")
-                     .arg(option, where);
+    if (!listenOn(*server_, kind_, where, error))
         return false;
-    }
-    if (!server.listen(address, quint16(port))) {
-        *error = QStringLiteral("%1 %2: %3").arg(option, where, server.errorString());
-        return false;
-    }
+    server_->pauseAccepting();
+    acceptor_ = std::make_unique<Acceptor>(
+        int(server_->socketDescriptor()), [this](int descriptor) { accept(descriptor); },
+        [this](int error) { acceptFailed(error); });
     return true;
 }
 
-QString NetworkPort::address() const {
-    return hostPort(server_->serverAddress(), server_->serverPort());
-}
-
-// The next client waits, in the listen backlog or accepted and unread,
-// until this one has closed.
-void NetworkPort::accept() {
-    if (client_ || !server_->hasPendingConnections())
-        return;
-    client_ = server_->nextPendingConnection();
+void NetworkPort::accept(int descriptor) {
+    acceptor_->setEnabled(false);
+    client_ = new QTcpSocket(this);
+    client_->setReadBufferSize(ReadAhead);
+    client_->setSocketDescriptor(descriptor);
     peer_ = hostPort(client_->peerAddress(), client_->peerPort());
     closed_ = client_->state() != QAbstractSocket::ConnectedState;
+    out_ = ::fcntl(int(client_->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    gone_ = out_ < 0;
+    if (out_ >= 0) {
+        writable_ = std::make_unique<QSocketNotifier>(out_, QSocketNotifier::Write);
+        writable_->setEnabled(false);
+        connect(writable_.get(), &QSocketNotifier::activated, this, &NetworkPort::flushOut);
+    }
     suspended_ = false;
     mismatchSaid_ = false;
     noise_ = 0;
     connect(client_, &QTcpSocket::readyRead, this, &NetworkPort::readable);
     connect(client_, &QTcpSocket::disconnected, this, &NetworkPort::clientClosed);
-    connect(client_, &QTcpSocket::bytesWritten, &nextTurn_, qOverload<>(&QTimer::start));
     printer_->logEvent(
         QStringLiteral("Cliente %1 conectado à porta %2 em %3").arg(peer_, kindName(), address()),
         QStringLiteral("port-open"), peer_);
@@ -132,7 +112,16 @@ void NetworkPort::accept() {
         followPrinter();
         session_->start();
     }
+    if (idleTimeout_.interval() > 0)
+        idleTimeout_.start();
     readable();
+}
+
+void NetworkPort::acceptFailed(int error) {
+    printer_->logWarning(QStringLiteral("Porta %1 em %2: conexão não aceita (%3); nova "
+                                        "tentativa em instantes")
+                             .arg(kindName(), address(), QString::fromLocal8Bit(strerror(error))),
+                         QStringLiteral("accept-failed"));
 }
 
 void NetworkPort::readable() {
@@ -140,34 +129,50 @@ void NetworkPort::readable() {
         return;
     QElapsedTimer turn;
     turn.start();
-    for (qsizetype taken = 0; taken < TurnBytes && turn.elapsed() < TurnMs;) {
-        deliver();
-        const qsizetype read = inbox_.isEmpty() ? readTurn() : 0;
+    bool spent = false;
+    for (qsizetype taken = 0; taken < TurnBytes && !spent;) {
+        spent = !deliver(turn);
+        const qsizetype read = spent ? 0 : readTurn();
         if (read == 0)
             break;
         taken += read;
     }
-    deliver();
-    if (inbox_.isEmpty() && client_->bytesAvailable() > 0 && !held())
+    spent = spent || !deliver(turn);
+    if (spent || (client_->bytesAvailable() > 0 && !held()))
         nextTurn_.start(); // the turn is spent, not the bytes
-    else if (closed_ && inbox_.isEmpty() && client_->bytesAvailable() == 0)
+    else if (closed_ && inbox_.isEmpty() && client_->bytesAvailable() == 0 && outbox_.isEmpty())
         finish();
+    else if (closed_ && inbox_.isEmpty() && client_->bytesAvailable() == 0 && !linger_.isActive())
+        linger_.start(); // only replies are left, for a client that may still read
 }
 
-// The client must wait: replies it has not read, a full buffer (raw TCP),
-// or CTS off under hardware flow control.
+// The client must wait: on raw TCP while the printer is busy (its buffer or
+// its reply buffer full); on RFC 2217 while the UART buffer is full.
 bool NetworkPort::held() const {
-    return client_->bytesToWrite() >= MaxUnreadReplies || (hardwareFlow() && !cts(*printer_)) ||
-           (kind_ == Kind::Raw && printer_->room() == 0);
+    if (kind_ == Kind::Rfc2217)
+        return inbox_.size() >= UartBuffer;
+    return printer_->room() == 0 || replyFull();
 }
 
-// One piece from the socket, unless the client must wait.
+bool NetworkPort::replyFull() const {
+    return held_.size() + outbox_.size() >= ReplyBuffer;
+}
+
+bool NetworkPort::ctsOn() const {
+    return cts(*printer_) && !replyFull();
+}
+
+// One piece from the socket, unless the client must wait. A piece of the
+// telnet stream carries at most as many data bytes as it has.
 qsizetype NetworkPort::readTurn() {
     if (held())
         return 0;
-    const qsizetype want =
-        kind_ == Kind::Raw ? std::min<qsizetype>(ReadChunk, printer_->room()) : ReadChunk;
+    const qsizetype want = kind_ == Kind::Raw
+                               ? std::min<qsizetype>(ReadChunk, printer_->room())
+                               : std::min<qsizetype>(ReadChunk, UartBuffer - inbox_.size());
     const QByteArray bytes = client_->read(want);
+    if (!bytes.isEmpty() && idleTimeout_.interval() > 0)
+        idleTimeout_.start();
     if (session_)
         session_->take(bytes);
     else
@@ -175,27 +180,35 @@ qsizetype NetworkPort::readTurn() {
     return bytes.size();
 }
 
-// What the client sent goes to the printer as the serial port would pass it.
-void NetworkPort::deliver() {
+// What the client sent goes to the printer as the serial port would pass it,
+// until the turn's time is spent (false) or nothing more can go now.
+bool NetworkPort::deliver(const QElapsedTimer& turn) {
     while (!inbox_.isEmpty()) {
-        qsizetype n = inbox_.size();
+        if (turn.elapsed() >= TurnMs)
+            return false;
+        qsizetype n = std::min(inbox_.size(), DeliverPiece);
+        if (replyFull())
+            return true; // busy: the bytes wait in the buffer, and then at the sender
         if (session_) {
-            if (session_->uart().breakOn)
-                return; // a line held in break carries nothing
-            if (!(session_->uart().line == line_))
-                return noise(n);
-            if (hardwareFlow() && !cts(*printer_))
-                return;
+            if (session_->uart().breakOn && !closed_)
+                return true; // a line held in break carries nothing until it ends
+            if (!(session_->uart().line == line_)) {
+                noise(inbox_.size());
+                return true;
+            }
+            if (hardwareFlow() && !ctsOn())
+                return true;
             if (hardwareFlow())
                 n = std::min(n, FlowPiece);
         }
         if (kind_ == Kind::Raw || hardwareFlow())
             n = std::min<qsizetype>(n, printer_->room());
         if (n == 0)
-            return;
+            return true;
         take(inbox_.left(n));
         inbox_.remove(0, n);
     }
+    return true;
 }
 
 void NetworkPort::noise(qsizetype bytes) {
@@ -225,37 +238,114 @@ void NetworkPort::clientClosed() {
 }
 
 void NetworkPort::finish() {
+    dropOut(QStringLiteral("o cliente fechou a conexão"));
     printer_->logEvent(QStringLiteral("Cliente %1 desconectado da porta %2").arg(peer_, kindName()),
                        QStringLiteral("port-close"), peer_);
+    linger_.stop();
+    idleTimeout_.stop();
+    writable_.reset();
+    if (out_ >= 0)
+        ::close(out_);
+    out_ = -1;
     client_->disconnect();
+    client_->abort();
     client_->deleteLater();
     client_ = nullptr;
     session_.reset();
     inbox_.clear();
-    held_.clear();
     peer_.clear();
-    accept();
+    acceptor_->setEnabled(true);
+}
+
+// Nothing came from the client, and nothing waits for it, for the time-out:
+// as a network printer does, it is closed and the next one served.
+void NetworkPort::idle() {
+    if (!client_ || closed_)
+        return;
+    if (!inbox_.isEmpty() || client_->bytesAvailable() > 0 || !outbox_.isEmpty())
+        return idleTimeout_.start(); // its bytes are waiting on the printer
+    printer_->logEvent(QStringLiteral("Cliente %1 fechado após %2 s sem atividade")
+                           .arg(peer_)
+                           .arg(idleTimeout_.interval() / 1000),
+                       QStringLiteral("idle-timeout"), peer_);
+    finish();
 }
 
 void NetworkPort::reply(const QByteArray& bytes) {
-    if (!receiving_ || !client_ || closed_)
+    if (!receiving_ || !client_)
         return;
     const QByteArray out = session_ ? Rfc2217::encodeData(bytes) : bytes;
-    if (suspended_)
+    if (suspended_ && !gone_)
         held_ += out;
     else
-        client_->write(out);
+        toClient(out);
+    if (replyFull())
+        followPrinter();
+}
+
+void NetworkPort::toClient(const QByteArray& bytes) {
+    if (gone_) {
+        dropped_ += bytes.size(); // said when it has closed
+        return;
+    }
+    outbox_ += bytes;
+    flushOut();
+}
+
+// As much as the client's socket takes now; the rest when it has room.
+void NetworkPort::flushOut() {
+    const bool wasFull = replyFull();
+    bool sent = false;
+    while (!outbox_.isEmpty() && !gone_) {
+        const ssize_t n =
+            ::send(out_, outbox_.constData(), size_t(outbox_.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            sent = true, outbox_.remove(0, n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        else
+            gone_ = true;
+    }
+    if (gone_)
+        dropOut(QStringLiteral("o cliente fechou a conexão"));
+    if (writable_)
+        writable_->setEnabled(!outbox_.isEmpty());
+    if (sent && idleTimeout_.interval() > 0)
+        idleTimeout_.start();
+    if (wasFull && !replyFull()) {
+        followPrinter(); // the printer is no longer busy
+        nextTurn_.start();
+    }
+    if (closed_ && outbox_.isEmpty())
+        nextTurn_.start();
+}
+
+// Replies that cannot reach the client are said, not passed off as sent.
+void NetworkPort::dropOut(const QString& why) {
+    dropped_ += outbox_.size() + held_.size();
+    outbox_.clear();
+    held_.clear();
+    if (writable_)
+        writable_->setEnabled(false);
+    const qint64 bytes = std::exchange(dropped_, 0);
+    if (bytes > 0)
+        printer_->logWarning(
+            QStringLiteral("%1 byte(s) de resposta ao cliente %2 descartado(s): %3")
+                .arg(bytes)
+                .arg(peer_, why),
+            QStringLiteral("reply-dropped"), bytes);
 }
 
 // The lines within moments of each change; the bytes waiting may go on.
 void NetworkPort::followPrinter() {
     if (session_) {
-        const bool ready = cts(*printer_);
+        const bool ready = ctsOn();
         const uint8_t lines =
             (ready ? Rfc2217::Modem::Cts : 0) | Rfc2217::Modem::Dsr | Rfc2217::Modem::Cd;
         if (lines != session_->modemLines()) {
             session_->setModemLines(lines);
-            client_->flush();
             printer_->logEvent(QStringLiteral("Linhas para o cliente %1: CTS %2, DSR ligado, "
                                               "CD ligado")
                                    .arg(peer_, onOff(ready)),
@@ -270,8 +360,8 @@ void NetworkPort::followPrinter() {
 }
 
 void NetworkPort::send(const QByteArray& bytes) {
-    if (client_ && !closed_)
-        client_->write(bytes);
+    if (client_)
+        toClient(bytes);
 }
 
 void NetworkPort::uartChanged() {
@@ -280,27 +370,11 @@ void NetworkPort::uartChanged() {
     nextTurn_.start();
 }
 
-void NetworkPort::logUart() {
-    if (!session_)
-        return;
-    const Rfc2217Session::Uart& uart = session_->uart();
-    static const QString flows[] = {QStringLiteral("nenhum"), QStringLiteral("XON/XOFF"),
-                                    QStringLiteral("por hardware")};
-    printer_->logEvent(
-        QStringLiteral("Cliente %1: %2, controle de fluxo %3, DTR %4, RTS %5, break %6")
-            .arg(peer_, uart.line.text(), flows[int(uart.flow)], onOff(uart.dtr), onOff(uart.rts),
-                 onOff(uart.breakOn)),
-        QStringLiteral("line-settings"),
-        QVariantMap{{QStringLiteral("line"), uart.line.text()},
-                    {QStringLiteral("flow"), Rfc2217Session::flowName(uart.flow)},
-                    {QStringLiteral("dtr"), uart.dtr},
-                    {QStringLiteral("rts"), uart.rts},
-                    {QStringLiteral("break"), uart.breakOn}});
-}
-
 void NetworkPort::purge(bool fromPrinter, bool toPrinter) {
-    if (fromPrinter)
+    if (fromPrinter && !held_.isEmpty()) {
         held_.clear();
+        followPrinter(); // the printer may have been busy with them
+    }
     if (toPrinter)
         inbox_.clear(); // what came before the request and has not gone on yet
     printer_->logEvent(QStringLiteral("Cliente %1 pediu o descarte dos dados %2")
@@ -314,23 +388,5 @@ void NetworkPort::purge(bool fromPrinter, bool toPrinter) {
 void NetworkPort::suspend(bool suspended) {
     suspended_ = suspended;
     if (!suspended && client_ && !held_.isEmpty())
-        client_->write(std::exchange(held_, {}));
-}
-
-QJsonObject NetworkPort::state() const {
-    QJsonObject state{{QStringLiteral("address"), address()},
-                      {QStringLiteral("client"), client_ ? QJsonValue(peer_) : QJsonValue()}};
-    if (kind_ == Kind::Raw)
-        return state;
-    const Rfc2217Session::Uart uart = session_ ? session_->uart() : Rfc2217Session::Uart{line_};
-    state.insert(QStringLiteral("settings"), uart.line.text());
-    state.insert(QStringLiteral("flow"), Rfc2217Session::flowName(uart.flow));
-    state.insert(QStringLiteral("dtr"), uart.dtr);
-    state.insert(QStringLiteral("rts"), uart.rts);
-    state.insert(QStringLiteral("break"), uart.breakOn);
-    state.insert(QStringLiteral("cts"), cts(*printer_));
-    state.insert(QStringLiteral("dsr"), true);
-    state.insert(QStringLiteral("cd"), true);
-    state.insert(QStringLiteral("noise"), noise_);
-    return state;
+        toClient(std::exchange(held_, {}));
 }

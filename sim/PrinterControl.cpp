@@ -1,14 +1,19 @@
 #include "sim/PrinterControl.h"
 
+#include "sim/Acceptor.h"
 #include "sim/VirtualPrinter.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalServer>
 #include <QLocalSocket>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +24,9 @@ constexpr qsizetype ReadAhead = 4 * MaxCommandLength;
 // so a client that never reads is held by its own socket, not by our memory.
 constexpr qint64 MaxUnreadAnswers = 64 * 1024;
 const char* const SkippingLine = "skippingLine";
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 QString styleName(PrintStyle style) {
     if (style.wide)
@@ -52,8 +60,11 @@ PrinterControl::PrinterControl(VirtualPrinter* printer, Save save, QObject* pare
     : QObject(parent), printer_(printer), save_(std::move(save)) {}
 
 PrinterControl::~PrinterControl() {
-    if (server_)
-        server_->close(); // removes the socket file
+    if (listener_ < 0)
+        return;
+    acceptor_.reset();
+    ::close(listener_);
+    QFile::remove(path_);
 }
 
 bool PrinterControl::listen(const QString& path, QString* error) {
@@ -69,27 +80,69 @@ bool PrinterControl::listen(const QString& path, QString* error) {
             *error = QStringLiteral("--control %1: another program answers there").arg(path);
             return false;
         }
-        QLocalServer::removeServer(path); // left by a printer that was killed
+        QFile::remove(path); // left by a printer that was killed
     }
-    server_ = new QLocalServer(this);
-    if (!server_->listen(path)) {
-        *error = QStringLiteral("--control %1: %2").arg(path, server_->errorString());
+    // Our own socket rather than QLocalServer's, which closes itself, and
+    // removes the file, when an accept fails for want of descriptors.
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (name.size() >= qsizetype(sizeof address.sun_path)) {
+        *error = QStringLiteral("--control %1: the path is too long for a socket").arg(path);
         return false;
     }
-    connect(server_, &QLocalServer::newConnection, this, &PrinterControl::accept);
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, MaxClients) != 0) {
+        *error = QStringLiteral("--control %1: %2").arg(path, systemError());
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    listener_ = fd;
+    path_ = path;
+    acceptor_ = std::make_unique<Acceptor>(
+        fd, [this](int client) { accept(client); },
+        [this](int error) {
+            printer_->logWarning(QStringLiteral("Controle: cliente não aceito (%1); nova "
+                                                "tentativa em instantes")
+                                     .arg(QString::fromLocal8Bit(std::strerror(error))),
+                                 QStringLiteral("accept-failed"));
+        });
     return true;
 }
 
-void PrinterControl::accept() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        socket->setReadBufferSize(ReadAhead);
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readable(socket); });
-        // Queued: flush() inside readable() reports bytes written too.
-        connect(
-            socket, &QLocalSocket::bytesWritten, this, [this, socket] { readable(socket); },
-            Qt::QueuedConnection);
+// Over the limit, the client is told at once and closed, not left waiting.
+void PrinterControl::accept(int fd) {
+    if (clients_ >= MaxClients) {
+        const QByteArray refusal =
+            QStringLiteral("erro: clientes demais (no máximo %1 de uma vez)\n")
+                .arg(MaxClients)
+                .toUtf8();
+        [[maybe_unused]] const auto n =
+            ::send(fd, refusal.constData(), size_t(refusal.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(fd);
+        return;
     }
+    auto* socket = new QLocalSocket(this);
+    socket->setSocketDescriptor(fd);
+    serve(socket);
+}
+
+void PrinterControl::serve(QLocalSocket* socket) {
+    ++clients_;
+    socket->setReadBufferSize(ReadAhead);
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+        --clients_;
+        socket->deleteLater();
+    });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readable(socket); });
+    // Queued: flush() inside readable() reports bytes written too.
+    connect(
+        socket, &QLocalSocket::bytesWritten, this, [this, socket] { readable(socket); },
+        Qt::QueuedConnection);
+    readable(socket);
 }
 
 // A line longer than a command can be is refused whole: its answer is one

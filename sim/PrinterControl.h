@@ -7,9 +7,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
-class QLocalServer;
+class Acceptor;
 class QLocalSocket;
 class VirtualPrinter;
 
@@ -19,11 +20,15 @@ class VirtualPrinter;
 //   paper out|in     offline on|off     reset (the power switch)
 //   model dual|compatible     speed N (lines per second, 0 as fast as bytes come)
 //   tear (the paper off)      save (the output files, now)     state
+// At most MaxClients at once: the next is told so in an error line and
+// closed. Its socket file is there as long as the printer runs.
 class PrinterControl : public QObject {
     Q_OBJECT
 public:
     // Writes the output files; an empty string when all went well.
     using Save = std::function<QString()>;
+
+    static constexpr int MaxClients = 16;
 
     PrinterControl(VirtualPrinter* printer, Save save, QObject* parent = nullptr);
     ~PrinterControl() override;
@@ -40,13 +45,17 @@ public:
     QByteArray state() const;
 
 private:
-    void accept();
+    void accept(int fd);
+    void serve(QLocalSocket* socket);
     void readable(QLocalSocket* socket);
 
     VirtualPrinter* printer_;
     Save save_;
     QList<std::pair<QString, std::function<QJsonValue()>>> parts_;
-    QLocalServer* server_ = nullptr;
+    int listener_ = -1;
+    QString path_;
+    std::unique_ptr<Acceptor> acceptor_;
+    int clients_ = 0;
 };
 
 // A print speed as given on the command line or the socket: 0, or from

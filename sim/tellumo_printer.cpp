@@ -92,6 +92,11 @@ void describe(QCommandLineParser& parser) {
          QStringLiteral("Serve the printer as a serial device server does, with RFC 2217: the "
                         "client sets up the line and sees CTS, DSR and CD."),
          QStringLiteral("[HOST:]PORT")},
+        {QStringLiteral("idle-timeout"),
+         QStringLiteral("Close a network client that has sent and been sent nothing for "
+                        "SECONDS (1 to 86400), as network printers do, and serve the next; "
+                        "never unless given."),
+         QStringLiteral("SECONDS")},
         {QStringLiteral("line"),
          QStringLiteral("The printer's own serial line (default 9600,8N1): bytes sent on the "
                         "RFC 2217 port with other settings are line noise."),
@@ -143,6 +148,7 @@ struct PrinterOptions {
     QString listen;
     QString rfc2217;
     LineSettings line;
+    int idleTimeout = 0;
     bool compatible = false;
     bool window = false;
     double linesPerSecond = VirtualPrinter::DefaultLinesPerSecond;
@@ -221,6 +227,13 @@ PrinterOptions parseArguments(int argc, char* argv[]) {
                        .arg(value("speed")));
         options.linesPerSecond = *speed;
     }
+    if (parser.isSet(QStringLiteral("idle-timeout"))) {
+        bool ok = false;
+        options.idleTimeout = value("idle-timeout").toInt(&ok);
+        if (!ok || options.idleTimeout < 1 || options.idleTimeout > 24 * 3600)
+            refuse(QStringLiteral("--idle-timeout %1: give the seconds, 1 to 86400")
+                       .arg(value("idle-timeout")));
+    }
     if (parser.isSet(QStringLiteral("line"))) {
         const auto line = LineSettings::parse(value("line"));
         if (!line)
@@ -283,6 +296,9 @@ public:
         if (!options.rfc2217.isEmpty())
             rfc2217 =
                 std::make_unique<NetworkPort>(&printer, NetworkPort::Kind::Rfc2217, options.line);
+        for (NetworkPort* port : {tcp.get(), rfc2217.get()})
+            if (port)
+                port->setIdleTimeout(options.idleTimeout);
     }
     bool open(QString* error) {
         return pty.open(error) && (!tcp || tcp->listen(options_.listen, error)) &&
