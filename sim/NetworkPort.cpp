@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -31,6 +32,13 @@ constexpr qint64 ReadAhead = 16 * 1024;
 constexpr qsizetype FlowPiece = 64;
 // A client that has closed is given this long to take its last replies.
 constexpr int LingerMs = 2000;
+
+// A byte with bits beyond the line's data bits cannot have crossed it: the
+// client's program and its serial port disagree.
+bool wider(const QByteArray& bytes, int dataBits) {
+    return dataBits < 8 && std::any_of(bytes.begin(), bytes.end(),
+                                       [dataBits](char c) { return uint8_t(c) >> dataBits; });
+}
 
 } // namespace
 
@@ -192,7 +200,8 @@ bool NetworkPort::deliver(const QElapsedTimer& turn) {
         if (session_) {
             if (session_->uart().breakOn && !closed_)
                 return true; // a line held in break carries nothing until it ends
-            if (!(session_->uart().line == line_)) {
+            const LineSettings& line = session_->uart().line;
+            if (!(line == line_) || wider(inbox_, line.dataBits)) {
                 noise(inbox_.size());
                 return true;
             }
@@ -218,9 +227,12 @@ void NetworkPort::noise(qsizetype bytes) {
         return;
     const QString client = session_->uart().line.text(), printer = line_.text();
     printer_->logWarning(
-        QStringLiteral("Linha do cliente %1 diferente da linha da impressora "
-                       "%2: bytes descartados como ruído")
-            .arg(client, printer),
+        (client == printer
+             ? QStringLiteral("Bytes maiores que a linha %1 do cliente (impressora %2)")
+             : QStringLiteral("Linha do cliente %1 diferente da linha da "
+                              "impressora %2"))
+                .arg(client, printer) +
+            QStringLiteral(": bytes descartados como ruído"),
         QStringLiteral("line-mismatch"),
         QVariantMap{{QStringLiteral("client"), client}, {QStringLiteral("printer"), printer}});
 }
