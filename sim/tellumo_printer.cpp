@@ -175,6 +175,15 @@ void checkLink(const QString& path) {
     checkWritable(QStringLiteral("link"), path);
 }
 
+// --idle-timeout: whole seconds, up to a day.
+int idleTimeout(const QString& text) {
+    bool ok = false;
+    const int seconds = text.toInt(&ok);
+    if (!ok || seconds < 1 || seconds > 24 * 3600)
+        refuse(QStringLiteral("--idle-timeout %1: give the seconds, 1 to 86400").arg(text));
+    return seconds;
+}
+
 // Everything is read and checked before the window system is touched: --help
 // works on a bare terminal, and a file that could not be written at the end
 // is refused before anything is printed. Exits on a bad argument.
@@ -227,13 +236,8 @@ PrinterOptions parseArguments(int argc, char* argv[]) {
                        .arg(value("speed")));
         options.linesPerSecond = *speed;
     }
-    if (parser.isSet(QStringLiteral("idle-timeout"))) {
-        bool ok = false;
-        options.idleTimeout = value("idle-timeout").toInt(&ok);
-        if (!ok || options.idleTimeout < 1 || options.idleTimeout > 24 * 3600)
-            refuse(QStringLiteral("--idle-timeout %1: give the seconds, 1 to 86400")
-                       .arg(value("idle-timeout")));
-    }
+    if (parser.isSet(QStringLiteral("idle-timeout")))
+        options.idleTimeout = idleTimeout(value("idle-timeout"));
     if (parser.isSet(QStringLiteral("line"))) {
         const auto line = LineSettings::parse(value("line"));
         if (!line)

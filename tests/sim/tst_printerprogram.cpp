@@ -711,6 +711,8 @@ private slots:
             << QStringList{"--rfc2217", "printer.example:2217"} << 2 << "HOST an IP address";
         QTest::newRow("--line with 9 data bits")
             << QStringList{"--line", "9600,9N1"} << 2 << "--line 9600,9N1: give RATE,DPS";
+        QTest::newRow("--idle-timeout of 0 seconds, not taken as none")
+            << QStringList{"--idle-timeout", "0"} << 2 << "1 to 86400";
         QTest::newRow("--control into a missing folder")
             << QStringList{"--control", missing + ".sock"} << 2 << "does not exist";
         QTest::newRow("--events into a missing folder")
