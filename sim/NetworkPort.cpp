@@ -25,7 +25,7 @@ constexpr qint64 TurnMs = 10;
 constexpr qsizetype ReadChunk = 4096;
 // The printer takes the bytes in pieces, the turn's time looked at between
 // them: a piece of requests whose every reply is logged takes a while.
-constexpr qsizetype DeliverPiece = 256;
+constexpr qsizetype DeliverPiece = 1024;
 // What Qt reads ahead of the printer from a client's socket.
 constexpr qint64 ReadAhead = 16 * 1024;
 // Under hardware flow control the port looks at CTS before each piece.
