@@ -1,11 +1,14 @@
 // tellumo-printer on the network: 1 MB of receipts over its raw TCP port at
-// --speed 0 (throughput), and how soon an RFC 2217 client hears CTS drop
-// after "offline on" on the control socket (the median of 20 changes).
+// --speed 0 (throughput), how soon an RFC 2217 client hears CTS drop after
+// "offline on" on the control socket (the median of 20 changes), and what
+// 30 s of status requests from a client that sent FLOWCONTROL-SUSPEND and
+// never RESUME cost in memory.
 #include "link/comport/Rfc2217Codec.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +19,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -185,6 +189,38 @@ double ctsNotifyMs(const Printer& printer) {
     return ms[ms.size() / 2];
 }
 
+qint64 residentKb(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("VmRSS:");
+    return at < 0 ? -1 : text.mid(at + 6, 20).trimmed().split(' ').value(0).toLongLong();
+}
+
+// Status requests as fast as the printer takes them, their replies held by
+// SUSPEND: the resident memory's growth in MB.
+double suspendRssMb(const Printer& printer) {
+    const int fd = connectTcp(printer.port("rfc2217"));
+    if (fd < 0)
+        return -1;
+    writeAll(fd, Rfc2217::negotiation(Rfc2217::Will, Rfc2217::ComPortOption) +
+                     Rfc2217::comPort(Rfc2217::FlowControlSuspend, QByteArray()));
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    const qint64 start = residentKb(printer.process.processId());
+    const QByteArray requests = QByteArray("v").repeated(2048);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 30000) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 100) == 1) [[maybe_unused]]
+            const auto n = ::write(fd, requests.constData(), size_t(requests.size()));
+    }
+    const qint64 end = residentKb(printer.process.processId());
+    ::close(fd);
+    return start < 0 || end < 0 ? -1 : (end - start) / 1024.0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -193,11 +229,13 @@ int main(int argc, char* argv[]) {
     Printer printer(folder.path());
     const double kbps = tcpThroughputKbps(printer);
     const double notifyMs = ctsNotifyMs(printer);
-    if (kbps < 0 || notifyMs < 0) {
+    const double suspendMb = suspendRssMb(printer);
+    if (kbps < 0 || notifyMs < 0 || suspendMb < 0) {
         std::fprintf(stderr, "bench_printer_net: the printer did not answer on the network\n");
         return 1;
     }
     std::printf("printer-tcp-throughput-kbps: %.0f\n", kbps);
     std::printf("printer-cts-notify-ms: %.1f\n", notifyMs);
+    std::printf("printer-suspend-rss-mb: %.1f\n", suspendMb);
     return 0;
 }
