@@ -91,20 +91,25 @@ bool NetworkPort::listen(const QString& where, QString* error) {
     return true;
 }
 
+// A client that cannot be given the second descriptor it needs is closed at
+// once, and said, rather than served without replies.
 void NetworkPort::accept(int descriptor) {
+    out_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (out_ < 0) {
+        acceptFailed(errno);
+        ::close(descriptor);
+        return;
+    }
     acceptor_->setEnabled(false);
     client_ = new QTcpSocket(this);
     client_->setReadBufferSize(ReadAhead);
     client_->setSocketDescriptor(descriptor);
     peer_ = hostPort(client_->peerAddress(), client_->peerPort());
     closed_ = client_->state() != QAbstractSocket::ConnectedState;
-    out_ = ::fcntl(int(client_->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
-    gone_ = out_ < 0;
-    if (out_ >= 0) {
-        writable_ = std::make_unique<QSocketNotifier>(out_, QSocketNotifier::Write);
-        writable_->setEnabled(false);
-        connect(writable_.get(), &QSocketNotifier::activated, this, &NetworkPort::flushOut);
-    }
+    gone_ = false;
+    writable_ = std::make_unique<QSocketNotifier>(out_, QSocketNotifier::Write);
+    writable_->setEnabled(false);
+    connect(writable_.get(), &QSocketNotifier::activated, this, &NetworkPort::flushOut);
     suspended_ = false;
     mismatchSaid_ = false;
     noise_ = 0;
