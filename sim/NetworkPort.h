@@ -61,6 +61,8 @@ private:
     void accept();
     void readable();
     bool held() const;
+    bool resetByClient() const;
+    void dropReset();
     qsizetype readTurn();
     void deliver();
     void noise(qsizetype bytes);

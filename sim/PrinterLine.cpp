@@ -1,6 +1,9 @@
 #include "sim/PrinterLine.h"
 
+#include "sim/VirtualPrinter.h"
+
 #include <QRegularExpression>
+#include <QVariantMap>
 
 std::optional<LineSettings> LineSettings::parse(const QString& text) {
     static const QRegularExpression form(QStringLiteral("^(\\d{1,7}),([5-8])([NEOMS])(1|1\\.5|2)$"),
@@ -25,4 +28,14 @@ QString LineSettings::text() const {
                          : halfStopBits == 3 ? QStringLiteral("1.5")
                                              : QStringLiteral("2");
     return QStringLiteral("%1,%2%3%4").arg(rate).arg(dataBits).arg(QLatin1Char(parity)).arg(stop);
+}
+
+void warnLineMismatch(VirtualPrinter& printer, const LineSettings& client,
+                      const LineSettings& line) {
+    printer.logWarning(QStringLiteral("Linha do cliente %1 diferente da linha da impressora "
+                                      "%2: bytes descartados como ruído")
+                           .arg(client.text(), line.text()),
+                       QStringLiteral("line-mismatch"),
+                       QVariantMap{{QStringLiteral("client"), client.text()},
+                                   {QStringLiteral("printer"), line.text()}});
 }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "sim/PrinterLine.h"
+
+#include <optional>
+
+// A terminal's line settings, read and set through the kernel's termios2, so
+// that any rate is carried (14400 bit/s as well as 9600) and none is taken
+// for another. Either end of a pseudo-terminal gives the terminal's settings.
+namespace TerminalLine {
+
+// Nothing when the descriptor is not a terminal.
+std::optional<LineSettings> read(int fd);
+// Raw, without flow control, at the line's settings. False with errno set.
+bool setRaw(int fd, const LineSettings& line);
+
+} // namespace TerminalLine
