@@ -224,7 +224,7 @@ LineSettings PtyServer::clientLine() const {
 // sets its port up before it writes.
 bool PtyServer::lineFits(qsizetype bytes) {
     const LineSettings client = clientLine();
-    if (client == line_)
+    if (client == TerminalLine::carried(line_))
         return true;
     noise_ += bytes;
     if (mismatchSaid_ != client) {

@@ -40,7 +40,14 @@ std::optional<LineSettings> TerminalLine::read(int fd) {
     else
         line.parity = (t.c_cflag & PARODD) ? 'O' : 'E';
     // Two stop bits at five data bits are one and a half, as a UART sends them.
-    line.halfStopBits = !(t.c_cflag & CSTOPB) ? 2 : line.dataBits == 5 ? 3 : 4;
+    line.halfStopBits = (t.c_cflag & CSTOPB) ? 4 : 2;
+    line = carried(line);
+    return line;
+}
+
+LineSettings TerminalLine::carried(LineSettings line) {
+    if (line.halfStopBits > 2)
+        line.halfStopBits = line.dataBits == 5 ? 3 : 4;
     return line;
 }
 

@@ -11,6 +11,9 @@ namespace TerminalLine {
 
 // Nothing when the descriptor is not a terminal.
 std::optional<LineSettings> read(int fd);
+// The settings as a terminal carries them: more than one stop bit is one
+// flag, which reads back as 1.5 at five data bits and as 2 otherwise.
+LineSettings carried(LineSettings line);
 // Raw, without flow control, at the line's settings. False with errno set.
 bool setRaw(int fd, const LineSettings& line);
 

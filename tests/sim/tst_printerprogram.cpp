@@ -597,8 +597,9 @@ for _ in range(3):
 }
 // What the printer holds, what it writes and when, and the line it checks.
 template <typename Row> void bufferRows(const Row& row) {
-    // 20 kB: under the sanitizers a page at four pixels a dot takes seconds
-    // (bench_printer_save measures the 200 kB roll).
+    // 20 kB: under the sanitizers a page at four pixels a dot takes seconds.
+    // Held, the port would be deaf for all of them; the 100 ms target is
+    // bench_printer_save's, on the 200 kB roll.
     row("a save of a long roll at four pixels a dot leaves the network port answering",
         {"--listen", "0", "--png", "PNG", "--png-scale", "4", "--speed", "0"},
         {writes(numberedLines(500, 34).toLatin1()), python(R"(
@@ -614,7 +615,7 @@ while not saved:
         answer += client.recv(9 - len(answer))
     longest = max(longest, time.monotonic() - start)
     time.sleep(0.05)
-assert saved == ['ok'] and longest <= 0.1, (saved, longest)
+assert saved == ['ok'] and longest <= 0.5, (saved, longest)
 )")},
         numberedLines(500, 34), Log::Discarded, 5);
     row("a client that resets during a long print leaves only the printer's buffer to print",
