@@ -92,7 +92,8 @@ private:
 
 // The roll printed, then the longest status answer while "save" writes it.
 double saveGapMs(const Printer& printer) {
-    const QString address = printer.state()["listen"]["address"].toString();
+    const QString address =
+        printer.state()[QLatin1String("listen")].toObject()[QLatin1String("address")].toString();
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(quint16(address.section(QLatin1Char(':'), -1).toUInt()));
