@@ -4,14 +4,9 @@
 #include "sim/VirtualPrinter.h"
 
 #include <QHostAddress>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QVariantMap>
-
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 namespace {
 
@@ -143,8 +138,6 @@ void NetworkPort::accept() {
 void NetworkPort::readable() {
     if (!client_)
         return;
-    if (!closed_ && resetByClient())
-        return dropReset();
     QElapsedTimer turn;
     turn.start();
     for (qsizetype taken = 0; taken < TurnBytes && turn.elapsed() < TurnMs;) {
@@ -159,34 +152,6 @@ void NetworkPort::readable() {
         nextTurn_.start(); // the turn is spent, not the bytes
     else if (closed_ && inbox_.isEmpty() && client_->bytesAvailable() == 0)
         finish();
-}
-
-// A reset (RST) shows only in the connection's state while Qt's buffer is
-// full and it has stopped reading; a client that ended its sending (FIN)
-// is still in CLOSE_WAIT.
-bool NetworkPort::resetByClient() const {
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    return ::getsockopt(int(client_->socketDescriptor()), IPPROTO_TCP, TCP_INFO, &info, &size) ==
-               0 &&
-           info.tcpi_state == TCP_CLOSE;
-}
-
-// A connection reset is a client that gave up: what it sent and the printer
-// has not taken is gone with the connection, as on a printer whose buffer
-// is all it has. Only the buffer still prints.
-void NetworkPort::dropReset() {
-    const qint64 dropped = inbox_.size() + client_->bytesAvailable();
-    inbox_.clear();
-    printer_->logWarning(QStringLiteral("Cliente %1 reiniciou a conexão: %2 byte(s) não recebidos "
-                                        "descartados")
-                             .arg(peer_)
-                             .arg(dropped),
-                         QStringLiteral("connection-reset"), dropped);
-    const QPointer<QTcpSocket> client = client_;
-    client_->abort();
-    if (client_ && client_ == client)
-        clientClosed();
 }
 
 // The client must wait: replies it has not read, a full buffer (raw TCP),

@@ -61,8 +61,6 @@ private:
     void accept();
     void readable();
     bool held() const;
-    bool resetByClient() const;
-    void dropReset();
     qsizetype readTurn();
     void deliver();
     void noise(qsizetype bytes);

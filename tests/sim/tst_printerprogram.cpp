@@ -618,24 +618,6 @@ while not saved:
 assert saved == ['ok'] and longest <= 0.5, (saved, longest)
 )")},
         numberedLines(500, 34), Log::Discarded, 5);
-    row("a client that resets during a long print leaves only the printer's buffer to print",
-        {"--listen", "0"}, {python(R"(
-port = int(state()['listen']['address'].rsplit(':', 1)[1])
-client = socket.create_connection(('127.0.0.1', port))
-client.setblocking(False)
-lines, sent = b''.join(b'%05d %s\n' % (i, b'x' * 34) for i in range(20000)), 0
-end = time.monotonic() + 2
-while time.monotonic() < end:
-    try:
-        sent += client.send(lines[sent:sent + 65536])
-    except BlockingIOError:
-        time.sleep(0.01)
-client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
-client.close()
-# What stays is the line the reset cut short, which no line end will print.
-assert until(lambda: state()['buffer']['fill'] < 48, 20), state()
-)")},
-        {});
     row("pyserial at 19200 bit/s on the terminal of a 9600 bit/s printer: line noise, one "
         "line-mismatch",
         {"--events", "EVENTS", "--speed", "0"}, {python(R"(
