@@ -228,18 +228,8 @@ bool NetworkPort::deliver(const QElapsedTimer& turn) {
 void NetworkPort::noise(qsizetype bytes) {
     inbox_.clear();
     noise_ += bytes;
-    if (std::exchange(mismatchSaid_, true))
-        return;
-    const QString client = session_->uart().line.text(), printer = line_.text();
-    printer_->logWarning(
-        (client == printer
-             ? QStringLiteral("Bytes maiores que a linha %1 do cliente (impressora %2)")
-             : QStringLiteral("Linha do cliente %1 diferente da linha da "
-                              "impressora %2"))
-                .arg(client, printer) +
-            QStringLiteral(": bytes descartados como ruído"),
-        QStringLiteral("line-mismatch"),
-        QVariantMap{{QStringLiteral("client"), client}, {QStringLiteral("printer"), printer}});
+    if (!std::exchange(mismatchSaid_, true))
+        warnLineMismatch(*printer_, session_->uart().line, line_);
 }
 
 void NetworkPort::take(const QByteArray& bytes) {

@@ -61,6 +61,9 @@ public:
     // up. A double-density bit image may use every one of them; a
     // single-density column takes two.
     static constexpr int HeadDots = 432;
+    // The head's dot pitch, the same across and down: its dots span 63.5 mm
+    // (2.5 in) of the 76 mm roll, 172.8 dots to the inch.
+    static constexpr double HeadDotsPerInch = HeadDots / 2.5;
     // The roll in memory (what the window shows) keeps this many lines; older
     // ones are torn off. tellumo-printer writes its files from a spool of
     // every line instead.

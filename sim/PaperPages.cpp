@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cmath>
+
 QString PaperPages::pagePath(const QString& path, int page) {
     if (page <= 1)
         return path;
@@ -31,10 +33,16 @@ QImage PaperPages::draw() const {
     return PaperRenderer::render(page_, qreal(scale_) / PaperRenderer::PixelsPerDot);
 }
 
+// The picture says its real size: scale_ pixels to each dot of the head.
 bool PaperPages::writePage() {
     ++pages_;
-    if (ok_ && !draw().save(pagePath(path_, pages_), "PNG"))
-        ok_ = false;
+    if (ok_) {
+        QImage page = draw();
+        const int perMetre = int(std::lround(PaperRoll::HeadDotsPerInch * scale_ / 0.0254));
+        page.setDotsPerMeterX(perMetre);
+        page.setDotsPerMeterY(perMetre);
+        ok_ = page.save(pagePath(path_, pages_), "PNG");
+    }
     page_.clear();
     dots_ = 0;
     return ok_;

@@ -48,70 +48,87 @@ PaperLine readLine(QDataStream& in) {
 
 } // namespace
 
+namespace {
+
+std::unique_ptr<QTemporaryFile> newSpool() {
+    return std::make_unique<QTemporaryFile>(
+        QDir::temp().filePath(QStringLiteral("tellumo-printer-paper-XXXXXX")));
+}
+
+// Reads the roll back, line by line, as far as the snapshot goes.
+template <typename Take> bool forEachLine(const PaperSpool::Snapshot& roll, Take take) {
+    QDataStream in(roll.spool.get());
+    for (qint64 i = 0; i < roll.lines && in.status() == QDataStream::Ok; ++i)
+        if (!take(readLine(in)))
+            return false;
+    return in.status() == QDataStream::Ok;
+}
+
+} // namespace
+
 PaperSpool::PaperSpool(VirtualPrinter* printer, QObject* parent)
-    : QObject(parent), printer_(printer),
-      file_(QDir::temp().filePath(QStringLiteral("tellumo-printer-paper-XXXXXX"))) {
+    : QObject(parent), printer_(printer), file_(newSpool()) {
     connect(printer_, &VirtualPrinter::printed, this, &PaperSpool::append);
     connect(printer_, &VirtualPrinter::paperCleared, this, &PaperSpool::tear);
 }
 
 bool PaperSpool::open(QString* error) {
-    if (file_.open())
+    if (file_->open())
         return true;
-    *error = QStringLiteral("temporary file for the paper: %1").arg(file_.errorString());
+    *error = QStringLiteral("temporary file for the paper: %1").arg(file_->errorString());
     return false;
 }
 
 void PaperSpool::append(const PaperLine& line) {
-    QDataStream out(&file_);
+    QDataStream out(file_.get());
     writeLine(out, line);
     ++lines_;
 }
 
+// A snapshot being written keeps the old spool open, and so its lines,
+// until it is done.
 void PaperSpool::tear() {
-    file_.resize(0);
-    file_.seek(0);
+    auto fresh = newSpool();
+    if (!fresh->open())
+        return printer_->logWarning(
+            QStringLiteral("Papel não recomeçado: %1").arg(fresh->errorString()),
+            QStringLiteral("spool-failed"));
+    file_ = std::move(fresh);
     lines_ = 0;
 }
 
-// Reads the spool back through a second handle, so appending goes on unmoved.
-template <typename Take> bool PaperSpool::forEachLine(Take take, QString* error) {
-    file_.flush();
-    QFile spool(file_.fileName());
-    if (!spool.open(QIODevice::ReadOnly)) {
-        *error = spool.errorString();
-        return false;
+PaperSpool::Snapshot PaperSpool::snapshot(QString* error) {
+    file_->flush();
+    auto spool = std::make_shared<QFile>(file_->fileName());
+    if (!spool->open(QIODevice::ReadOnly)) {
+        *error = spool->errorString();
+        return {};
     }
-    QDataStream in(&spool);
-    for (qint64 i = 0; i < lines_ && in.status() == QDataStream::Ok; ++i)
-        if (!take(readLine(in)))
-            break;
-    return true;
+    return {std::move(spool), lines_, printer_->unfinishedLine()};
 }
 
-bool PaperSpool::writeText(const QString& path, QString* error) {
+bool PaperSpool::writeText(const Snapshot& roll, const QString& path, QString* error) {
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly)) {
         *error = out.errorString();
         return false;
     }
-    const bool read = forEachLine(
-        [&out](const PaperLine& line) { return out.write(paperTextLine(line).toUtf8()) >= 0; },
-        error);
-    out.write(unfinishedLineText(printer_->unfinishedLine()).toUtf8());
+    const bool read = forEachLine(roll, [&out](const PaperLine& line) {
+        return out.write(paperTextLine(line).toUtf8()) >= 0;
+    });
+    out.write(unfinishedLineText(roll.unfinished).toUtf8());
     if (read && out.commit())
         return true;
-    if (error->isEmpty())
-        *error = out.errorString();
+    *error = read ? out.errorString() : QStringLiteral("the paper's spool could not be read back");
     return false;
 }
 
-bool PaperSpool::writePng(const QString& path, int pixelsPerDot, QString* error) {
-    PaperPages pages(path, pixelsPerDot);
-    if (!forEachLine([&pages](const PaperLine& line) { return pages.add(line); }, error))
-        return false;
-    const bool ok = pages.finish(pngPages_);
-    pngPages_ = pages.pages();
+bool PaperSpool::writePng(const Snapshot& roll, const QString& path, int pixelsPerDot, int* pages,
+                          QString* error) {
+    PaperPages png(path, pixelsPerDot);
+    const bool read = forEachLine(roll, [&png](const PaperLine& line) { return png.add(line); });
+    const bool ok = png.finish(*pages) && read;
+    *pages = png.pages();
     if (!ok)
         *error = QStringLiteral("cannot write %1").arg(path);
     return ok;

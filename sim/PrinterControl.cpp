@@ -7,9 +7,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
+#include <QPointer>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -27,6 +29,8 @@ const char* const SkippingLine = "skippingLine";
 QString systemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
+// The answer to "save" is still to come: the lines after it wait.
+const char* const Saving = "saving";
 
 QString styleName(PrintStyle style) {
     if (style.wide)
@@ -148,13 +152,17 @@ void PrinterControl::serve(QLocalSocket* socket) {
 // A line longer than a command can be is refused whole: its answer is one
 // error, and what follows it up to its line end is dropped unread.
 void PrinterControl::readable(QLocalSocket* socket) {
-    while (socket->bytesToWrite() < MaxUnreadAnswers) {
+    while (socket->bytesToWrite() < MaxUnreadAnswers && !socket->property(Saving).toBool()) {
         const bool skipping = socket->property(SkippingLine).toBool();
         if (socket->canReadLine()) {
             const QByteArray line = socket->readLine();
             socket->setProperty(SkippingLine, false);
             if (skipping)
                 continue;
+            if (line.trimmed() == "save") {
+                save(socket);
+                break;
+            }
             socket->write(line.size() > MaxCommandLength
                               ? QByteArray("erro: linha longa demais\n")
                               : run(QString::fromUtf8(line).trimmed()).toUtf8() + '\n');
@@ -201,11 +209,33 @@ QString PrinterControl::run(const QString& line) {
         return alone([this] { printer_->clearPaper(); });
     if (verb == QLatin1String("state") && words.size() == 1)
         return QString::fromUtf8(state());
-    if (verb == QLatin1String("save") && words.size() == 1) {
-        const QString failed = save_();
-        return failed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("erro: ") + failed;
-    }
     return QStringLiteral("erro: comando desconhecido: %1").arg(line);
+}
+
+// The files are written elsewhere while this socket and every port are
+// served. The answer goes through a descriptor of its own, so that it still
+// reaches a script that closed its sending side after the command, whose
+// socket Qt has closed meanwhile.
+void PrinterControl::save(QLocalSocket* socket) {
+    socket->setProperty(Saving, true);
+    socket->flush();
+    const int answerFd = ::fcntl(int(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    save_([socket = QPointer<QLocalSocket>(socket), answerFd](const QString& failed) {
+        const QByteArray answer =
+            (failed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("erro: ") + failed).toUtf8() +
+            '\n';
+        if (socket && socket->state() == QLocalSocket::ConnectedState) {
+            socket->setProperty(Saving, false);
+            socket->write(answer);
+            QMetaObject::invokeMethod(socket.data(), &QLocalSocket::readyRead,
+                                      Qt::QueuedConnection);
+        } else if (answerFd >= 0) {
+            [[maybe_unused]] const auto n = ::send(
+                answerFd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        if (answerFd >= 0)
+            ::close(answerFd);
+    });
 }
 
 void PrinterControl::addState(const QString& key, std::function<QJsonValue()> part) {

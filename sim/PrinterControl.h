@@ -25,8 +25,10 @@ class VirtualPrinter;
 class PrinterControl : public QObject {
     Q_OBJECT
 public:
-    // Writes the output files; an empty string when all went well.
-    using Save = std::function<QString()>;
+    // Writes the output files, then calls back with an empty string when all
+    // went well or what failed; the answer to "save" waits for it.
+    using Saved = std::function<void(const QString& error)>;
+    using Save = std::function<void(Saved saved)>;
 
     static constexpr int MaxClients = 16;
 
@@ -38,7 +40,8 @@ public:
     bool listen(const QString& path, QString* error);
     // What "state" also says under key: the terminal, the network ports.
     void addState(const QString& key, std::function<QJsonValue()> part);
-    // One command line's answer, without its line end.
+    // One command line's answer, without its line end; "save" answers on
+    // the socket only, once the files are written.
     QString run(const QString& line);
     // The printer's panel, settings and buffer, and the parts added, as one
     // line of JSON.
@@ -48,6 +51,7 @@ private:
     void accept(int fd);
     void serve(QLocalSocket* socket);
     void readable(QLocalSocket* socket);
+    void save(QLocalSocket* socket);
 
     VirtualPrinter* printer_;
     Save save_;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class VirtualPrinter;
+
 #include <cstdint>
 #include <optional>
 
@@ -20,3 +22,8 @@ struct LineSettings {
     QString text() const;
     bool operator==(const LineSettings&) const = default;
 };
+
+// Bytes came at the client's settings, not the printer's: the warning a
+// port logs once, as line-mismatch, with both settings.
+void warnLineMismatch(VirtualPrinter& printer, const LineSettings& client,
+                      const LineSettings& line);

@@ -1,5 +1,6 @@
 #include "sim/PtyServer.h"
 
+#include "sim/TerminalLine.h"
 #include "sim/VirtualPrinter.h"
 
 #include <QFile>
@@ -33,8 +34,8 @@ constexpr qint64 PrintEverythingMs = 24 * 3600 * 1000;
 
 } // namespace
 
-PtyServer::PtyServer(VirtualPrinter* printer, QObject* parent)
-    : QObject(parent), printer_(printer) {
+PtyServer::PtyServer(VirtualPrinter* printer, const LineSettings& line, QObject* parent)
+    : QObject(parent), printer_(printer), line_(line) {
     connect(printer_, &VirtualPrinter::replied, this, &PtyServer::reply);
     connect(printer_, &VirtualPrinter::stateChanged, this, &PtyServer::followPrinter);
     lateReplies_.setSingleShot(true);
@@ -45,15 +46,18 @@ PtyServer::PtyServer(VirtualPrinter* printer, QObject* parent)
 }
 
 PtyServer::~PtyServer() {
-    delete reader_;
-    delete writer_;
-    delete watcher_;
-    if (watch_ >= 0)
-        ::close(watch_);
-    if (terminal_ >= 0)
-        ::close(terminal_);
-    if (master_ >= 0)
-        ::close(master_);
+    close();
+}
+
+void PtyServer::close() {
+    lateReplies_.stop();
+    moreClosed_.stop();
+    delete std::exchange(reader_, nullptr);
+    delete std::exchange(writer_, nullptr);
+    delete std::exchange(watcher_, nullptr);
+    for (int* fd : {&watch_, &terminal_, &master_})
+        if (*fd >= 0)
+            ::close(std::exchange(*fd, -1));
 }
 
 bool PtyServer::open(QString* error) {
@@ -87,11 +91,9 @@ bool PtyServer::open(QString* error) {
     return true;
 }
 
-// Raw at 9600 bit/s 8N1, as a program finds the terminal when it opens it.
+// Raw at the printer's own line, as a program finds the terminal when it opens it.
 bool PtyServer::setRaw(QString* error) {
-    termios raw{};
-    if (::tcgetattr(terminal_, &raw) != 0 || (::cfmakeraw(&raw), ::cfsetspeed(&raw, B9600)) != 0 ||
-        ::tcsetattr(terminal_, TCSANOW, &raw) != 0) {
+    if (!TerminalLine::setRaw(terminal_, line_)) {
         *error = QStringLiteral("termios: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
@@ -141,6 +143,7 @@ void PtyServer::openedOrClosed() {
 void PtyServer::lastClosed(bool reopened) {
     dropUnread(ClosedUnread);
     keepClosedBytes(reopened);
+    mismatchSaid_.reset();
     if (!reopened) {
         QString error;
         if (::ioctl(terminal_, TIOCNXCL) != 0)
@@ -163,7 +166,8 @@ void PtyServer::keepClosedBytes(bool reopened) {
     while (closed_.size() < MaxClosedBytes) {
         const ssize_t n = ::read(master_, buffer, sizeof buffer);
         if (n > 0) {
-            closed_.append(buffer, n);
+            if (lineFits(n))
+                closed_.append(buffer, n);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -196,7 +200,8 @@ void PtyServer::readable() {
         const ssize_t n = ::read(master_, buffer, size_t(room));
         if (n > 0) {
             taken += n;
-            take(QByteArray(buffer, n));
+            if (lineFits(n))
+                take(QByteArray(buffer, n));
         } else if (n == 0 || errno != EINTR) {
             return; // EAGAIN: all read
         }
@@ -209,6 +214,24 @@ void PtyServer::take(const QByteArray& bytes) {
     receiving_ = true;
     printer_->receive(bytes);
     receiving_ = false;
+}
+
+LineSettings PtyServer::clientLine() const {
+    return TerminalLine::read(terminal_).value_or(line_);
+}
+
+// The bytes just read came at the settings the terminal has now: a program
+// sets its port up before it writes.
+bool PtyServer::lineFits(qsizetype bytes) {
+    const LineSettings client = clientLine();
+    if (client == TerminalLine::carried(line_))
+        return true;
+    noise_ += bytes;
+    if (mismatchSaid_ != client) {
+        mismatchSaid_ = client;
+        warnLineMismatch(*printer_, client, line_);
+    }
+    return false;
 }
 
 // A closed program's bytes: what they ask for is answered to nobody.
@@ -251,7 +274,8 @@ void PtyServer::takeWaitingBytes(qsizetype maxBytes, qint64 maxMs) {
             continue;
         if (n <= 0)
             return;
-        take(QByteArray(buffer, n));
+        if (lineFits(n))
+            take(QByteArray(buffer, n));
         taken += n;
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/PrinterLine.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -7,6 +9,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <optional>
 
 class QSocketNotifier;
 class VirtualPrinter;
@@ -36,10 +39,17 @@ class VirtualPrinter;
 //
 // A program that writes without pause cannot hold the printer's other work
 // up: each turn of the event loop takes a bounded share of its bytes.
+//
+// The terminal carries the program's line settings (rate, data bits,
+// parity, stop bits) as a serial port would: bytes that come while they
+// differ from the printer's own line are line noise, not printed, counted,
+// and said once (line-mismatch) until the settings change or the program
+// closes the terminal.
 class PtyServer : public QObject {
     Q_OBJECT
 public:
-    explicit PtyServer(VirtualPrinter* printer, QObject* parent = nullptr);
+    explicit PtyServer(VirtualPrinter* printer, const LineSettings& line = {},
+                       QObject* parent = nullptr);
     ~PtyServer() override;
 
     // False with *error set when the terminal cannot be made.
@@ -48,6 +58,10 @@ public:
     QString path() const { return path_; }
     // Whether a program has the terminal open.
     bool inUse() const { return openers_ > 0; }
+    // The settings the program has put on the terminal, and the bytes it
+    // sent with settings other than the printer's.
+    LineSettings clientLine() const;
+    qint64 noise() const { return noise_; }
 
     // How long a reply of this many bytes waits for the host: the interface's
     // write time-out, 1000 ms and 100 ms per byte.
@@ -59,6 +73,8 @@ public:
     // that what a program wrote before the printer was stopped still reaches
     // the paper.
     void takeWaitingBytes(qsizetype maxBytes = 1 << 20, qint64 maxMs = 1000);
+    // Ends the terminal: a program that has it open reads its end.
+    void close();
 
 private:
     struct Reply {
@@ -75,6 +91,7 @@ private:
     void keepClosedBytes(bool reopened);
     void readable();
     void take(const QByteArray& bytes);
+    bool lineFits(qsizetype bytes);
     qsizetype takeClosed(qsizetype room);
     void followPrinter();
     void reply(const QByteArray& bytes);
@@ -85,6 +102,9 @@ private:
     void armTimer(qint64 deadline);
 
     VirtualPrinter* printer_;
+    LineSettings line_;
+    std::optional<LineSettings> mismatchSaid_; // the client's settings last said to differ
+    qint64 noise_ = 0;
     int master_ = -1;
     int terminal_ = -1;
     QString path_;

@@ -10,6 +10,7 @@
 #include "sim/LogOutput.h"
 #include "sim/NetworkPort.h"
 #include "sim/PaperPages.h"
+#include "sim/PaperSaver.h"
 #include "sim/PaperSpool.h"
 #include "sim/PrinterClock.h"
 #include "sim/PrinterControl.h"
@@ -249,22 +250,38 @@ PrinterOptions parseArguments(int argc, char* argv[]) {
     return options;
 }
 
-// Everything tellumo-printer writes besides its log.
+// Everything tellumo-printer writes besides its log. The paper is spooled
+// only when a file of it is asked for.
 class Outputs {
 public:
     Outputs(VirtualPrinter& printer, const PrinterOptions& options, LogOutput& log)
-        : options_(options), log_(log), spool_(&printer) {
+        : options_(options), log_(log) {
+        if (!options.text.isEmpty() || !options.png.isEmpty()) {
+            spool_ = std::make_unique<PaperSpool>(&printer);
+            saver_ = std::make_unique<PaperSaver>(
+                spool_.get(), PaperSaver::Files{options.text, options.png, options.pngScale});
+        }
         if (!options.events.isEmpty())
             events_ = std::make_unique<PrinterEvents>(&printer, options.events);
     }
-    bool open(QString* error) { return spool_.open(error) && (!events_ || events_->open(error)); }
-    // The files, now; an empty string, or what failed.
-    QString save() {
-        QString error;
-        if (!options_.text.isEmpty() && !spool_.writeText(options_.text, &error))
-            return QStringLiteral("--text %1: %2").arg(options_.text, error);
-        if (!options_.png.isEmpty() && !spool_.writePng(options_.png, options_.pngScale, &error))
-            return QStringLiteral("--png %1: %2").arg(options_.png, error);
+    bool open(QString* error) {
+        return (!spool_ || spool_->open(error)) && (!events_ || events_->open(error));
+    }
+    // The files, written off this thread; saved is told once they are.
+    void save(const PrinterControl::Saved& saved) {
+        if (!saver_)
+            return saved(finish({}));
+        saver_->save([this, saved](const QString& error) { saved(finish(error)); });
+    }
+    // The files, now, at the end.
+    QString saveNow() { return finish(saver_ ? saver_->saveNow() : QString()); }
+
+private:
+    // The events are flushed once the paper is written, so that they hold
+    // at least what the paper shows.
+    QString finish(const QString& error) {
+        if (!error.isEmpty())
+            return error;
         if (events_ && !events_->flush())
             return QStringLiteral("--events %1: cannot write").arg(options_.events);
         for (const QString& file : {options_.text, options_.png, options_.events})
@@ -273,10 +290,10 @@ public:
         return {};
     }
 
-private:
     const PrinterOptions& options_;
     LogOutput& log_;
-    PaperSpool spool_;
+    std::unique_ptr<PaperSpool> spool_;
+    std::unique_ptr<PaperSaver> saver_;
     std::unique_ptr<PrinterEvents> events_;
 };
 
@@ -294,7 +311,7 @@ bool makeLink(const QString& link, const QString& target) {
 class Ports {
 public:
     Ports(VirtualPrinter& printer, const PrinterOptions& options)
-        : pty(&printer), options_(options) {
+        : pty(&printer, options.line), options_(options) {
         if (!options.listen.isEmpty())
             tcp = std::make_unique<NetworkPort>(&printer, NetworkPort::Kind::Raw, options.line);
         if (!options.rfc2217.isEmpty())
@@ -313,7 +330,9 @@ public:
         control.addState(QStringLiteral("line"), [this] { return options_.line.text(); });
         control.addState(QStringLiteral("terminal"), [this] {
             return QJsonObject{{QStringLiteral("path"), pty.path()},
-                               {QStringLiteral("open"), pty.inUse()}};
+                               {QStringLiteral("open"), pty.inUse()},
+                               {QStringLiteral("settings"), pty.clientLine().text()},
+                               {QStringLiteral("noise"), pty.noise()}};
         });
         if (tcp)
             control.addState(QStringLiteral("listen"), [this] { return tcp->state(); });
@@ -328,6 +347,12 @@ public:
         if (rfc2217)
             log.write(QStringLiteral("Porta RFC 2217 em %1, linha da impressora %2")
                           .arg(rfc2217->address(), options_.line.text()));
+    }
+
+    void close() {
+        tcp.reset();
+        rfc2217.reset();
+        pty.close();
     }
 
     PtyServer pty;
@@ -364,7 +389,8 @@ int main(int argc, char* argv[]) {
 
     Ports ports(printer, options);
     Outputs outputs(printer, options, log);
-    PrinterControl control(&printer, [&outputs] { return outputs.save(); });
+    PrinterControl control(&printer,
+                           [&outputs](const PrinterControl::Saved& saved) { outputs.save(saved); });
     ports.describe(control);
     QString error;
     if (!ports.open(&error) || !outputs.open(&error) ||
@@ -394,11 +420,14 @@ int main(int argc, char* argv[]) {
     app.exec();
     printerWindow.reset();
 
-    // What was written to the printer before it stopped still goes on the paper.
+    // What was written to the printer before it stopped still goes on the
+    // paper; then the ports close, so that no client waits on a printer that
+    // is only writing its files.
     ports.pty.takeWaitingBytes();
     printer.advance(24 * 3600 * 1000);
-    const QString failed = outputs.save();
     removeLink(options.link, ports.pty.path());
+    ports.close();
+    const QString failed = outputs.saveNow();
     if (!failed.isEmpty())
         std::fprintf(stderr, "tellumo-printer: %s\n", failed.toLocal8Bit().constData());
     log.finish();
