@@ -112,7 +112,7 @@ QString receipts(const PaperArchive& paper) {
         return QStringLiteral("<p>Nenhum recibo destacado.</p>");
     QString html = QStringLiteral("<ol class=\"receipts\">");
     for (const PaperArchive::Receipt& receipt : paper.receipts()) {
-        html += QStringLiteral("<li><time>%1</time> %2 linhas:")
+        html += QStringLiteral("<li><time>%1</time> %2 linha(s):")
                     .arg(QLocale(QLocale::Portuguese, QLocale::Brazil)
                              .toString(receipt.torn, QStringLiteral("dd/MM/yyyy HH:mm:ss")))
                     .arg(receipt.lines);

@@ -1,11 +1,13 @@
 # tellumo-printer's web page in a real browser (Debian's chromium-headless-shell,
 # driven over the DevTools protocol) beside a pyserial client on its --rfc2217
 # port: a receipt printed after the page loaded shows within 1 s, a click on
-# "Sem papel" turns CTS off within 1 s, and what is refused is refused.
+# "Sem papel" turns CTS off within 1 s, one on "Destacar o papel" lists the
+# receipt, and what is refused is refused.
 # Leaves in FOLDER the page's pictures of the paper as the browser decoded them
-# (web-N.png), its screenshot and where the paper is in it, for the caller to
-# compare with the --png pages. Exits 77 when there is no browser.
-import base64, json, os, shutil, subprocess, sys, tempfile, time
+# (web-N.png), the --png pages saved then (saved-receipt*.png), its screenshot
+# and where the paper is in it, for the caller to compare. Exits 77 when
+# there is no browser.
+import base64, json, os, shutil, socket, subprocess, sys, tempfile, time
 import urllib.error, urllib.request
 
 import serial
@@ -13,6 +15,7 @@ import websocket
 
 BROWSER = '/usr/bin/chromium-headless-shell'
 HTTP, RFC2217, FOLDER = os.environ['HTTP'], os.environ['RFC2217'], os.environ['FOLDER']
+CONTROL = os.path.join(FOLDER, 'control')
 BASE = 'http://' + HTTP
 
 
@@ -102,6 +105,16 @@ def post(headers, body=b'do=paper-out', path='/command', method='POST'):
         return 'cut'
 
 
+def ask(command):
+    s = socket.socket(socket.AF_UNIX)
+    s.connect(CONTROL)
+    s.sendall(command.encode() + b'\n')
+    s.shutdown(socket.SHUT_WR)
+    answer = s.makefile().readline().strip()
+    s.close()
+    return answer
+
+
 def state():
     return json.load(urllib.request.urlopen(BASE + '/state', timeout=5))
 
@@ -145,6 +158,11 @@ try:
     for page, url in enumerate(browser.evaluate(PAPER_PIXELS), 1):
         with open(os.path.join(FOLDER, 'web-%d.png' % page), 'wb') as out:
             out.write(base64.b64decode(url.split(',', 1)[1]))
+    # The --png pages of the same paper, kept from the tear below.
+    assert ask('save') == 'ok'
+    for name in os.listdir(FOLDER):
+        if name.startswith('receipt') and name.endswith('.png'):
+            shutil.copy(os.path.join(FOLDER, name), os.path.join(FOLDER, 'saved-' + name))
     shot = browser.call('Page.captureScreenshot', format='png')
     with open(os.path.join(FOLDER, 'screenshot.png'), 'wb') as out:
         out.write(base64.b64decode(shot['data']))
@@ -159,5 +177,13 @@ try:
     assert time.monotonic() - clicked < 1
     assert state()['paper'] == 'out'
     line.close()
+
+    # Torn off, the receipt is listed with its text; the roll starts empty.
+    browser.click('button[value="tear"]')
+    assert until(lambda: browser.evaluate(
+        'document.querySelectorAll("#receipts li").length === 1 && '
+        'document.getElementById("text").textContent === ""'), 1)
+    link = browser.evaluate('document.querySelector("#receipts a[href$=\'.txt\']").href')
+    assert b'RECIBO WEB 4711\n' in urllib.request.urlopen(link, timeout=5).read()
 finally:
     browser.close()
