@@ -235,21 +235,20 @@ bool HttpPanel::paperRequest(const QString& path, QTcpSocket* socket,
     static const QRegularExpression paper(
         QStringLiteral("^/(?:paper|rolls/(\\d{1,9}))(?:/(\\d{1,9})\\.png|\\.txt)$"));
     const auto match = paper.match(path);
-    if (!match.hasMatch() ||
-        (path.startsWith(QLatin1String("/paper")) != match.captured(1).isEmpty()))
+    if (!match.hasMatch())
         return false;
     const int id = match.captured(1).isEmpty() ? paper_.rollId() : match.captured(1).toInt();
     const QString from = request.query().queryItemValue(QStringLiteral("from"));
-    QByteArray body;
-    if (!match.captured(2).isEmpty())
+    const bool png = !match.captured(2).isEmpty();
+    std::optional<QByteArray> body;
+    if (png)
         body = paper_.pagePng(id, match.captured(2).toInt());
     else if (from.isEmpty() || number(from) >= 0)
-        body = from.isEmpty() ? paper_.text(id) : paper_.text(id, number(from));
-    if (body.isNull())
+        body = paper_.text(id, from.isEmpty() ? 0 : number(from));
+    if (!body || (png && body->isEmpty())) // no such page
         return false;
     auto responder = makeResponder(request, socket);
-    respond(responder, Status::Ok,
-            match.captured(2).isEmpty() ? "text/plain; charset=utf-8" : "image/png", body);
+    respond(responder, Status::Ok, png ? "image/png" : "text/plain; charset=utf-8", *body);
     return true;
 }
 

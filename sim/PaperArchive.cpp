@@ -107,12 +107,12 @@ QByteArray PaperArchive::pagePng(int id, int page) const {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray PaperArchive::text(int id, qint64 from) const {
+std::optional<QByteArray> PaperArchive::text(int id, qint64 from) const {
     if (!known(id))
-        return {};
+        return std::nullopt;
     QFile file(folder(id) + QStringLiteral("/text.txt"));
     if (!file.open(QIODevice::ReadOnly) || !file.seek(std::max<qint64>(0, from)))
-        return QByteArray("");
+        return std::nullopt;
     QByteArray text = file.readAll();
     if (id == rollId_ && from == 0)
         text += unfinishedText().toUtf8();

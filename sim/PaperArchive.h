@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 class PaperPages;
 class VirtualPrinter;
@@ -55,8 +56,8 @@ public:
     QByteArray pagePng(int id, int page) const;
     // The roll's or a receipt's text, from byte `from` of its printed lines;
     // the roll's whole text (from 0) ends with the unfinished line's note.
-    // Null when there is no such roll or receipt.
-    QByteArray text(int id, qint64 from = 0) const;
+    // Nothing when there is no such roll or receipt.
+    std::optional<QByteArray> text(int id, qint64 from = 0) const;
 
 private:
     void append(const PaperLine& line);

@@ -54,7 +54,7 @@ QString paperImages(const PaperArchive& paper) {
 
 QString pageText(const PaperArchive& paper) {
     const qint64 from = std::max<qint64>(0, paper.textSize() - PageTextBytes);
-    QString text = QString::fromUtf8(paper.text(paper.rollId(), from));
+    QString text = QString::fromUtf8(paper.text(paper.rollId(), from).value_or(QByteArray()));
     if (from > 0)
         text = QStringLiteral("[…]\n") + text.mid(text.indexOf(QLatin1Char('\n')) + 1);
     return escaped(text);
