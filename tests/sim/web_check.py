@@ -121,6 +121,8 @@ def state():
 
 def check_refusals():
     port = HTTP.rsplit(':', 1)[1]
+    # Each: what is sent (headers, then body, path and method unless the
+    # defaults), and the status, or 'cut' for a connection closed unanswered.
     rows = [
         ('a POST without Origin', {}, 403),
         ('a POST from another site', {'Origin': 'http://example.com'}, 403),
@@ -135,6 +137,12 @@ def check_refusals():
     for name, headers, expected, *request in rows:
         got = post(headers, *request)
         assert got == expected, (name, got)
+    host, port = HTTP.rsplit(':', 1)
+    held = [socket.create_connection((host, int(port))) for _ in range(32)]
+    assert until(lambda: post({}, None, '/state', 'GET') == 'cut', 2), 'a 33rd connection served'
+    for connection in held:
+        connection.close()
+    assert until(lambda: post({}, None, '/state', 'GET') == 200, 2), 'connections not given back'
     s = state()
     assert s['paper'] == 'in' and not s['offline'], s
 
