@@ -34,9 +34,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const QByteArray request = "GET " + path +
-                                   " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-                                   "\r\nConnection: close\r\n\r\n";
+        const QByteArray request =
+            "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n\r\n";
         if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             ::write(fd_, request.constData(), size_t(request.size())) != request.size()) {
             ::close(fd_);
@@ -47,8 +46,11 @@ public:
         if (fd_ >= 0)
             ::close(fd_);
     }
-    // The body as JSON; empty on a failure or after 30 s.
+    // The body as JSON, read up to its Content-Length (the server keeps
+    // the connection); empty on a failure or after 30 s.
     QJsonObject answer() {
+        static const QRegularExpression length(QStringLiteral("Content-Length: (\\d+)"),
+                                               QRegularExpression::CaseInsensitiveOption);
         QByteArray reply;
         char buffer[65536];
         pollfd p{fd_, POLLIN, 0};
@@ -57,8 +59,12 @@ public:
             if (n <= 0)
                 break;
             reply.append(buffer, n);
+            const qsizetype end = reply.indexOf("\r\n\r\n");
+            const auto m = length.match(QString::fromLatin1(reply.left(end)));
+            if (end >= 0 && m.hasMatch() && reply.size() - end - 4 >= m.captured(1).toLongLong())
+                return QJsonDocument::fromJson(reply.mid(end + 4)).object();
         }
-        return QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
+        return {};
     }
 
 private:
