@@ -22,7 +22,8 @@ function atEnd() {
 }
 
 function showPages(update) {
-    const follow = atEnd();
+    // The newest line stays in view unless the reader has scrolled back.
+    const follow = roll === null || atEnd();
     const sameRoll = roll !== null && update.id === roll.id;
     if (!sameRoll) {
         paper.replaceChildren();
