@@ -59,8 +59,12 @@ public:
     // The same check, made and undone at once: a program refuses a port in
     // use before it starts anything else.
     static bool canListen(Kind kind, const QString& where, QString* error);
+    // What listen() does, for any TCP server; option names it in the error.
+    static bool listenAt(QTcpServer& server, const QString& option, const QString& where,
+                         QString* error);
     // Where it listens, with the port chosen: "127.0.0.1:9100".
     QString address() const;
+    static QString addressOf(const QTcpServer& server);
     // The client, its serial port settings and the lines, for "state".
     QJsonObject state() const;
     // The printer's CTS as the serial port sees it.

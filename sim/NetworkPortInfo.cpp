@@ -24,8 +24,13 @@ bool NetworkPort::canListen(Kind kind, const QString& where, QString* error) {
 }
 
 bool NetworkPort::listenOn(QTcpServer& server, Kind kind, const QString& where, QString* error) {
-    const QString option =
-        kind == Kind::Raw ? QStringLiteral("--listen") : QStringLiteral("--rfc2217");
+    return listenAt(server,
+                    kind == Kind::Raw ? QStringLiteral("--listen") : QStringLiteral("--rfc2217"),
+                    where, error);
+}
+
+bool NetworkPort::listenAt(QTcpServer& server, const QString& option, const QString& where,
+                           QString* error) {
     const qsizetype colon = where.lastIndexOf(QLatin1Char(':'));
     QString host = colon < 0 ? QString() : where.left(colon);
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
@@ -51,7 +56,11 @@ bool NetworkPort::listenOn(QTcpServer& server, Kind kind, const QString& where, 
 }
 
 QString NetworkPort::address() const {
-    return hostPort(server_->serverAddress(), server_->serverPort());
+    return addressOf(*server_);
+}
+
+QString NetworkPort::addressOf(const QTcpServer& server) {
+    return hostPort(server.serverAddress(), server.serverPort());
 }
 
 void NetworkPort::logUart() {

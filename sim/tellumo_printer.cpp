@@ -3,10 +3,12 @@
 // the network as a raw TCP port and as an RFC 2217 serial device server.
 // Prints the terminal's path (and links it where --link says) and the
 // network addresses, logs what it receives and replies, takes panel
-// commands on --control, optionally shows the printer's window, and writes
+// commands on --control, optionally shows the printer's window and a web
+// page with the paper and the panel (--http), and writes
 // the paper as text, as PNG pages and the log as JSON Lines on "save" and
 // when it ends (Ctrl+C, SIGTERM, SIGHUP, or the window closed).
 #include "sim/HexDump.h"
+#include "sim/HttpPanel.h"
 #include "sim/LogOutput.h"
 #include "sim/NetworkPort.h"
 #include "sim/PaperPages.h"
@@ -102,6 +104,11 @@ void describe(QCommandLineParser& parser) {
          QStringLiteral("The printer's own serial line (default 9600,8N1): bytes sent on the "
                         "RFC 2217 port with other settings are line noise."),
          QStringLiteral("RATE,DPS")},
+        {QStringLiteral("http"),
+         QStringLiteral("Serve a web page with the paper, live, the panel and the receipts torn "
+                        "off, and /state, /events and the paper for scripts; the loopback "
+                        "address unless HOST is given; port 0 picks a free one."),
+         QStringLiteral("[HOST:]PORT")},
         {QStringLiteral("window"), QStringLiteral("Show the printer's window.")},
     });
 }
@@ -148,6 +155,7 @@ struct PrinterOptions {
     QString control;
     QString listen;
     QString rfc2217;
+    QString http;
     LineSettings line;
     int idleTimeout = 0;
     bool compatible = false;
@@ -208,11 +216,13 @@ PrinterOptions parseArguments(int argc, char* argv[]) {
         value("control").isEmpty() ? QString() : QFileInfo(value("control")).absoluteFilePath();
     options.listen = value("listen");
     options.rfc2217 = value("rfc2217");
+    options.http = value("http");
     QString error;
     if ((!options.listen.isEmpty() &&
          !NetworkPort::canListen(NetworkPort::Kind::Raw, options.listen, &error)) ||
         (!options.rfc2217.isEmpty() &&
-         !NetworkPort::canListen(NetworkPort::Kind::Rfc2217, options.rfc2217, &error)))
+         !NetworkPort::canListen(NetworkPort::Kind::Rfc2217, options.rfc2217, &error)) ||
+        (!options.http.isEmpty() && !HttpPanel::canListen(options.http, &error)))
         refuse(error);
     options.compatible = parser.isSet(QStringLiteral("compatible"));
     options.window = parser.isSet(QStringLiteral("window"));
@@ -392,9 +402,12 @@ int main(int argc, char* argv[]) {
     PrinterControl control(&printer,
                            [&outputs](const PrinterControl::Saved& saved) { outputs.save(saved); });
     ports.describe(control);
+    const auto web =
+        options.http.isEmpty() ? nullptr : std::make_unique<HttpPanel>(&printer, &control);
     QString error;
     if (!ports.open(&error) || !outputs.open(&error) ||
-        (!options.control.isEmpty() && !control.listen(options.control, &error)))
+        (!options.control.isEmpty() && !control.listen(options.control, &error)) ||
+        (web && !web->listen(options.http, &error)))
         refuse(error);
     if (!options.link.isEmpty() && !makeLink(options.link, ports.pty.path()))
         refuse(QStringLiteral("--link %1: %2")
@@ -417,6 +430,8 @@ int main(int argc, char* argv[]) {
     }
 
     ports.announce(log, printer);
+    if (web)
+        log.write(QStringLiteral("Página web em http://%1/").arg(web->address()));
     app.exec();
     printerWindow.reset();
 

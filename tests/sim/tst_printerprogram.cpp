@@ -753,11 +753,12 @@ private slots:
             << QStringList{"--link", usersLink} << 2 << "not a link to a terminal";
         QTest::newRow("--link onto a link to a terminal in use")
             << QStringList{"--link", livePrinterLink()} << 2 << "in use";
+        const QString busy = QStringLiteral("127.0.0.1:%1").arg(busyPort());
         QTest::newRow("--listen on a port in use")
-            << QStringList{"--listen", QStringLiteral("127.0.0.1:%1").arg(busyPort())} << 2
-            << "--listen 127.0.0.1:";
+            << QStringList{"--listen", busy} << 2 << "--listen 127.0.0.1:";
         QTest::newRow("--rfc2217 with a host name")
             << QStringList{"--rfc2217", "printer.example:2217"} << 2 << "HOST an IP address";
+        QTest::newRow("--http on a port in use") << QStringList{"--http", busy} << 2 << "--http ";
         QTest::newRow("--line with 9 data bits")
             << QStringList{"--line", "9600,9N1"} << 2 << "--line 9600,9N1: give RATE,DPS";
         QTest::newRow("--idle-timeout of 0 seconds, not taken as none")
