@@ -173,7 +173,4 @@ private:
     bool busy_ = false, suspended_ = false;
     // The options refused once: asked again, they are not answered again.
     std::bitset<256> refusedWill_, refusedDo_;
-    // What the server said before the line was open, when it was not telnet:
-    // a device server's own refusal.
-    QByteArray said_;
 };
