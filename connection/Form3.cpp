@@ -273,9 +273,13 @@ void TForm3::LineLost() {
         const QString lost = QStringLiteral("A conexão com a porta serial %1 (%2) foi perdida - "
                                             "verifique a rede e o servidor")
                                  .arg(ComPort1->Port(), device);
-        Messages::warningBox(comesBack ? lost + QStringLiteral(": o Tellumo conecta de novo "
-                                                               "sozinho quando ele responder")
-                                       : lost + QStringLiteral(" e conecte novamente"));
+        // A server the line dropped for misbehaving is named below.
+        const QString why = OpenFailure::droppedServer(device);
+        Messages::warningBox(
+            (comesBack ? lost + QStringLiteral(": o Tellumo conecta de novo "
+                                               "sozinho quando ele responder")
+                       : lost + QStringLiteral(" e conecte novamente")) +
+            (why.isEmpty() ? QString() : QStringLiteral("\n%1: %2").arg(device, why)));
         return;
     }
     const QString lost = QStringLiteral("A conexão com a porta serial %1 foi perdida - verifique o "

@@ -182,6 +182,12 @@ QString settingRefused(const NetworkFailure& f) {
     return QStringLiteral("o servidor recusou %1 (respondeu %2)").arg(what, shown(*f.answered));
 }
 
+QString misbehaved(const QString& where) {
+    return QStringLiteral("o servidor %1 foi desconectado: ele enviava pedidos sem ler as "
+                          "respostas")
+        .arg(where);
+}
+
 // Why a network line could not be opened, as its last attempt found.
 Cause networkCause(const QString& url) {
     const std::optional<NetworkAddress> address = NetworkAddress::parse(url);
@@ -214,6 +220,17 @@ Cause networkCause(const QString& url) {
             QStringLiteral("%1 não respondeu como servidor de porta serial (RFC 2217)").arg(where));
     case NetworkFailure::Kind::SettingRefused:
         return Cause::other(url, settingRefused(f));
+    case NetworkFailure::Kind::ZoneNeeded:
+        return Cause::other(url, QStringLiteral("%1 é um endereço local de enlace: indique a "
+                                                "interface de rede, como [%1%eth0]")
+                                     .arg(address->host));
+    case NetworkFailure::Kind::ServerRefused:
+        return Cause::other(
+            url,
+            QStringLiteral("o servidor %1 não conseguiu abrir a sua porta serial e disse: \"%2\"")
+                .arg(where, f.said));
+    case NetworkFailure::Kind::Misbehaved:
+        return Cause::other(url, misbehaved(where));
     }
     return {};
 }
@@ -298,6 +315,13 @@ Cause parallelCause(const QString& device, const QString& root) {
         break;
     }
     return Cause::other(device, NoParallelPort);
+}
+
+QString droppedServer(const QString& url) {
+    const std::optional<NetworkAddress> address = NetworkAddress::parse(url);
+    if (!address || NetworkFailure::last(url).kind != NetworkFailure::Kind::Misbehaved)
+        return {};
+    return misbehaved(address->hostPort());
 }
 
 QString serialBoxText(const Cause& cause) {

@@ -35,6 +35,10 @@ Cause serialCause(const QString& device);
 // build a sysfs and procfs of their own.
 Cause parallelCause(const QString& device, const QString& root = QStringLiteral("/"));
 
+// Why a network line that was open dropped its server, when the line did
+// (the server misbehaved); empty otherwise.
+QString droppedServer(const QString& url);
+
 // The text of "Configuração da Serial"'s box: "Erro ao Conectar na Serial -
 // Outro aplicativo já está utilizando esta porta" for a port in use or an
 // unknown cause, "Erro ao Conectar na Serial" over any other; the cause's

@@ -126,7 +126,7 @@ std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winErro
         return line->openPort(winError);
     }
     if (UsbPrinterLine::isUsbPrinter(device))
-        return UsbPrinterLine::open(device, winError);
+        return UsbPrinterLine::open(device, winError, opening);
     return TtyLine::open(device, winError, opening);
 }
 

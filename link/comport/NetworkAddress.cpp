@@ -3,10 +3,14 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <arpa/inet.h>
+#include <mutex>
+
 std::optional<NetworkAddress> NetworkAddress::parse(const QString& url) {
     static const QRegularExpression form(
-        QStringLiteral(R"(^(tcp|rfc2217)://(?:\[([0-9A-Fa-f:.]*:[0-9A-Fa-f:.%]*)\]|)"
-                       R"(([A-Za-z0-9._-]+)):([0-9]{1,5})$)"),
+        QStringLiteral(
+            R"(^(tcp|rfc2217)://(?:\[([0-9A-Fa-f:.]*:[0-9A-Fa-f:.]*(?:%[A-Za-z0-9._-]+)?)\]|)"
+            R"(([A-Za-z0-9._-]+)):([0-9]{1,5})$)"),
         QRegularExpression::CaseInsensitiveOption);
     const auto m = form.match(url.trimmed());
     if (!m.hasMatch())
@@ -33,7 +37,17 @@ QString NetworkAddress::hostPort() const {
     return QStringLiteral("%1:%2").arg(shown).arg(port);
 }
 
+bool NetworkAddress::lacksZone() const {
+    if (host.contains(QLatin1Char('%')))
+        return false;
+    in6_addr ip{};
+    if (inet_pton(AF_INET6, host.toLatin1().constData(), &ip) != 1)
+        return false;
+    return ip.s6_addr[0] == 0xfe && (ip.s6_addr[1] & 0xc0) == 0x80;
+}
+
 namespace {
+std::mutex failuresMutex;
 QHash<QString, NetworkFailure>& failures() {
     static QHash<QString, NetworkFailure> byUrl;
     return byUrl;
@@ -41,9 +55,11 @@ QHash<QString, NetworkFailure>& failures() {
 } // namespace
 
 NetworkFailure NetworkFailure::last(const QString& url) {
+    std::lock_guard lock(failuresMutex);
     return failures().value(url.trimmed());
 }
 
 void NetworkFailure::record(const QString& url, const NetworkFailure& failure) {
+    std::lock_guard lock(failuresMutex);
     failures().insert(url.trimmed(), failure);
 }

@@ -20,7 +20,7 @@ int NetworkLine::ModemStatus(TComSignals& lines) {
     if (hungUp_)
         return 0;
     std::lock_guard lock(stateMutex_);
-    if (modem_ & Modem::Cts)
+    if (ctsLocked())
         lines.Include(csCTS);
     if (modem_ & Modem::Dsr)
         lines.Include(csDSR);
@@ -45,7 +45,8 @@ int NetworkLine::ClearError(TComErrors& errors, int& inputCount) {
 
 TComEvents NetworkLine::WaitEvents(TComEvents mask) {
     auto takeEvents = [this] {
-        takeIn();
+        moreToTake_ = !takeIn();
+        watchSending();
         std::lock_guard lock(stateMutex_);
         if (txEmptyDue_.exchange(false))
             pending_.Include(evTxEmpty);
@@ -55,18 +56,33 @@ TComEvents NetworkLine::WaitEvents(TComEvents mask) {
 }
 
 // A connection that has ended leaves the set, so the thread neither spins
-// on it nor touches it again.
+// on it nor touches it again. What a turn left in the socket is taken at
+// the next at once.
 void NetworkLine::waitForActivity() {
     if (hungUp_ && !socketUnwatched_) {
         epoll_ctl(pollFd_, EPOLL_CTL_DEL, fd_, nullptr);
         socketUnwatched_ = true;
     }
-    epoll_event ready[2] = {};
-    const int n = epoll_wait(pollFd_, ready, 2, -1);
+    epoll_event ready[3] = {};
+    const int n = epoll_wait(pollFd_, ready, 3, moreToTake_ && !hungUp_ ? 0 : -1);
     for (int i = 0; i < n; ++i)
-        if (ready[i].data.fd == wakeFd_) {
-            LineWaits::drainCounter(wakeFd_);
-        }
+        if (ready[i].data.fd == wakeFd_ || ready[i].data.fd == watchFd_)
+            LineWaits::drainCounter(ready[i].data.fd);
+}
+
+// CTS as the port sees it: the server's line, unless the printer has
+// stopped taking bytes or the server asked to suspend.
+bool NetworkLine::ctsLocked() const {
+    return (modem_ & Modem::Cts) && !busy_ && !suspended_;
+}
+
+// Sets one of the causes that hold CTS off; a change of CTS is an event
+// once the port's opening is over.
+void NetworkLine::setCtsCauseLocked(bool& cause, bool on) {
+    const bool before = ctsLocked();
+    cause = on;
+    if (reportModem_ && ctsLocked() != before)
+        pending_.Include(evCTS);
 }
 
 // --- The server's telnet, taken apart under stateMutex_ -------------------
@@ -76,37 +92,46 @@ void NetworkLine::data(const char* bytes, int count) {
 }
 
 // The client wants binary, no go-ahead and COM-PORT-OPTION, and refuses
-// every other option; a request already agreed is not answered again, so
-// the two sides never loop.
+// every other option. Only a change of state is answered (RFC 1143): a
+// request already agreed is not answered again, nor one already refused,
+// so a server that repeats a request is not answered each time. What the
+// line owes is bounded (owedLocked).
 void NetworkLine::negotiation(Command verb, uint8_t option) {
     const bool wanted = option == Binary || option == SuppressGoAhead || option == ComPortOption;
+    const auto owe = [this](Command answer, uint8_t about) {
+        const QByteArray bytes = Rfc2217::negotiation(answer, about);
+        if (owedLocked(bytes.size()))
+            owed_ += bytes;
+    };
     switch (verb) {
     case Will:
         if (wanted && !theyWill_.test(option))
-            owed_ += Rfc2217::negotiation(Do, option);
-        else if (!wanted)
-            owed_ += Rfc2217::negotiation(Dont, option);
+            owe(Do, option);
+        else if (!wanted && !refusedWill_.test(option))
+            owe(Dont, option);
         theyWill_.set(option, wanted);
+        refusedWill_.set(option, !wanted);
         break;
     case Wont:
         if (theyWill_.test(option))
-            owed_ += Rfc2217::negotiation(Dont, option);
+            owe(Dont, option);
         theyWill_.reset(option);
         break;
     case Do:
         if (option == ComPortOption)
             comPortAgreed_ = true;
         if (wanted && !weWill_.test(option))
-            owed_ += Rfc2217::negotiation(Will, option);
-        else if (!wanted)
-            owed_ += Rfc2217::negotiation(Wont, option);
+            owe(Will, option);
+        else if (!wanted && !refusedDo_.test(option))
+            owe(Wont, option);
         weWill_.set(option, wanted);
+        refusedDo_.set(option, !wanted);
         break;
     case Dont:
         if (option == ComPortOption)
             comPortRefused_ = true;
         if (weWill_.test(option))
-            owed_ += Rfc2217::negotiation(Wont, option);
+            owe(Wont, option);
         weWill_.reset(option);
         break;
     default:
@@ -125,17 +150,20 @@ void NetworkLine::comPort(uint8_t code, const QByteArray& value) {
         modemStateLocked(uint8_t(value[0]));
     else if (answered == NotifyLineState)
         lineStateLocked(uint8_t(value[0]));
+    else if (answered == FlowControlSuspend || answered == FlowControlResume)
+        setCtsCauseLocked(suspended_, answered == FlowControlSuspend);
 }
 
 // The server's modem lines drive the port's events as a tty's do: a line
 // that changed, or went off and on again since the last notification.
 void NetworkLine::modemStateLocked(uint8_t state) {
     const uint8_t changed = state ^ modem_;
+    const bool ctsBefore = ctsLocked();
     modem_ = state;
     modemHeard_ = true;
     if (!reportModem_)
         return;
-    if ((changed & Modem::Cts) || (state & Modem::DeltaCts))
+    if (ctsLocked() != ctsBefore || (!busy_ && !suspended_ && (state & Modem::DeltaCts)))
         pending_.Include(evCTS);
     if ((changed & Modem::Dsr) || (state & Modem::DeltaDsr))
         pending_.Include(evDSR);

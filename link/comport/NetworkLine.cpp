@@ -4,9 +4,11 @@
 #include "link/comport/NetworkLine.h"
 
 #include "link/comport/LineWaits.h"
+#include "link/comport/NetworkConnect.h"
 #include "link/comport/NetworkWait.h"
 
 #include <QByteArray>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -18,6 +20,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -33,109 +36,6 @@ constexpr auto reachTime = std::chrono::seconds(5);
 // not waited for longer than this: its lines then read on.
 constexpr auto modemGrace = std::chrono::seconds(1);
 
-// The kernel gives up on a silent peer by itself: keepalive probes after 5 s
-// of quiet, every 2 s, 5 unanswered mean lost (15 s), and unacknowledged data
-// is given 15 s. No timer of the program's runs for it.
-void setSocketOptions(int fd) {
-    const int on = 1, idle = 5, interval = 2, probes = 5;
-    const unsigned userTimeoutMs = 15000;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
-}
-
-struct Address {
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-    int family = 0;
-};
-
-// A name lookup on a thread of its own, as getaddrinfo() blocks. A lookup
-// the wait gives up on finishes by itself later and frees what it used.
-struct Lookup {
-    int error = 0;
-    std::vector<Address> addresses;
-};
-
-void resolve(Lookup& lookup, const QByteArray& host, const QByteArray& port, int flags) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = flags;
-    addrinfo* found = nullptr;
-    lookup.error = getaddrinfo(host.constData(), port.constData(), &hints, &found);
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        Address address;
-        std::memcpy(&address.storage, a->ai_addr, a->ai_addrlen);
-        address.length = a->ai_addrlen;
-        address.family = a->ai_family;
-        lookup.addresses.push_back(address);
-    }
-    if (found)
-        freeaddrinfo(found);
-}
-
-// The addresses of the host, without holding the window: an address needs
-// no lookup, a name is looked up on a thread of its own.
-std::shared_ptr<Lookup> lookUp(const NetworkAddress& where, Clock::time_point deadline,
-                               LineOpening* opening, NetworkFailure& failure) {
-    const QByteArray host = where.host.toUtf8();
-    const QByteArray port = QByteArray::number(where.port);
-    auto lookup = std::make_shared<Lookup>();
-    resolve(*lookup, host, port, AI_NUMERICHOST | AI_NUMERICSERV);
-    if (lookup->error == 0)
-        return lookup;
-    lookup = std::make_shared<Lookup>();
-    const auto end = NetworkWait::aside(
-        [lookup, host, port] { resolve(*lookup, host, port, AI_NUMERICSERV); }, deadline, opening);
-    if (end == NetworkWait::End::Cancelled)
-        return nullptr;
-    if (end == NetworkWait::End::TimedOut)
-        failure.kind = NetworkFailure::Kind::NoAnswer;
-    else if (lookup->error == EAI_AGAIN)
-        failure.kind = NetworkFailure::Kind::NameServerSilent;
-    else if (lookup->error != 0 || lookup->addresses.empty())
-        failure.kind = NetworkFailure::Kind::NameNotFound;
-    return failure.kind == NetworkFailure::Kind::None ? lookup : nullptr;
-}
-
-// One connect, within the deadline: the socket, or -1 with errno set.
-int connectTo(const Address& address, Clock::time_point deadline, LineOpening* opening) {
-    const int fd = socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0)
-        return -1;
-    setSocketOptions(fd);
-    int err = 0;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0) {
-        err = errno;
-        if (err == EINPROGRESS) {
-            const auto end = NetworkWait::until(
-                {{fd, true}}, deadline,
-                [fd] {
-                    pollfd p{fd, POLLOUT, 0};
-                    return poll(&p, 1, 0) > 0;
-                },
-                opening);
-            socklen_t length = sizeof err;
-            if (end == NetworkWait::End::Cancelled)
-                err = ECANCELED;
-            else if (end == NetworkWait::End::TimedOut)
-                err = ETIMEDOUT;
-            else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length) != 0)
-                err = errno;
-        }
-    }
-    if (err != 0) {
-        ::close(fd);
-        errno = err;
-        return -1;
-    }
-    return fd;
-}
-
 int winErrorOf(const NetworkFailure& failure) {
     switch (failure.kind) {
     case NetworkFailure::Kind::None:
@@ -150,6 +50,11 @@ int winErrorOf(const NetworkFailure& failure) {
     case NetworkFailure::Kind::NoAnswer:
     case NetworkFailure::Kind::NotRfc2217:
         return WinError::Timeout;
+    case NetworkFailure::Kind::ZoneNeeded:
+        return WinError::InvalidParameter;
+    case NetworkFailure::Kind::ServerRefused:
+    case NetworkFailure::Kind::Misbehaved:
+        return WinError::IoDevice;
     case NetworkFailure::Kind::Unreachable:
         return WinError::FromNetworkErrno(failure.errorNumber);
     case NetworkFailure::Kind::SettingRefused:
@@ -181,42 +86,32 @@ Settings settingsOf(const TDCB& dcb) {
     return s;
 }
 
-NetworkFailure connectFailure(int err) {
-    NetworkFailure failure;
-    failure.kind = err == ECONNREFUSED ? NetworkFailure::Kind::Refused
-                   : err == ETIMEDOUT  ? NetworkFailure::Kind::NoAnswer
-                                       : NetworkFailure::Kind::Unreachable;
-    failure.errorNumber = err;
-    return failure;
-}
 } // namespace
 
+// Everything (the lookup, the connect, the RFC 2217 agreement) shares the
+// one time to reach the server.
 std::unique_ptr<SerialLine> NetworkLine::open(const QString& url, int& winError,
                                               LineOpening* opening) {
     const auto deadline = Clock::now() + reachTime;
     NetworkFailure failure;
     const std::optional<NetworkAddress> where = NetworkAddress::parse(url);
-    std::shared_ptr<Lookup> lookup;
+    int fd = -1;
     if (!where)
         failure.kind = NetworkFailure::Kind::Malformed;
+    else if (where->lacksZone())
+        failure.kind = NetworkFailure::Kind::ZoneNeeded;
     else
-        lookup = lookUp(*where, deadline, opening, failure);
-    int fd = -1, err = ETIMEDOUT;
-    for (const Address& address : lookup ? lookup->addresses : std::vector<Address>()) {
-        fd = connectTo(address, deadline, opening);
-        // Each address in turn ("localhost" is ::1 and 127.0.0.1), while time is left.
-        if (fd >= 0 || (err = errno) == ECANCELED || err == ETIMEDOUT)
-            break;
-    }
-    if (lookup && fd < 0)
-        failure = connectFailure(err);
+        fd = NetworkConnect::reach(*where, deadline, opening, failure);
     std::unique_ptr<NetworkLine> line;
     if (fd >= 0) {
         line.reset(new NetworkLine(fd, *where, url));
-        if (line->wakeFd_ < 0 || line->pollFd_ < 0 || line->arrivedFd_ < 0)
-            failure = connectFailure(errno);
-        else if (line->rfc2217() && line->agreeComPortOption(opening) != 0)
-            failure.kind = NetworkFailure::Kind::NotRfc2217;
+        if (line->wakeFd_ < 0 || line->pollFd_ < 0 || line->arrivedFd_ < 0 || line->watchFd_ < 0 ||
+            line->drainFd_ < 0) {
+            failure.kind = NetworkFailure::Kind::Unreachable;
+            failure.errorNumber = errno;
+        } else if (line->rfc2217() && line->agreeComPortOption(deadline, opening) != 0) {
+            failure = line->refusalOrSilence();
+        }
     }
     if (opening && opening->Cancelled()) {
         winError = WinError::OperationAborted;
@@ -232,15 +127,21 @@ std::unique_ptr<SerialLine> NetworkLine::open(const QString& url, int& winError,
 NetworkLine::NetworkLine(int fd, const NetworkAddress& address, const QString& url)
     : fd_(fd), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       pollFd_(epoll_create1(EPOLL_CLOEXEC)), arrivedFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      address_(address), url_(url) {
+      watchFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+      drainFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)), address_(address),
+      url_(url) {
     LineWaits::watch(pollFd_, wakeFd_, EPOLLIN);
+    LineWaits::watch(pollFd_, watchFd_, EPOLLIN);
     LineWaits::watch(pollFd_, fd_, EPOLLIN | EPOLLRDHUP | EPOLLET);
+    // A raw line has no modem lines of its own: CTS changes only with the
+    // printer taking bytes, and is an event from the start.
+    reportModem_ = !rfc2217();
 }
 
 NetworkLine::~NetworkLine() {
     // What was written and not yet taken still goes: the kernel sends it
     // after the close, which does not wait for it.
-    for (const int fd : {fd_, wakeFd_, pollFd_, arrivedFd_})
+    for (const int fd : {fd_, wakeFd_, pollFd_, arrivedFd_, watchFd_, drainFd_})
         if (fd >= 0)
             ::close(fd);
 }
@@ -248,7 +149,7 @@ NetworkLine::~NetworkLine() {
 // The client offers COM-PORT-OPTION, binary and no go-ahead both ways, and
 // asks for every modem line change and the line errors; the server must
 // take COM-PORT-OPTION before anything else is said.
-int NetworkLine::agreeComPortOption(LineOpening* opening) {
+int NetworkLine::agreeComPortOption(Clock::time_point deadline, LineOpening* opening) {
     {
         std::lock_guard lock(stateMutex_);
         for (const uint8_t option : {ComPortOption, Binary, SuppressGoAhead}) {
@@ -261,7 +162,6 @@ int NetworkLine::agreeComPortOption(LineOpening* opening) {
         }
     }
     sendControl({});
-    const auto deadline = Clock::now() + reachTime;
     const auto end = NetworkWait::until(
         {{fd_}, {arrivedFd_}}, deadline,
         [this] {
@@ -278,6 +178,42 @@ int NetworkLine::agreeComPortOption(LineOpening* opening) {
         Rfc2217::comPort(SetLineStateMask, LineState::BreakDetect | LineState::FramingError |
                                                LineState::ParityError | LineState::OverrunError);
     return 0;
+}
+
+// Why the server ended the opening: a device server that cannot open its
+// own serial port says so in a line of text and closes (ser2net: "Device
+// open failure: ..."), and is shown in its own words, printable characters
+// only and not too many of them.
+NetworkFailure NetworkLine::refusalOrSilence() {
+    constexpr int longest = 200;
+    NetworkFailure failure;
+    failure.kind = NetworkFailure::Kind::NotRfc2217;
+    std::lock_guard lock(stateMutex_);
+    if (!hungUp_)
+        return failure;
+    QString said = QString::fromUtf8(input_.left(longest));
+    if (const qsizetype end = said.indexOf(QRegularExpression(QStringLiteral("[\\r\\n]")));
+        end >= 0)
+        said.truncate(end);
+    for (QChar& c : said)
+        if (!c.isPrint())
+            c = QLatin1Char(' ');
+    said = said.simplified();
+    if (!said.isEmpty()) {
+        failure.kind = NetworkFailure::Kind::ServerRefused;
+        failure.said = said;
+    }
+    return failure;
+}
+
+int NetworkLine::hungUpOpening() {
+    // Only while the port opens: later a close is a lost line.
+    if (!reportModem_) {
+        const NetworkFailure failure = refusalOrSilence();
+        if (failure.kind == NetworkFailure::Kind::ServerRefused)
+            NetworkFailure::record(url_, failure);
+    }
+    return WinError::IoDevice;
 }
 
 int NetworkLine::SetupComm(int inputSize, int) {
@@ -297,13 +233,13 @@ int NetworkLine::SetCommState(const TDCB& dcb) {
         int(dcb.BaudRate) <= 0)
         return WinError::InvalidParameter;
     if (hungUp_)
-        return WinError::IoDevice;
+        return hungUpOpening();
     if (!rfc2217())
         return 0;
     bool awaited = false;
     const bool first = !sent_;
     if (const int error = sendSettings(dcb, awaited))
-        return error;
+        return hungUp_ ? hungUpOpening() : error;
     if (awaited)
         if (const int error = awaitAnswers())
             return error;
@@ -362,7 +298,7 @@ int NetworkLine::awaitAnswers() {
     if (closing_)
         return WinError::OperationAborted;
     if (hungUp_)
-        return WinError::IoDevice;
+        return hungUpOpening();
     return refusedSetting();
 }
 

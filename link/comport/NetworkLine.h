@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <bitset>
+#include <chrono>
 #include <mutex>
 #include <optional>
 
@@ -21,11 +22,19 @@
 // (writes, reads, the purge and taking in what arrives) and
 // NetworkEvents.cpp (what the event thread waits for, what the server says).
 //
-// Whoever needs what the socket holds reads all of it into the line's own
-// input queue (the event thread when it wakes, a Read, a query): the server's
-// notifications come between the data, so they must be taken apart even
-// while nobody reads. A lost connection (closed, reset, or no answer to the
-// kernel's keepalive within about 15 s) is a hang-up.
+// Whoever needs what the socket holds reads it into the line's own input
+// queue (the event thread when it wakes, a Read, a query), a bounded amount
+// at a time: the server's notifications come between the data, so they must
+// be taken apart even while nobody reads.
+//
+// CTS says whether the printer takes bytes: it goes off while what was
+// written stays unacknowledged (the printer's TCP window closed), while a
+// device server has asked to suspend (FLOWCONTROL-SUSPEND) and, on
+// rfc2217://, while the server's own CTS is off. A printer that answers
+// the kernel's window probes is busy for as long as it likes; the line is
+// lost only when nothing at all is acknowledged for about 15 s, or on a
+// close or reset (NetworkWatch.cpp). A server that makes the line owe it
+// more than it reads is dropped as misbehaving.
 class NetworkLine : public SerialLine, private Rfc2217::Sink {
 public:
     // Resolves and connects within 5 s, the event loop running meanwhile
@@ -53,21 +62,31 @@ private:
     bool rfc2217() const { return address_.kind == NetworkAddress::Kind::Rfc2217; }
 
     // NetworkLine.cpp
-    int agreeComPortOption(LineOpening* opening);
+    int agreeComPortOption(std::chrono::steady_clock::time_point deadline, LineOpening* opening);
+    NetworkFailure refusalOrSilence();
+    int hungUpOpening();
     int sendSettings(const TDCB& dcb, bool& awaited);
     int awaitAnswers();
     int refusedSetting();
 
     // NetworkTransfer.cpp
-    void takeIn();
+    // Returns false when it stopped with bytes still in the socket.
+    bool takeIn();
     // takeIn() for a wait of the GUI thread, which the arrival signal woke.
     void takeInAwaited();
+    int writeWithin(const QByteArray& wire, const char* data, int count,
+                    std::chrono::steady_clock::time_point deadline, int& written);
+    bool pushSome(const QByteArray& wire, const char* data, int& sent, int& written, int& err);
+    bool owedLocked(qsizetype more);
+    void dropMisbehavingLocked();
     void appendInputLocked(const char* bytes, int count);
     int takeInput(char* data, int count);
     void sendControl(const QByteArray& bytes);
     int sendOwedLocked(std::chrono::steady_clock::time_point deadline);
-    int pushOut(const QByteArray& wire, std::chrono::steady_clock::time_point deadline, int& sent);
-    int drain(std::chrono::steady_clock::time_point deadline);
+    int pushOut(const char* bytes, int size, std::chrono::steady_clock::time_point deadline,
+                int& sent);
+    int drain(std::chrono::steady_clock::time_point deadline, bool& delivered);
+    int queued() const;
     int failed(int err);
     void hangUpLocked();
     void wake();
@@ -79,7 +98,15 @@ private:
     void comPort(uint8_t code, const QByteArray& value) override;
     void modemStateLocked(uint8_t state);
     void lineStateLocked(uint8_t state);
+    bool ctsLocked() const;
+    void setCtsCauseLocked(bool& cause, bool on);
     void waitForActivity();
+
+    // NetworkWatch.cpp: the event thread's look at what is unacknowledged,
+    // under stateMutex_ but watchSending.
+    void watchSending();
+    bool noAnswerFor(std::chrono::steady_clock::time_point now);
+    void armWatch(std::chrono::steady_clock::duration after);
 
     const int fd_;
     // The event thread's wake-up, its epoll set (the wake-up and the socket,
@@ -88,6 +115,10 @@ private:
     const int wakeFd_;
     const int pollFd_;
     const int arrivedFd_;
+    // The event thread's timer while bytes are unacknowledged, and the GUI
+    // thread's while a write waits for them.
+    const int watchFd_;
+    const int drainFd_;
     const NetworkAddress address_;
     const QString url_;
 
@@ -96,13 +127,28 @@ private:
     std::atomic<bool> closing_{false};
     std::atomic<bool> txEmptyDue_{false};
     std::atomic<int> inputSize_{1024};
+    // A write waiting with the event loop running: a write started by a
+    // handler meanwhile takes nothing, so the two never interleave.
+    bool writing_ = false;
+    // Every byte handed to the kernel: with the socket's queue, what the
+    // printer has acknowledged.
+    std::atomic<uint64_t> handedOver_{0};
+    // The event thread's own: the acknowledged count last seen, since when
+    // it has not grown, how often it looks, and since when the peer has
+    // answered nothing it was asked.
+    uint64_t acked_ = 0;
+    std::chrono::steady_clock::time_point progressAt_{};
+    std::chrono::steady_clock::duration watchStep_{};
+    std::optional<std::chrono::steady_clock::time_point> silentSince_;
+    bool moreToTake_ = false;
     TCommTimeouts timeouts_;
     bool socketUnwatched_ = false; // the event thread's own
 
     // What the settings last sent were; GUI thread only.
     std::optional<TDCB> sent_;
 
-    std::mutex sendMutex_; // one sender on the socket at a time
+    std::mutex sendMutex_;    // one sender on the socket at a time
+    std::mutex receiveMutex_; // one taker, so that pieces are decoded in order
     std::mutex stateMutex_;
     Rfc2217::Decoder decoder_{*this};
     QByteArray input_;
@@ -123,4 +169,8 @@ private:
     uint8_t modem_ = Rfc2217::Modem::Cd | Rfc2217::Modem::Dsr | Rfc2217::Modem::Cts;
     bool modemHeard_ = false;
     bool reportModem_ = false;
+    // What holds CTS off besides the server's line.
+    bool busy_ = false, suspended_ = false;
+    // The options refused once: asked again, they are not answered again.
+    std::bitset<256> refusedWill_, refusedDo_;
 };

@@ -5,6 +5,9 @@
 #include "link/comport/NetworkLine.h"
 
 #include "link/comport/LineWaits.h"
+#include "link/comport/NetworkWait.h"
+
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +15,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +27,11 @@ using LineWaits::ring;
 // The most input kept for the program: what comes beyond it while nobody
 // reads is lost, as on a serial port, and said so (ceRxOver).
 constexpr qsizetype inputLimit = 1 << 16;
+// The most telnet the line may owe a server that does not read: one that
+// keeps asking meanwhile misbehaves, and is dropped.
+constexpr qsizetype owedLimit = 1 << 16;
+// What one call takes in at most: 16 pieces of 4 KB.
+constexpr int piecesPerTake = 16;
 // How often a write looks whether the server has had everything: at first
 // soon (over a LAN an acknowledgement takes well under a millisecond), then
 // more rarely while the server's window stays closed.
@@ -72,42 +81,43 @@ int NetworkLine::failed(int err) {
     return WinError::FromNetworkErrno(err);
 }
 
-// Reads everything the socket holds without waiting and takes it apart:
-// data into the input queue, the server's telnet into the line's state.
+// Reads what the socket holds without waiting, a bounded amount a call so
+// that a peer that sends without pause holds nobody long, and takes it
+// apart: data into the input queue, the server's telnet into the line's
+// state. The state is locked a piece at a time, never across a burst.
 // Whoever finds something tells the event thread and a waiting reader.
-void NetworkLine::takeIn() {
+// False when it stopped with bytes still in the socket.
+bool NetworkLine::takeIn() {
     char buffer[4096];
-    bool arrived = false;
-    {
-        std::lock_guard lock(stateMutex_);
-        while (!hungUp_) {
-            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0) {
-                arrived = true;
-                if (rfc2217())
-                    decoder_.take(buffer, int(n));
-                else
-                    appendInputLocked(buffer, int(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                break;
-            // The server closed the connection, or it broke.
-            hangUpLocked();
-            arrived = true;
+    bool arrived = false, emptied = false;
+    for (int piece = 0; piece < piecesPerTake && !emptied && !hungUp_; ++piece) {
+        std::lock_guard taking(receiveMutex_);
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            emptied = true;
+            break;
         }
+        std::lock_guard lock(stateMutex_);
+        arrived = true;
+        if (n <= 0) // the server closed the connection, or it broke
+            hangUpLocked();
+        else if (rfc2217())
+            decoder_.take(buffer, int(n));
+        else
+            appendInputLocked(buffer, int(n));
     }
-    if (!arrived)
-        return;
-    wake();
-    tellArrival();
-    // Answers to the server's negotiation go at once, unless a write holds
-    // the socket: it sends them before its data.
-    std::unique_lock sending(sendMutex_, std::try_to_lock);
-    if (sending.owns_lock())
-        sendOwedLocked(Clock::now());
+    if (arrived) {
+        wake();
+        tellArrival();
+        // Answers to the server's negotiation go at once, unless a write
+        // holds the socket: it sends them before its data.
+        std::unique_lock sending(sendMutex_, std::try_to_lock);
+        if (sending.owns_lock())
+            sendOwedLocked(Clock::now());
+    }
+    return emptied || hungUp_;
 }
 
 void NetworkLine::takeInAwaited() {
@@ -143,6 +153,8 @@ int NetworkLine::takeInput(char* data, int count) {
 void NetworkLine::sendControl(const QByteArray& bytes) {
     {
         std::lock_guard lock(stateMutex_);
+        if (!owedLocked(bytes.size()))
+            return;
         owed_ += bytes;
     }
     std::lock_guard sending(sendMutex_);
@@ -160,20 +172,21 @@ int NetworkLine::sendOwedLocked(Clock::time_point deadline) {
     if (owed.isEmpty())
         return 0;
     int sent = 0;
-    const int err = pushOut(owed, deadline, sent);
+    const int err = pushOut(owed.constData(), int(owed.size()), deadline, sent);
     std::lock_guard lock(stateMutex_);
     owed_.prepend(owed.mid(sent));
     return err;
 }
 
 // Hands bytes to the kernel until all are taken or the deadline passes.
-int NetworkLine::pushOut(const QByteArray& wire, Clock::time_point deadline, int& sent) {
+int NetworkLine::pushOut(const char* bytes, int size, Clock::time_point deadline, int& sent) {
     sent = 0;
-    while (sent < wire.size()) {
-        const ssize_t n = ::send(fd_, wire.constData() + sent, size_t(wire.size() - sent),
-                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (sent < size) {
+        const ssize_t n =
+            ::send(fd_, bytes + sent, size_t(size - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
             sent += int(n);
+            handedOver_ += uint64_t(n);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -189,70 +202,159 @@ int NetworkLine::pushOut(const QByteArray& wire, Clock::time_point deadline, int
     return 0;
 }
 
+int NetworkLine::queued() const {
+    int count = 0;
+    return ioctl(fd_, SIOCOUTQ, &count) == 0 ? count : 0;
+}
+
 // Waits until the server has acknowledged every byte (the socket's output
-// queue is empty) or the deadline passes.
-int NetworkLine::drain(Clock::time_point deadline) {
+// queue is empty), the printer turns busy (CTS off: what is queued goes
+// when it takes bytes again) or the deadline passes, looking soon at first
+// (over a LAN an acknowledgement takes well under a millisecond), then more
+// rarely; the event loop runs meanwhile. delivered says whether every byte
+// was acknowledged.
+int NetworkLine::drain(Clock::time_point deadline, bool& delivered) {
     Clock::duration step = firstLook;
-    for (;;) {
-        int queued = 0;
-        if (ioctl(fd_, SIOCOUTQ, &queued) != 0)
-            return errno;
-        const auto now = Clock::now();
-        if (queued == 0 || now >= deadline)
-            return 0;
+    int err = 0;
+    const auto arm = [this, &step] {
+        const auto ns = std::chrono::nanoseconds(step).count();
+        const itimerspec next{{0, 0}, {time_t(ns / 1000000000), long(ns % 1000000000)}};
+        timerfd_settime(drainFd_, 0, &next, nullptr);
+        step = std::min<Clock::duration>(step * 2, longestLook);
+    };
+    NetworkWait::until({{drainFd_}, {arrivedFd_}}, deadline, [&] {
+        drainCounter(drainFd_);
+        drainCounter(arrivedFd_);
+        delivered = queued() == 0;
         pollfd p{fd_, 0, 0};
-        const auto until = std::min(deadline, now + step);
-        if (poll(&p, 1, msUntil(until)) > 0 && (p.revents & (POLLERR | POLLHUP))) {
-            int err = 0;
+        if (!delivered && poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP))) {
             socklen_t length = sizeof err;
             getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &length);
-            return err ? err : ECONNRESET;
+            err = err ? err : ECONNRESET;
         }
-        step = std::min<Clock::duration>(step * 2, longestLook);
+        bool busy = false;
+        {
+            std::lock_guard lock(stateMutex_);
+            busy = busy_ || suspended_;
+        }
+        if (delivered || err || busy || closing_ || hungUp_)
+            return true;
+        arm();
+        return false;
+    });
+    const itimerspec off{};
+    timerfd_settime(drainFd_, 0, &off, nullptr);
+    return err;
+}
+
+// Hands the bytes to the kernel as far as it takes them, the event loop
+// running while it takes none, until all are taken or the deadline passes.
+// A server that asked to suspend gets nothing until it resumes.
+int NetworkLine::writeWithin(const QByteArray& wire, const char* data, int count,
+                             Clock::time_point deadline, int& written) {
+    int sent = 0, err = 0;
+    const auto suspended = [this] {
+        std::lock_guard lock(stateMutex_);
+        return suspended_;
+    };
+    for (;;) {
+        const bool held = suspended();
+        const auto done = [&] {
+            drainCounter(arrivedFd_);
+            if (closing_ || hungUp_)
+                return true;
+            if (held)
+                return !suspended();
+            return pushSome(wire, data, sent, written, err) || suspended();
+        };
+        const auto end = held ? NetworkWait::until({{arrivedFd_}}, deadline, done)
+                              : NetworkWait::until({{fd_, true}, {arrivedFd_}}, deadline, done);
+        if (end != NetworkWait::End::Done || err || written >= count || closing_ || hungUp_)
+            return err;
     }
 }
 
+// One turn of a write: what is owed first, then as much of the data as the
+// socket takes now. sent stays at the wire position of the bytes written;
+// a doubled 0xFF cut in two counts as written, its second half owed before
+// anything else goes. True when the write has nothing more to do.
+bool NetworkLine::pushSome(const QByteArray& wire, const char* data, int& sent, int& written,
+                           int& err) {
+    std::lock_guard sending(sendMutex_);
+    if ((err = sendOwedLocked(Clock::now())))
+        return true;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!owed_.isEmpty())
+            return false;
+    }
+    int n = 0;
+    err = pushOut(wire.constData() + sent, int(wire.size()) - sent, Clock::now(), n);
+    const int end = sent + n;
+    for (; sent < end; ++written)
+        sent += rfc2217() && data[written] == '\xff' ? 2 : 1;
+    if (sent > end) {
+        std::lock_guard lock(stateMutex_);
+        owed_.prepend('\xff');
+    }
+    if (n > 0)
+        wake(); // the event thread watches what is unacknowledged
+    return err || sent >= wire.size();
+}
+
 // The bytes the kernel took stay queued at the time-out and count as
-// written, as on the tty. A doubled 0xFF cut by the deadline counts too,
-// its second half owed before anything else goes.
+// written, as on the tty. A write whose bytes a hang-up cut off before they
+// were acknowledged failed, whatever the kernel took. A write started while
+// another waits (by a handler the event loop ran) takes nothing, as one
+// that timed out at once: the two never interleave their bytes.
 int NetworkLine::Write(const char* data, int count, int& written) {
     written = 0;
     if (hungUp_)
         return WinError::IoDevice;
-    if (count <= 0)
+    if (count <= 0 || writing_)
         return 0;
+    writing_ = true;
+    const auto over = qScopeGuard([this] { writing_ = false; });
     const auto deadlines = TransferDeadlines::ForWrite(timeouts_, count, Clock::now());
     QByteArray wire;
     if (rfc2217())
         Rfc2217::appendData(wire, data, count);
     else
         wire = QByteArray(data, count);
-    std::unique_lock sending(sendMutex_);
-    int err = sendOwedLocked(deadlines.Total());
-    bool owing = false;
-    {
-        std::lock_guard lock(stateMutex_);
-        owing = !owed_.isEmpty();
-    }
-    int sent = 0;
-    if (!err && !owing)
-        err = pushOut(wire, deadlines.Total(), sent);
-    int wireAt = 0;
-    for (; wireAt < sent; ++written)
-        wireAt += rfc2217() && data[written] == '\xff' ? 2 : 1;
-    if (wireAt > sent) {
-        std::lock_guard lock(stateMutex_);
-        owed_.prepend('\xff');
-    }
-    if (!err)
-        err = drain(deadlines.Total());
-    sending.unlock();
+    int err = writeWithin(wire, data, count, deadlines.Total(), written);
+    bool delivered = false;
+    if (!err && written > 0)
+        err = drain(deadlines.Total(), delivered);
     if (err)
         return failed(err);
+    if (hungUp_ && !delivered)
+        return WinError::IoDevice;
     // Every write that ends reports the transmitter empty, as on the tty.
     txEmptyDue_ = true;
     wake();
     return 0;
+}
+
+// Whether the line may owe the server more bytes; a server that lets what
+// is owed grow past the limit (it asks and does not read) is dropped.
+bool NetworkLine::owedLocked(qsizetype more) {
+    if (owed_.size() + more <= owedLimit)
+        return true;
+    dropMisbehavingLocked();
+    return false;
+}
+
+void NetworkLine::dropMisbehavingLocked() {
+    if (hungUp_)
+        return;
+    NetworkFailure failure;
+    failure.kind = NetworkFailure::Kind::Misbehaved;
+    NetworkFailure::record(url_, failure);
+    owed_.clear();
+    ::shutdown(fd_, SHUT_RDWR);
+    hangUpLocked();
+    wake();
+    tellArrival();
 }
 
 // An errno on failure; waiting ends early when the port is closing.

@@ -65,6 +65,8 @@ End until(std::initializer_list<Watch> watches, Clock::time_point deadline,
     }
     QTimer timer;
     timer.setSingleShot(true);
+    // A coarse timer may fire 5 % early: a write's time-out must not.
+    timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     timer.start(msUntil(deadline));
     if (opening)

@@ -1,13 +1,16 @@
 #include "link/comport/UsbPrinterLine.h"
 
 #include "link/comport/LineWaits.h"
+#include "link/comport/NetworkWait.h"
 
 #include "link/printernode/PrinterNode.h"
 
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -27,6 +30,34 @@ using LineWaits::watch;
 constexpr long statusPeriodMs = 400;
 // The input queue holds at most this much; the rest waits in the printer.
 constexpr int inputLimit = 64 * 1024;
+// How long the first status read may take: a control transfer the printer
+// answers, or the driver gives up on after 5 s.
+constexpr auto firstStatusTime = std::chrono::seconds(6);
+
+// The printer's status read on a thread of its own, the event loop running
+// meanwhile: a printer slow to answer holds no window. -1 with err set on
+// failure, or when it took too long.
+int firstStatus(int node, LineOpening* opening, int& err) {
+    struct Answer {
+        std::atomic<int> status{-1};
+        std::atomic<int> err{ETIMEDOUT};
+    };
+    const auto answer = std::make_shared<Answer>();
+    const int probe = ::fcntl(node, F_DUPFD_CLOEXEC, 0);
+    if (probe < 0) {
+        err = errno;
+        return -1;
+    }
+    const auto end = NetworkWait::aside(
+        [answer, probe] {
+            answer->status = PrinterNode::status(probe);
+            answer->err = answer->status < 0 ? errno : 0;
+            ::close(probe);
+        },
+        Clock::now() + firstStatusTime, opening);
+    err = end == NetworkWait::End::Done ? answer->err.load() : ETIMEDOUT;
+    return end == NetworkWait::End::Done ? answer->status.load() : -1;
+}
 
 } // namespace
 
@@ -36,7 +67,8 @@ bool UsbPrinterLine::isUsbPrinter(const QString& path) {
            PrinterNode::isUsbPrinter(st.st_rdev);
 }
 
-std::unique_ptr<SerialLine> UsbPrinterLine::open(const QString& device, int& winError) {
+std::unique_ptr<SerialLine> UsbPrinterLine::open(const QString& device, int& winError,
+                                                 LineOpening* opening) {
     Descriptors fds;
     fds.node =
         ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -44,8 +76,14 @@ std::unique_ptr<SerialLine> UsbPrinterLine::open(const QString& device, int& win
         winError = WinError::FromErrno(errno);
         return nullptr;
     }
-    const int status = PrinterNode::status(fds.node);
-    winError = status < 0 ? WinError::InvalidFunction : 0;
+    struct stat st {};
+    ::fstat(fds.node, &st);
+    int err = 0;
+    const int status = firstStatus(fds.node, opening, err);
+    winError = opening && opening->Cancelled() ? WinError::OperationAborted
+               : status >= 0                   ? 0
+               : err == ETIMEDOUT              ? WinError::Timeout
+                                               : WinError::InvalidFunction;
     if (!winError) {
         fds.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         fds.arrived = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -62,11 +100,12 @@ std::unique_ptr<SerialLine> UsbPrinterLine::open(const QString& device, int& win
                 ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<SerialLine>(new UsbPrinterLine(fds, status));
+    return std::unique_ptr<SerialLine>(new UsbPrinterLine(fds, status, device, st.st_rdev));
 }
 
-UsbPrinterLine::UsbPrinterLine(const Descriptors& fds, int status)
-    : fds_(fds), cts_(PrinterNode::ready(status)) {
+UsbPrinterLine::UsbPrinterLine(const Descriptors& fds, int status, const QString& device,
+                               dev_t rdev)
+    : fds_(fds), path_(QFile::encodeName(device)), rdev_(rdev), cts_(PrinterNode::ready(status)) {
     watch(fds_.poll, fds_.wake, EPOLLIN);
     watch(fds_.poll, fds_.tick, EPOLLIN);
     // Edge-triggered: a reply is announced once, however long it waits unread.
@@ -146,6 +185,10 @@ int UsbPrinterLine::Write(const char* data, int count, int& written) {
     // Sent: the printer has taken the last block, or the time is up.
     if (!timedOut && PrinterNode::waitTaken(fds_.node, msUntil(deadline)) < 0)
         return failed(EIO);
+    // usblp completes the blocks it held when the printer is unplugged, as
+    // if taken: a node gone meanwhile means they never reached it.
+    if (unplugged(EIO))
+        return failed(ENODEV);
     txEmptyDue_ = true;
     wake();
     return 0;
@@ -289,10 +332,22 @@ void UsbPrinterLine::waitForActivity() {
     }
 }
 
+// usblp answers ENODEV once the printer is unplugged; EIO may be a control
+// transfer the printer failed while it is still there, and is an unplug
+// only when its node has gone (or is another device's now).
+bool UsbPrinterLine::unplugged(int err) const {
+    if (!WinError::DeviceGone(err))
+        return false;
+    if (err != EIO)
+        return true;
+    struct stat st {};
+    return ::stat(path_.constData(), &st) != 0 || st.st_rdev != rdev_;
+}
+
 void UsbPrinterLine::readStatus() {
     const int status = PrinterNode::status(fds_.node);
     if (status < 0) {
-        if (WinError::DeviceGone(errno))
+        if (unplugged(errno))
             hangUp();
         return;
     }
@@ -314,7 +369,7 @@ void UsbPrinterLine::readInput() {
         after = int(input_.size());
     }
     if (moved < 0) {
-        if (WinError::DeviceGone(err))
+        if (unplugged(err))
             hangUp();
         return;
     }

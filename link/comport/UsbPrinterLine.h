@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <sys/types.h>
 
 // A USB printer (the usblp driver's /dev/usb/lpN) as a serial line both ways.
 // Bytes go to the printer as the parallel side hands them over: the node is
@@ -27,8 +28,10 @@ public:
     // Whether the device at path is a USB printer's node.
     static bool isUsbPrinter(const QString& path);
     // Opens the node (usblp lets one program have it at a time: another
-    // opener is refused as access denied) and reads the status once.
-    static std::unique_ptr<SerialLine> open(const QString& device, int& winError);
+    // opener is refused as access denied) and reads the status once, on a
+    // thread of its own with the event loop running; a close cancels it.
+    static std::unique_ptr<SerialLine> open(const QString& device, int& winError,
+                                            LineOpening* opening = nullptr);
     ~UsbPrinterLine() override;
 
     int SetupComm(int inputSize, int outputSize) override;
@@ -52,7 +55,8 @@ private:
         int tick = -1;    // timerfd: the next status read
         int poll = -1;    // the event thread's epoll set
     };
-    UsbPrinterLine(const Descriptors& fds, int status);
+    UsbPrinterLine(const Descriptors& fds, int status, const QString& device, dev_t rdev);
+    bool unplugged(int err) const;
 
     // Moves what the node has into the input queue, up to its limit; the
     // bytes moved, or -1 with errno set. Caller holds inputMutex_.
@@ -69,6 +73,9 @@ private:
     void readInput();
 
     const Descriptors fds_;
+    // The node, to tell an unplugged printer from one that failed a request.
+    const QByteArray path_;
+    const dev_t rdev_;
     std::atomic<bool> hungUp_{false};
     std::atomic<bool> cancel_{false};
     std::atomic<bool> txEmptyDue_{false};

@@ -9,6 +9,7 @@
 #include "app/LinkWiring.h"
 #include "app/LoadedFile.h"
 #include "app/ProgramEnd.h"
+#include "comport/LoopbackPeer.h"
 #include "connection/Disconnect.h"
 #include "connection/FarEnd.h"
 #include "connection/Form3.h"
@@ -35,16 +36,21 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QTreeView>
 
+#include <atomic>
 #include <fcntl.h>
 #include <memory>
 #include <numeric>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -490,6 +496,59 @@ private slots:
         here.receive(bytes);
         here.advance(24 * 3600 * 1000);
         QTRY_COMPARE_WITH_TIMEOUT(printer.paper(), paperText(here.paper().lines()), 10000);
+    }
+
+    // A raw network printer that stops reading in the middle of the sample
+    // for longer than a lost line's 15 s is busy, not lost: the CTS lamp goes
+    // off and "Cancelar" stays, no box, and once it reads again the sample
+    // arrives whole, once, in order.
+    void aBusyNetworkPrinterHoldsTheSendAndGetsEveryByteOnce() {
+        QFile sample(QStringLiteral(TELLUMO_SOURCE "/docs/samples/fita-20000-bytes.txt"));
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        const QByteArray bytes = sample.readAll();
+        LoopbackPeer peer;
+        PortMap::map(QStringLiteral("COM2"), peer.url(false));
+        QByteArray received;
+        std::atomic<bool> paused{false};
+        std::thread printer([&] {
+            peer.accept();
+            QElapsedTimer clock;
+            clock.start();
+            while (received.size() < 6000 && clock.elapsed() < 30000)
+                received += peer.read(50);
+            paused = true;
+            QThread::sleep(20);
+            paused = false;
+            while (received.size() < bytes.size() + 3 && clock.elapsed() < 90000)
+                received += peer.read(50);
+        });
+        auto joined = qScopeGuard([&] { printer.join(); });
+        connectTo("serial", false);
+        QVERIFY(Form3->ComPort1->Connected());
+        load(write("fita.txt", bytes));
+        QSet<QString> whilePaused;
+        QTimer look;
+        connect(&look, &QTimer::timeout, [&] {
+            if (paused)
+                whilePaused << Form1->BitBtn3->text() + (Form1->ComLed1->State() == lsOn
+                                                             ? QStringLiteral(" CTS on")
+                                                             : QStringLiteral(" CTS off"));
+        });
+        look.start(200);
+        Messages::Recorder recorder;
+        Form1->BitBtn3->click();
+        look.stop();
+        QVERIFY(recorder.entries.isEmpty());
+        QVERIFY(whilePaused.contains(QStringLiteral("Cancelar CTS off")));
+        for (const QString& seen : whilePaused)
+            QVERIFY2(seen.startsWith(QStringLiteral("Cancelar")), qPrintable(seen));
+        joined.dismiss();
+        printer.join();
+        // The model probe the connect sent (ESC I n) came first.
+        QVERIFY(received.startsWith("\x1bI"));
+        QCOMPARE(received.size(), bytes.size() + 3);
+        QCOMPARE(received.mid(3), bytes);
+        QVERIFY(Form3->ComPort1->Connected());
     }
 
     void refusalsSendNothing_data() {

@@ -1,9 +1,11 @@
+#include "LoopbackPeer.h"
 #include "Pty.h"
 #include "Raised.h"
 #include "Ser2net.h"
 
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
+#include "link/comport/NetworkAddress.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/TtyHolder.h"
 #include "link/comport/TtyLine.h"
@@ -13,9 +15,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <future>
 #include <sys/file.h>
@@ -619,6 +624,125 @@ private slots:
         QCOMPARE(read, bytes.size());
         QCOMPARE(back, bytes);
         port->Close();
+    }
+
+    // Opens the port on a peer, which serves a device server's part meanwhile.
+    void openOn(LoopbackPeer& peer, bool rfc2217) {
+        PortMap::map(portName, peer.url(rfc2217));
+        std::atomic<bool> opened{false};
+        std::thread server([&] {
+            peer.accept();
+            while (!opened)
+                peer.send(peer.serve(peer.read(20)));
+        });
+        port->Open();
+        opened = true;
+        server.join();
+        peer.read(100); // what the open said
+    }
+    // Everything the peer receives within ms once it reads again.
+    static QByteArray readAll(LoopbackPeer& peer, qsizetype expected) {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (got.size() < expected && clock.elapsed() < 20000)
+            got += peer.read(100);
+        return got;
+    }
+
+    // A network printer that stops taking bytes is busy, not lost: CTS goes
+    // off within a second and on again once it reads, a write into it ends
+    // at its time-out with the window live, and what it took arrives once,
+    // in order. A device server says the same with FLOWCONTROL-SUSPEND.
+    void aBusyNetworkPrinterHoldsCtsOff_data() {
+        QTest::addColumn<bool>("rfc2217");
+        QTest::addColumn<bool>("suspend");
+        QTest::newRow("raw, its window closed") << false << false;
+        QTest::newRow("device server, its window closed") << true << false;
+        QTest::newRow("device server, SUSPEND then RESUME") << true << true;
+    }
+    void aBusyNetworkPrinterHoldsCtsOff() {
+        QFETCH(bool, rfc2217);
+        QFETCH(bool, suspend);
+        LoopbackPeer peer;
+        openOn(peer, rfc2217);
+        QVERIFY(port->Connected());
+        QList<bool> cts;
+        port->OnCTSChange = [&](TCustomComPort*, bool on) { cts << on; };
+        const auto closed = qScopeGuard([this] { port->Close(); });
+        port->Timeouts().SetWriteTotalMultiplier(0);
+        port->Timeouts().SetWriteTotalConstant(1500);
+        QByteArray bytes(suspend ? 3 : 8 << 20, 0);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 7 % 255); // no 0xFF: the wire is the data
+        if (suspend) {
+            peer.send(QByteArray("\xff\xfa\x2c\x6c\xff\xf0", 6));
+            QTRY_COMPARE(cts, QList<bool>{false});
+        }
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+        tick.start(50);
+        QElapsedTimer clock;
+        clock.start();
+        const int written = port->Write(bytes.constData(), int(bytes.size()));
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(elapsed >= 1450 && elapsed < 4000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(ticks >= elapsed / 300, "the window froze");
+        QVERIFY(written < bytes.size());
+        QVERIFY(!suspend || written == 0);
+        QTRY_COMPARE(cts, QList<bool>{false});
+        QVERIFY(!port->Signals().Contains(csCTS));
+        if (suspend) {
+            QVERIFY(peer.read(300).isEmpty());
+            peer.send(QByteArray("\xff\xfa\x2c\x6d\xff\xf0", 7));
+            QTRY_COMPARE(cts, (QList<bool>{false, true}));
+            QCOMPARE(port->Write(bytes.constData(), 3), 3);
+            QCOMPARE(readAll(peer, 3), bytes);
+            return;
+        }
+        QCOMPARE(readAll(peer, written), bytes.left(written));
+        QTRY_COMPARE(cts, (QList<bool>{false, true}));
+        QVERIFY(port->Connected());
+    }
+
+    // A server that keeps asking is answered once per change (an IAC DO 99
+    // storm gets one WONT 99); one that makes the line owe it more than
+    // 64 KB of answers while it reads nothing is dropped as misbehaving.
+    void aServerThatKeepsAskingCannotFloodTheLine_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("IAC DO 99 storm") << QByteArray("\xff\xfd\x63") << false;
+        QTest::newRow("binary on and off, never reading")
+            << QByteArray("\xff\xfe\x00\xff\xfd\x00", 6) << true;
+    }
+    void aServerThatKeepsAskingCannotFloodTheLine() {
+        QFETCH(QByteArray, request);
+        QFETCH(bool, dropped);
+        LoopbackPeer peer;
+        openOn(peer, true);
+        QList<TComErrors> errors;
+        port->OnError = [&](TCustomComPort*, TComErrors e) { errors << e; };
+        const auto closed = qScopeGuard([this] { port->Close(); });
+        const QByteArray burst = request.repeated(4096);
+        qsizetype sent = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 4000 && errors.isEmpty() && sent < (64 << 20)) {
+            sent += peer.send(burst);
+            QTest::qWait(1);
+        }
+        if (dropped) {
+            QTRY_COMPARE(errors, QList<TComErrors>{TComErrors{ceIO}});
+            QCOMPARE(NetworkFailure::last(PortMap::device(portName)).kind,
+                     NetworkFailure::Kind::Misbehaved);
+            return;
+        }
+        QVERIFY(errors.isEmpty());
+        QVERIFY(sent > 1 << 20);
+        QTest::qWait(200);
+        QCOMPARE(readAll(peer, 3).count("\xff\xfc\x63"), 1);
+        QVERIFY(port->Connected());
     }
 
     void hangUpIsOneErrorWithTheLinesOffAndNoSpin() {

@@ -38,6 +38,8 @@
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
@@ -139,6 +141,7 @@ struct Obstacle {
     TComPort other;
     QProcess holder;
     FailingServers servers;
+    std::unique_ptr<Ser2net> ser2net;
     int exclusive = -1;
     const QString lockFile = QStringLiteral("/run/lock/LCK..") +
                              pty.slavePath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
@@ -175,6 +178,16 @@ struct Obstacle {
                 lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
             }
             cause.replace("%pid", QString::number(holder.processId()));
+        } else if (device == "ser2net") {
+            if (!Ser2net::installed())
+                QSKIP("ser2net is not installed (scripts/test installs it)");
+            ser2net = std::make_unique<Ser2net>(QStringLiteral("/nonexistent/ttyUSB9"));
+            QVERIFY(ser2net->start());
+            device = ser2net->url(true);
+            cause.replace("%ser2net", QString::number(ser2net->rfc2217Port));
+            cause.replace("%dev", device);
+            PortMap::map(QStringLiteral("COM2"), device);
+            return;
         } else {
             device = servers.place(device);
             cause = servers.place(cause.replace("%dev", device));
@@ -406,6 +419,20 @@ private slots:
         QTest::newRow("a setting refused")
             << "rfc2217://127.0.0.1:%refusing"
             << "%dev: o servidor recusou a velocidade 9600 bit/s (respondeu 115200 bit/s)";
+        // Taken with its zone; loopback has no fe80::1 to reach.
+        QTest::newRow("a link-local address with its zone")
+            << "tcp://[fe80::1%lo]:9100"
+            << "%dev: [fe80::1%lo]:9100 inalcançável: " +
+                   QString::fromLocal8Bit(strerror(ENETUNREACH));
+        QTest::newRow("a link-local address without its zone")
+            << "rfc2217://[fe80::1]:4000"
+            << "%dev: fe80::1 é um endereço local de enlace: indique a interface de rede, como "
+               "[fe80::1%eth0]";
+        // Debian's ser2net, its serial device missing, in its own words.
+        QTest::newRow("ser2net that cannot open its device")
+            << "ser2net"
+            << "%dev: o servidor 127.0.0.1:%ser2net não conseguiu abrir a sua porta "
+               "serial e disse: \"Device open failure: Value or file not found\"";
     }
     void aPortThatCannotBeOpenedLeavesEverythingDisconnected() {
         QFETCH(QString, device);
