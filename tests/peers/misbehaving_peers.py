@@ -31,17 +31,17 @@ SAMPLE = os.path.join(os.path.dirname(HERE), "..", "..", "docs", "samples",
 
 IAC, SB, SE, WILL, DO = 255, 250, 240, 251, 253
 COM_PORT = 44
-# ser2net's words when its serial device cannot be opened, after its offers.
 # The model probe Tellumo sends once connected, and a printer's answer: the
 # probe waits for it on the window's thread, so a peer that never answers
 # would hold the window for the probe's own time-outs, not the line's.
 PROBE = b"\x1bI1"
 MODEL = b"Korvexa Dual".ljust(17, b"\0")
+# ser2net's words when its serial device cannot be opened, after its offers.
 SER2NET_REFUSAL = (bytes.fromhex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c") +
                    b"Device open failure: Value or file not found\r\n")
 
 # name: (scheme, peer mode, boxes at most, what else must hold, root only,
-#        the fault today's network line shows, while it has it)
+#        a fault the network line is known to have, while it has it)
 ROWS = {
     "flood": ("tcp", "flood", 0, "", False,
               "the event thread holds the line's lock while it takes in a burst"),
@@ -127,6 +127,8 @@ def report(*words):
 
 
 def peer(fd, mode):
+    # A real peer has a machine of its own: this one yields to tellumo.
+    os.nice(10)
     listener = socket.socket(fileno=fd)
     while True:
         conn, _ = listener.accept()
