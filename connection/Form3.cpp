@@ -143,9 +143,18 @@ void TForm3::applySelections() {
 
 void TForm3::showDisconnected() {
     Panels[4]->setText(QStringLiteral("Status: Inativa"));
+    Panels[4]->setToolTip({});
     MainWindow.Paralela1->setEnabled(true);
     BitBtn2->setText(QStringLiteral("&Conectar"));
     RadioGroup2->setEnabled(true);
+}
+
+// A lost network line while its server is tried again. The panel has room
+// for a word; its hint says the rest.
+void TForm3::showWaitingForServer() {
+    Panels[4]->setText(QStringLiteral("Status: Esperando"));
+    Panels[4]->setToolTip(QStringLiteral("Esperando o servidor: o Tellumo conecta de novo "
+                                         "sozinho quando ele responder"));
 }
 
 void TForm3::disconnectPort() {
@@ -168,6 +177,7 @@ void TForm3::BitBtn2Click() {
 
 bool TForm3::connectPort(bool tellFailure) {
     Panels[4]->setText(QStringLiteral("Status: Ativa"));
+    Panels[4]->setToolTip({});
     MainWindow.Paralela1->setEnabled(false);
     BitBtn2->setText(QStringLiteral("&Desconectar"));
     RadioGroup2->setEnabled(false);
@@ -206,12 +216,17 @@ void TForm3::reconnect() {
     if (ComPort1->Connected() || LinkState.ParallelConnected || port != lostPort_ ||
         PortMap::device(PortItems[port]) != deviceReturn_->path()) {
         deviceReturn_->stop();
+        if (!ComPort1->Connected())
+            showDisconnected();
         return;
     }
     applySelections();
-    if (!connectPort(false))
+    if (!connectPort(false)) {
+        if (deviceReturn_->waitsForServer())
+            showWaitingForServer();
         return;
-    deviceReturn_->stop();
+    }
+    deviceReturn_->connected();
     modelProbe();
 }
 
@@ -265,10 +280,16 @@ void TForm3::LineLost() {
     const bool network = NetworkAddress::isUrl(device);
     const bool comesBack =
         SerialReconnect::enabled() && (network || device.startsWith(QLatin1Char('/')));
+    // A server that accepts and closes again at once is one outage: one box.
+    bool newOutage = true;
     if (comesBack) {
         lostPort_ = RadioGroup2->ItemIndex();
-        deviceReturn_->watch(device);
+        newOutage = deviceReturn_->watch(device);
     }
+    if (network && comesBack)
+        showWaitingForServer();
+    if (!newOutage)
+        return;
     if (network) {
         const QString lost = QStringLiteral("A conexão com a porta serial %1 (%2) foi perdida - "
                                             "verifique a rede e o servidor")

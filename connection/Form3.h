@@ -48,7 +48,9 @@ public:
     // The line hung up (a USB adapter pulled out): ends the connection as
     // "Desconectar" does, at once, and tells the operator, once. Unless the
     // operator turned it off, the same port connects again by itself when
-    // its device comes back, while this dialog still has it selected.
+    // its device comes back, while this dialog still has it selected. A
+    // network line's server that keeps dropping the connections it takes
+    // is one outage, told once, the dialog waiting for the server meanwhile.
     void LineLost();
 
 private:
@@ -56,6 +58,7 @@ private:
     void wireHandlers();
     void applySelections();
     void showDisconnected();
+    void showWaitingForServer();
     void disconnectPort();
     // Opens ComPort1 with the dialog showing it connected; a failure shows
     // the dialog disconnected again, with the box when tellFailure is set.

@@ -12,8 +12,8 @@ namespace {
 
 constexpr int LookAgainMs = 250;
 constexpr int LookForMs = 3000;
-constexpr int FirstServerPauseMs = 1000;
-constexpr int LongestServerPauseMs = 30000;
+
+SerialReconnect::Pace currentPace;
 
 QSettings settings() {
     return QSettings(QSettings::UserScope, QStringLiteral("Tellumo"), QStringLiteral("tellumo"));
@@ -33,6 +33,14 @@ void setEnabled(bool on) {
     settings().setValue(EnabledKey, on);
 }
 
+Pace pace() {
+    return currentPace;
+}
+
+void setPace(const Pace& pace) {
+    currentPace = pace;
+}
+
 } // namespace SerialReconnect
 
 TDeviceReturn::TDeviceReturn(QObject* parent) : QObject(parent) {
@@ -43,26 +51,53 @@ TDeviceReturn::TDeviceReturn(QObject* parent) : QObject(parent) {
     connect(&serverPause_, &QTimer::timeout, this, &TDeviceReturn::tryServer);
 }
 
-void TDeviceReturn::watch(const QString& path) {
-    stop();
+bool TDeviceReturn::watch(const QString& path) {
+    const bool network = NetworkAddress::isUrl(path);
+    const bool goesOn = network && path == path_ && connectedAt_.isValid() &&
+                        connectedAt_.elapsed() < currentPace.shortLivedMs;
+    stopTries();
+    connectedAt_.invalidate();
     path_ = path;
-    if (NetworkAddress::isUrl(path))
-        serverPause_.start(FirstServerPauseMs);
-    else
+    if (!network) {
         folderChanged();
+        return true;
+    }
+    if (!goesOn)
+        pauseMs_ = currentPace.firstPauseMs;
+    serverPause_.start(pauseMs_);
+    return !goesOn;
+}
+
+void TDeviceReturn::connected() {
+    if (!NetworkAddress::isUrl(path_)) {
+        stop();
+        return;
+    }
+    stopTries();
+    connectedAt_.start();
+}
+
+bool TDeviceReturn::waitsForServer() const {
+    return NetworkAddress::isUrl(path_) && !connectedAt_.isValid();
 }
 
 // The next pause starts once the try has failed: a try takes up to 5 s, the
-// event loop running, and a success or the operator ends the wait (stop()).
+// event loop running, and a connection, a new watch() or the operator
+// (stop()) meanwhile decide what comes next themselves.
 void TDeviceReturn::tryServer() {
-    const int next = std::min(serverPause_.interval() * 2, LongestServerPauseMs);
+    pauseMs_ = std::min(pauseMs_ * 2, currentPace.longestPauseMs);
     emit present();
-    if (NetworkAddress::isUrl(path_))
-        serverPause_.start(next);
+    if (waitsForServer() && !serverPause_.isActive())
+        serverPause_.start(pauseMs_);
 }
 
 void TDeviceReturn::stop() {
+    stopTries();
     path_.clear();
+    connectedAt_.invalidate();
+}
+
+void TDeviceReturn::stopTries() {
     again_.stop();
     serverPause_.stop();
     if (!watcher_.directories().isEmpty())

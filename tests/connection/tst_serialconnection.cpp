@@ -562,6 +562,63 @@ private slots:
         QCOMPARE(recorder.entries.size(), 1);
     }
 
+    // A server that drops every connection it takes (at once, or after a
+    // while) on a tenth of the reconnect's clock: 4 s here stand for 40 s.
+    void aFlappingServerIsOneOutage_data() {
+        QTest::addColumn<int>("holdMs");
+        QTest::addColumn<bool>("oneOutage");
+        QTest::newRow("accepts and closes at once: one box, growing pauses") << 0 << true;
+        QTest::newRow("connections that lived long enough: a box each") << 1500 << false;
+    }
+    void aFlappingServerIsOneOutage() {
+        QFETCH(int, holdMs);
+        QFETCH(bool, oneOutage);
+        SerialReconnect::setEnabled(true);
+        SerialReconnect::setPace({100, 3000, 1000});
+        const auto paceBack = qScopeGuard([] { SerialReconnect::setPace({}); });
+        FailingServers servers; // its quiet listener is the flapping server
+        const int listener = servers.fds[2];
+        QList<qint64> accepted;
+        QElapsedTimer clock;
+        clock.start();
+        QSocketNotifier taking(listener, QSocketNotifier::Read);
+        connect(&taking, &QSocketNotifier::activated, [&] {
+            const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            accepted << clock.elapsed();
+            QTimer::singleShot(holdMs, [client] { ::close(client); });
+        });
+        PortMap::map(QStringLiteral("COM2"), servers.place("tcp://127.0.0.1:%quiet"));
+        Messages::Recorder recorder;
+        Form3->showForm();
+        QVERIFY(QTest::qWaitForWindowExposed(Form3));
+        Form3->BitBtn2->click();
+        QTRY_COMPARE(Form3->Panels[4]->text(), QStringLiteral("Status: Esperando"));
+        QCOMPARE_LE(Form3->Panels[4]->fontMetrics().horizontalAdvance(Form3->Panels[4]->text()),
+                    Form3->Panels[4]->contentsRect().width());
+        QTest::qWait(4000 - int(clock.elapsed()));
+        taking.setEnabled(false);
+        const qsizetype lost = accepted.size() - (Form3->ComPort1->Connected() ? 1 : 0);
+        QTRY_COMPARE(recorder.entries.size(), oneOutage ? 1 : lost);
+        QCOMPARE(recorder.texts().first(),
+                 "A conexão com a porta serial COM2 (" + servers.place("tcp://127.0.0.1:%quiet") +
+                     ") foi perdida - verifique a rede e o servidor: o Tellumo conecta de novo "
+                     "sozinho quando ele responder");
+        QVERIFY2(accepted.size() >= (oneOutage ? 5 : 3), qPrintable(QString::number(lost)));
+        // Short-lived: each pause longer than the one before; long-lived: the
+        // first pause again after each loss.
+        for (qsizetype i = 2; i < accepted.size(); ++i) {
+            const qint64 pause = accepted[i] - accepted[i - 1];
+            if (oneOutage)
+                QCOMPARE_GT(pause, accepted[i - 1] - accepted[i - 2]);
+            else
+                QCOMPARE_LT(pause, holdMs + 700);
+        }
+        Messages::Recorder quiet;
+        Form3->BitBtn2->click(); // the operator's connect ends the wait
+        if (Form3->ComPort1->Connected())
+            Form3->BitBtn2->click();
+    }
+
     // Debian's ser2net serving the printer's pseudo-terminal, whose modem
     // lines it reports off: the printer reads off-line, but answers. The
     // server stopped is a lost line; started again, the port comes back.
