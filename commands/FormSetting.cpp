@@ -116,15 +116,6 @@ void TSettingForm::send(Commands::Command command, const QByteArray& bytes) {
     Commands::sendCommand(command, bytes, [this] { hide(); });
 }
 
-TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& caption,
-                        const QStringList& items, const QRect& place) {
-    auto* group = new TRadioGroup(caption, items, parent);
-    group->setObjectName(QLatin1String(name));
-    group->SetItemIndex(0);
-    group->setGeometry(place);
-    return group;
-}
-
 void onSelectionChange(TRadioGroup* group, QObject* context, std::function<void()> onChange) {
     for (int i = 0; QRadioButton* item = group->Item(i); ++i)
         QObject::connect(item, &QRadioButton::toggled, context, [onChange](bool checked) {
