@@ -1,6 +1,6 @@
 #include "commands/FormSetting.h"
 
-#include "commands/Windows1252.h"
+#include "protocol/Windows1252.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/RadioGroupWidget.h"
 
