@@ -1,7 +1,7 @@
 // tellumo-printer on the network: 1 MB of receipts over its raw TCP port at
 // --speed 0 (throughput), and how soon an RFC 2217 client hears CTS drop
 // after "offline on" on the control socket (the median of 20 changes).
-#include "link/comport/Rfc2217Codec.h"
+#include "protocol/Rfc2217Codec.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
