@@ -13,8 +13,8 @@
 #include "link/portio/PortIO.h"
 #include "protocol/CommandBuilders.h"
 #include "protocol/Replies.h"
-#include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
+#include "simlink/PrinterLinks.h"
 
 #include <QTest>
 
