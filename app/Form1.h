@@ -19,8 +19,9 @@ class TPortIO;
 
 // The main window: the loaded file's text, name and size, the send, status,
 // reset and exit buttons, the link LEDs, and the menu that reaches every
-// other window. Its controls are public so the other windows and commands can
-// fill them in, as they reach every window through its Form<N> reference.
+// other window. Its own dialogs (About, "Abrir Arquivo") say what the operator
+// did, and it shows that; the connection dialogs switch its parts through
+// connection/MainWindowParts.h, which start-up fills in.
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
@@ -119,11 +120,14 @@ public:
     // A virtual printer is attached: "Impressora virtual" appears and shows
     // its window through show.
     void attachVirtualPrinter(std::function<void()> show);
+    // Listens to About and "Abrir Arquivo", which are made after this window.
+    void connectDialogs();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void applyLook();
     void createControls();
     void createFileControls();
     void createButtonsAndLeds();
@@ -131,6 +135,7 @@ private:
     void createMenu();
     void wireHandlers();
     void runSendCommand(const QString& noInterfaceText);
+    void showLoadedFile(const QString& name);
 
     std::function<void()> showVirtualPrinter_;
 };

@@ -1,7 +1,5 @@
 #include "app/Form2.h"
 
-#include "app/Form1.h"
-#include "app/Forms.h"
 #include "windowkit/Handlers.h"
 
 #include <QLabel>
@@ -71,5 +69,5 @@ TForm2::TForm2() : TFormBase(QStringLiteral("Sobre"), {398, 263}, CaptionButtons
 
 void TForm2::BitBtn1Click() {
     hide();
-    Form1->setEnabled(true);
+    emit closed();
 }

@@ -5,7 +5,8 @@
 class QLabel;
 class QPushButton;
 
-// "Sobre": the About window.
+// "Sobre": the About window. Closing it hands the operator back to the main
+// window (closed).
 class TForm2 : public TFormBase {
     Q_OBJECT
 public:
@@ -21,4 +22,7 @@ public:
 
 public slots:
     void BitBtn1Click();
+
+signals:
+    void closed();
 };

@@ -1,7 +1,5 @@
 #include "app/Form4.h"
 
-#include "app/Form1.h"
-#include "app/Forms.h"
 #include "app/LoadedFile.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/Messages.h"
@@ -14,15 +12,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStorageInfo>
 #include <QStringListModel>
 #include <QTreeView>
-
-#include <algorithm>
-#include <climits>
 
 namespace {
 
@@ -225,7 +218,7 @@ bool TForm4::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm4::BitBtn1Click() {
-    Form1->setEnabled(true);
+    emit cancelled();
     hide();
 }
 
@@ -241,8 +234,7 @@ void TForm4::FileListBox1DblClick() {
 // before (if any) is still the one "&Enviar" sends.
 void TForm4::LoadSelectedFile() {
     const QString name = FileName->text();
-    Form1->setEnabled(true);
-    Form1->RichEdit1->clear();
+    emit opening();
     const std::optional<FileContents> contents = readTextFile(QDir(directory_).filePath(name));
     if (!contents) {
         Messages::openErrorBox(QStringLiteral("Erro na abertura do arquivo"));
@@ -250,19 +242,5 @@ void TForm4::LoadSelectedFile() {
     }
     storeLoadedFile(*contents);
     hide();
-    showWindow(Form1);
-    showLoadedFile(name);
-}
-
-void TForm4::showLoadedFile(const QString& name) {
-    const int64_t size = LoadedFile.FileSize;
-    const int stored = int(std::min<int64_t>(size, FileBufferCapacity));
-    // The bar's range is the file's length; an empty file shows an empty bar
-    // (an empty range would make the toolkit show a busy indicator instead).
-    Form1->ProgressBar1->setRange(0, int(std::clamp<int64_t>(size, 1, INT_MAX)));
-    const QByteArrayView head(reinterpret_cast<const char*>(LoadedFile.FileBuffer.data()), stored);
-    Form1->RichEdit1->setPlainText(displayLines(head, size).join(u'\n'));
-    Form1->ProgressBar1->setValue(stored);
-    Form1->StaticText3->setText(QString::number(size));
-    Form1->StaticText7->setText(name);
+    emit fileLoaded(name);
 }

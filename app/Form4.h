@@ -16,8 +16,10 @@ class QTreeView;
 // "Abrir Arquivo": the open-file dialog. The drive selector moves the
 // directory list, opening a directory fills the file list with its "*.txt"
 // names, and picking a name writes it into FileName; OK (or a double click
-// on a name) loads the file FileName names into LoadedFile and shows it on
-// the main window. The main window stays disabled while the dialog is open.
+// on a name) loads the file FileName names into LoadedFile and says so with
+// its name. The main window stays disabled while the dialog is open; it
+// hears when the operator cancels, when an open starts (a failed one leaves
+// the dialog up and the main window's text empty) and what was loaded.
 class TForm4 : public TFormBase {
     Q_OBJECT
 public:
@@ -43,6 +45,12 @@ public:
     // Opens a directory, as a double click on it in the directory list does.
     void OpenDirectory(const QString& path);
 
+signals:
+    void cancelled();
+    void opening();
+    // LoadedFile now holds the file named name (as typed or picked).
+    void fileLoaded(const QString& name);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -56,7 +64,6 @@ private:
     QStringList matchingFiles() const;
     void listFiles();
     int refillDrives();
-    void showLoadedFile(const QString& name);
 
     QFileSystemModel* directories_;
     QStringListModel* files_;

@@ -64,6 +64,7 @@ void createForms() {
     Form15 = new TForm15;
     Form16 = new TForm16;
     PortsWindow = new TPortsWindow;
+    Form1->connectDialogs();
 
     // The serial LEDs could not be bound while Form1 was being made: ComPort1
     // comes with Form3.

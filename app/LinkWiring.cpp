@@ -1,9 +1,9 @@
 #include "app/LinkWiring.h"
 
-#include "app/Form1.h"
 #include "app/Forms.h"
 #include "connection/Form3.h"
 #include "connection/Form9.h"
+#include "connection/MainWindowParts.h"
 #include "link/ComPortAccess.h"
 #include "link/LinkDevices.h"
 #include "link/PortIOAccess.h"
@@ -40,8 +40,8 @@ std::unique_ptr<Adapters> adapters;
 
 void wireLinkDevices() {
     adapters.reset(new Adapters{ComPortAccess(*Form3->ComPort1, [] { Form3->LineLost(); }),
-                                PortIOAccess(*Form1->PortIO1), LedAccess(*Form1->ComLed3),
-                                LedAccess(*Form1->ComLed4), LedAccess(*Form1->ComLed5)});
+                                PortIOAccess(*MainWindow.PortIO1), LedAccess(*MainWindow.ComLed3),
+                                LedAccess(*MainWindow.ComLed4), LedAccess(*MainWindow.ComLed5)});
     LinkDevices.ComPort1 = &adapters->comPort;
     LinkDevices.PortIO1 = &adapters->portIO;
     LinkDevices.ComLed3 = &adapters->busyLed;

@@ -1,6 +1,6 @@
 #include "app/LoadedFile.h"
 
-#include "commands/Windows1252.h"
+#include "protocol/Windows1252.h"
 
 #include <QFile>
 

@@ -8,7 +8,7 @@
 #include "app/LinkWiring.h"
 #include "connection/PortChoices.h"
 #include "connection/PortsWindow.h"
-#include "sim/VirtualPrinterSetup.h"
+#include "simlink/VirtualPrinterStation.h"
 #include "windowkit/MessageBoxes.h"
 #include "windowkit/Messages.h"
 

@@ -9,8 +9,8 @@
 #include "connection/Form3.h"
 #include "link/LinkState.h"
 #include "link/comport/PortMap.h"
-#include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
+#include "simlink/PrinterLinks.h"
 #include "windowkit/Messages.h"
 
 #include <QElapsedTimer>

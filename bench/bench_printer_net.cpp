@@ -3,7 +3,7 @@
 // "offline on" on the control socket (the median of 20 changes), and what
 // 30 s of status requests from a client that sent FLOWCONTROL-SUSPEND and
 // never RESUME cost in memory.
-#include "link/comport/Rfc2217Codec.h"
+#include "protocol/Rfc2217Codec.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

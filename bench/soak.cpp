@@ -17,8 +17,8 @@
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
-#include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
+#include "simlink/PrinterLinks.h"
 #include "windowkit/Messages.h"
 
 #include <QAction>

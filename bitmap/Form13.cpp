@@ -19,13 +19,6 @@ namespace {
 
 constexpr int ColumnPitch = 12;
 
-QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, const QRect& place) {
-    auto* box = new QCheckBox(text, parent);
-    box->setObjectName(QLatin1String(name));
-    box->setGeometry(place);
-    return box;
-}
-
 } // namespace
 
 TForm13::TForm13()
@@ -41,11 +34,9 @@ TForm13::TForm13()
     CheckBox3 =
         checkBox(this, "CheckBox3", QStringLiteral("Mostrar Valor em HEX"), {312, 184, 129, 17});
 
-    RadioGroup1 = new TRadioGroup(QStringLiteral("Modo"),
-                                  {QStringLiteral("Simples"), QStringLiteral("Dupla")}, this);
-    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
-    RadioGroup1->SetItemIndex(0);
-    RadioGroup1->setGeometry(448, 144, 113, 57);
+    RadioGroup1 =
+        radioGroup(this, "RadioGroup1", QStringLiteral("Modo"),
+                   {QStringLiteral("Simples"), QStringLiteral("Dupla")}, {448, 144, 113, 57});
     // Two items and the caption fill the group's 57 pixels only with thin margins.
     RadioGroup1->layout()->setContentsMargins(12, 2, 8, 2);
 

@@ -1,6 +1,6 @@
 #include "bitmap/GridCommands.h"
 
-#include "commands/CommandBytes.h"
+#include "protocol/CommandBytes.h"
 
 namespace Bitmap {
 

@@ -1,7 +1,7 @@
 #include "commands/Form11.h"
 
-#include "commands/CommandBuilders.h"
-#include "commands/ParameterRules.h"
+#include "protocol/CommandBuilders.h"
+#include "protocol/ParameterRules.h"
 #include "windowkit/Handlers.h"
 
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "commands/Form15.h"
 
-#include "commands/CommandBuilders.h"
-#include "commands/ParameterRules.h"
 #include "link/LinkState.h"
+#include "protocol/CommandBuilders.h"
+#include "protocol/ParameterRules.h"
 #include "windowkit/Handlers.h"
 
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "commands/Form16.h"
 
-#include "commands/CommandBuilders.h"
+#include "protocol/CommandBuilders.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/RadioGroupWidget.h"
 

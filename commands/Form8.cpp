@@ -1,6 +1,6 @@
 #include "commands/Form8.h"
 
-#include "commands/CommandBuilders.h"
+#include "protocol/CommandBuilders.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/RadioGroupWidget.h"
 

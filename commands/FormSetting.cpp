@@ -1,6 +1,6 @@
 #include "commands/FormSetting.h"
 
-#include "commands/Windows1252.h"
+#include "protocol/Windows1252.h"
 #include "windowkit/Handlers.h"
 #include "windowkit/RadioGroupWidget.h"
 
@@ -114,15 +114,6 @@ void TSettingForm::BitBtn2Click() {
 
 void TSettingForm::send(Commands::Command command, const QByteArray& bytes) {
     Commands::sendCommand(command, bytes, [this] { hide(); });
-}
-
-TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& caption,
-                        const QStringList& items, const QRect& place) {
-    auto* group = new TRadioGroup(caption, items, parent);
-    group->setObjectName(QLatin1String(name));
-    group->SetItemIndex(0);
-    group->setGeometry(place);
-    return group;
 }
 
 void onSelectionChange(TRadioGroup* group, QObject* context, std::function<void()> onChange) {

@@ -34,9 +34,6 @@ protected:
     void send(Commands::Command command, const QByteArray& bytes);
 };
 
-// A radio group with its first item selected.
-TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& caption,
-                        const QStringList& items, const QRect& place);
 // Runs onChange whenever the group's selection changes, by mouse or keyboard;
 // choosing the item already selected is no change.
 void onSelectionChange(TRadioGroup* group, QObject* context, std::function<void()> onChange);

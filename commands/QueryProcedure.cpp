@@ -1,11 +1,11 @@
 #include "commands/QueryProcedure.h"
 
-#include "commands/CommandBuilders.h"
-#include "commands/Replies.h"
-#include "commands/Windows1252.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
 #include "link/Primitives.h"
+#include "protocol/CommandBuilders.h"
+#include "protocol/Replies.h"
+#include "protocol/Windows1252.h"
 #include "windowkit/Messages.h"
 
 namespace Commands {

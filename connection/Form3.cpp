@@ -36,15 +36,6 @@ const QStringList BaudItems{"1200", "2400", "4800", "9600", "19200"};
 const QStringList StopBitItems{"1", "1.5", "2"};
 const QStringList ParityItems{"Nenhuma", "Par", "Impar"};
 
-TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& caption,
-                        const QStringList& items, int index, const QRect& place) {
-    auto* group = new TRadioGroup(caption, items, parent);
-    group->setObjectName(QLatin1String(name));
-    group->SetItemIndex(index);
-    group->setGeometry(place);
-    return group;
-}
-
 } // namespace
 
 TForm3::TForm3()
@@ -67,17 +58,17 @@ TForm3::~TForm3() {
 }
 
 void TForm3::createControls() {
-    RadioGroup2 = radioGroup(this, "RadioGroup2", QStringLiteral("Porta Serial"), PortItems, 1,
-                             {16, 12, 201, 137});
+    RadioGroup2 = radioGroup(this, "RadioGroup2", QStringLiteral("Porta Serial"), PortItems,
+                             {16, 12, 201, 137}, 1);
     showDevicesAsHints(RadioGroup2);
-    RadioGroup1 = radioGroup(this, "RadioGroup1", QStringLiteral("Baud Rate"), BaudItems, 3,
-                             {240, 12, 201, 161});
+    RadioGroup1 = radioGroup(this, "RadioGroup1", QStringLiteral("Baud Rate"), BaudItems,
+                             {240, 12, 201, 161}, 3);
     RadioGroup1->setEnabled(false);
-    RadioGroup3 = radioGroup(this, "RadioGroup3", QStringLiteral("Stop Bits"), StopBitItems, 0,
-                             {16, 188, 201, 113});
+    RadioGroup3 = radioGroup(this, "RadioGroup3", QStringLiteral("Stop Bits"), StopBitItems,
+                             {16, 188, 201, 113}, 0);
     RadioGroup3->setEnabled(false);
-    RadioGroup4 = radioGroup(this, "RadioGroup4", QStringLiteral("Paridade"), ParityItems, 0,
-                             {240, 188, 201, 113});
+    RadioGroup4 = radioGroup(this, "RadioGroup4", QStringLiteral("Paridade"), ParityItems,
+                             {240, 188, 201, 113}, 0);
     RadioGroup4->setEnabled(false);
 
     BitBtn2 = bitBtn(this, "BitBtn2", QStringLiteral("&Conectar"),

@@ -26,15 +26,6 @@ namespace {
 constexpr uint16_t ControlOffset = 2;
 constexpr uint8_t StrobeBit = 0x01;
 
-QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, bool checked,
-                    const QRect& place) {
-    auto* box = new QCheckBox(text, parent);
-    box->setObjectName(QLatin1String(name));
-    box->setChecked(checked);
-    box->setGeometry(place);
-    return box;
-}
-
 } // namespace
 
 TForm9::TForm9()
@@ -45,15 +36,12 @@ TForm9::TForm9()
 }
 
 void TForm9::createControls() {
-    RadioGroup1 = new TRadioGroup(QStringLiteral("Seleciona Paralela"), {"LPT1", "LPT2"}, this);
-    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
-    RadioGroup1->SetItemIndex(0);
-    RadioGroup1->setGeometry(12, 12, 113, 89);
+    RadioGroup1 = radioGroup(this, "RadioGroup1", QStringLiteral("Seleciona Paralela"),
+                             {"LPT1", "LPT2"}, {12, 12, 113, 89});
     showDevicesAsHints(RadioGroup1);
     CheckBox1 =
-        checkBox(this, "CheckBox1", QStringLiteral("Verifica Busy"), true, {138, 30, 105, 21});
-    CheckBox2 =
-        checkBox(this, "CheckBox2", QStringLiteral("Compatível"), false, {138, 62, 105, 21});
+        checkBox(this, "CheckBox1", QStringLiteral("Verifica Busy"), {138, 30, 105, 21}, true);
+    CheckBox2 = checkBox(this, "CheckBox2", QStringLiteral("Compatível"), {138, 62, 105, 21});
     // The first caption has no accelerator; every later one has.
     BitBtn1 = bitBtn(this, "BitBtn1", QStringLiteral("Conectar"),
                      QIcon(QStringLiteral(":/pictures/connect.png")), {12, 128, 113, 41});

@@ -1,5 +1,6 @@
 #include "connection/PortChoices.h"
 
+#include "connection/ProgramSettings.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
 
@@ -17,11 +18,12 @@ QSet<QString>& commandLinePorts() {
     return ports;
 }
 
-// The choices' group in the program's settings file (~/.config/Tellumo/tellumo.conf).
+// The choices' group in the program's settings file.
 class PortSettings : public QSettings {
 public:
     PortSettings()
-        : QSettings(QSettings::UserScope, QStringLiteral("Tellumo"), QStringLiteral("tellumo")) {
+        : QSettings(QSettings::UserScope, ProgramSettings::Organisation,
+                    ProgramSettings::Application) {
         beginGroup(SettingsGroup);
     }
 };

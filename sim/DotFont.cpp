@@ -1,6 +1,6 @@
 #include "sim/DotFont.h"
 
-#include "commands/Windows1252.h"
+#include "protocol/Windows1252.h"
 
 #include <charconv>
 

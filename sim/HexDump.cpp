@@ -1,6 +1,6 @@
 #include "sim/HexDump.h"
 
-#include "commands/Windows1252.h"
+#include "protocol/Windows1252.h"
 
 QString hexDumpLine(QByteArrayView bytes, int width) {
     QString hex;

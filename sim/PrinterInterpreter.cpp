@@ -3,7 +3,7 @@
 // that prints nothing holds no room in the buffer once it has been acted on.
 #include "sim/PrinterInterpreter.h"
 
-#include "commands/CommandBytes.h"
+#include "protocol/CommandBytes.h"
 #include "sim/PrinterWords.h"
 
 namespace Letter = Commands::Letter;

@@ -3,8 +3,8 @@
 // buffer bytes it frees.
 #include "sim/PrinterInterpreter.h"
 
-#include "commands/CommandBytes.h"
-#include "commands/Windows1252.h"
+#include "protocol/CommandBytes.h"
+#include "protocol/Windows1252.h"
 #include "sim/HexDump.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // whatever they then do, and a command half received is all it ever holds.
 #include "sim/PrinterParser.h"
 
-#include "commands/CommandBytes.h"
+#include "protocol/CommandBytes.h"
 
 #include <algorithm>
 #include <span>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/comport/Rfc2217Codec.h"
+#include "protocol/Rfc2217Codec.h"
 #include "sim/PrinterLine.h"
 
 #include <QByteArray>

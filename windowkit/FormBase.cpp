@@ -3,6 +3,7 @@
 #include "windowkit/GlyphButton.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFont>
 #include <QGuiApplication>
@@ -65,6 +66,15 @@ QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, cons
     button->setAutoDefault(false);
     button->setGeometry(place);
     return button;
+}
+
+QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, const QRect& place,
+                    bool checked) {
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(QLatin1String(name));
+    box->setChecked(checked);
+    box->setGeometry(place);
+    return box;
 }
 
 WaitCursor::WaitCursor(bool active) : active_(active) {

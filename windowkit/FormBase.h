@@ -6,6 +6,7 @@
 #include <optional>
 
 class QAbstractButton;
+class QCheckBox;
 class QIcon;
 class QPushButton;
 class QRect;
@@ -51,6 +52,10 @@ enum class GlyphPlace { Beside, Above };
 QPushButton* bitBtn(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
                     const QRect& place, int glyphSize = 26,
                     GlyphPlace glyphPlace = GlyphPlace::Beside);
+
+// A check box placed on parent.
+QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, const QRect& place,
+                    bool checked = false);
 
 // The wait cursor over every window while the program is held waiting for
 // the printer (a query's reply); nothing when active is false.

@@ -28,3 +28,12 @@ void TRadioGroup::SetItemIndex(int index) {
 QRadioButton* TRadioGroup::Item(int index) const {
     return qobject_cast<QRadioButton*>(buttons_->button(index));
 }
+
+TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& caption,
+                        const QStringList& items, const QRect& place, int index) {
+    auto* group = new TRadioGroup(caption, items, parent);
+    group->setObjectName(QLatin1String(name));
+    group->SetItemIndex(index);
+    group->setGeometry(place);
+    return group;
+}

@@ -23,3 +23,7 @@ public:
 private:
     QButtonGroup* buttons_;
 };
+
+// A radio group placed on parent with the item at index checked.
+TRadioGroup* radioGroup(QWidget* parent, const char* name, const QString& caption,
+                        const QStringList& items, const QRect& place, int index = 0);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "link/comport/NetworkAddress.h"
-#include "link/comport/Rfc2217Codec.h"
 #include "link/comport/SerialLine.h"
+#include "protocol/Rfc2217Codec.h"
 
 #include <QByteArray>
 #include <QString>

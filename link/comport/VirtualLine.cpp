@@ -1,7 +1,7 @@
 #include "link/comport/VirtualLine.h"
 
 #include "link/comport/ByteTime.h"
-#include "link/comport/SerialLine.h"
+#include "link/comport/VirtualPortEnd.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -11,12 +11,6 @@
 
 namespace {
 using Clock = VirtualLine::Clock;
-
-// While bytes are on their way, the far end hears of them at least this often.
-constexpr auto deliveryStep = std::chrono::milliseconds(5);
-// While flow control holds a write, a far end on the writing thread gets
-// this often a chance to let its own time pass.
-constexpr auto heldStep = std::chrono::milliseconds(10);
 
 // Runs a handler on the context's thread: at once when that is this thread,
 // otherwise queued to it.
@@ -29,30 +23,6 @@ template <typename Handler> void callOn(QObject* context, Handler handler) {
         QMetaObject::invokeMethod(context, std::move(handler), Qt::QueuedConnection);
 }
 } // namespace
-
-// The port's side of a virtual line.
-class VirtualPortEnd : public SerialLine {
-public:
-    explicit VirtualPortEnd(std::shared_ptr<VirtualLine> line) : line_(std::move(line)) {}
-    ~VirtualPortEnd() override;
-
-    int SetupComm(int inputSize, int outputSize) override;
-    int SetCommState(const TDCB& dcb) override;
-    int SetCommTimeouts(const TCommTimeouts& timeouts) override;
-    int Write(const char* data, int count, int& written) override;
-    int Read(char* data, int count, int& read) override;
-    int Purge(bool output, bool input) override;
-    int ModemStatus(TComSignals& lines) override;
-    int InputWaiting(int& count) override;
-    int ClearError(TComErrors& errors, int& inputCount) override;
-    int ReadWaiting(char* data, int count, int& read) override;
-    TComEvents WaitEvents(TComEvents mask) override;
-    void CancelWait() override;
-
-private:
-    int takeInputLocked(char* data, int count);
-    std::shared_ptr<VirtualLine> line_;
-};
 
 std::shared_ptr<VirtualLine> VirtualLine::create() {
     return std::shared_ptr<VirtualLine>(new VirtualLine());
@@ -259,6 +229,31 @@ void VirtualLine::advanceLocked(Clock::time_point now) {
     }
 }
 
+// The transmitter takes a new block; its first byte starts at once.
+void VirtualLine::beginBlockLocked(const QByteArray& block, Clock::time_point start) {
+    txBlock_ = block;
+    txSent_ = 0;
+    txBusy_ = true;
+    txCursor_ = start;
+}
+
+// When a write looks at the line again: as the block's last byte leaves a
+// free line, a delivery step later while someone reads, a held step later
+// while CTS holds it and the reader runs on the writing thread, and never
+// past the write's deadline; max() when only an event can move it on.
+VirtualLine::Clock::time_point VirtualLine::nextWriteLookLocked(Clock::time_point now,
+                                                                Clock::time_point deadline,
+                                                                bool held,
+                                                                bool receiverHere) const {
+    auto next = held ? Clock::time_point::max()
+                     : txCursor_ + (int64_t(txBlock_.size()) - txSent_) * byteTimeAt(dcb_.BaudRate);
+    if (receiver_.set && !held)
+        next = std::min(next, now + DeliveryStep);
+    if (held && receiverHere)
+        next = std::min(next, now + HeldStep);
+    return std::min(next, deadline);
+}
+
 void VirtualLine::deliverArrivals(bool idleTick) {
     QByteArray chunk;
     QPointer<QObject> context;
@@ -319,241 +314,4 @@ std::unique_ptr<SerialLine> VirtualLine::openPort(int& winError) {
     }
     notifyOpen(true);
     return std::make_unique<VirtualPortEnd>(shared_from_this());
-}
-
-// ---------------------------------------------------------------------------
-// Port end
-
-VirtualPortEnd::~VirtualPortEnd() {
-    {
-        std::lock_guard lock(line_->mutex_);
-        line_->open_ = false;
-        line_->hungUp_ = false;
-        line_->txBusy_ = false;
-        line_->txBlock_.clear();
-        line_->input_.clear();
-        line_->events_ = {};
-        line_->cancelWait_ = false;
-    }
-    line_->notifyOpen(false);
-}
-
-int VirtualPortEnd::SetupComm(int inputSize, int) {
-    std::lock_guard lock(line_->mutex_);
-    if (line_->hungUp_)
-        return WinError::IoDevice;
-    line_->inputSize_ = std::max(inputSize, 1);
-    return 0;
-}
-
-int VirtualPortEnd::SetCommState(const TDCB& dcb) {
-    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 ||
-        dcb.StopBits > 2)
-        return WinError::InvalidParameter;
-    std::lock_guard lock(line_->mutex_);
-    if (line_->hungUp_)
-        return WinError::IoDevice;
-    const auto now = Clock::now();
-    line_->advanceLocked(now);
-    const bool wasHeld = (line_->dcb_.Flags & TDCB::fOutxCtsFlow) && !line_->cts_;
-    line_->dcb_ = dcb;
-    const bool held = (dcb.Flags & TDCB::fOutxCtsFlow) && !line_->cts_;
-    if (wasHeld && !held)
-        line_->txCursor_ = std::max(line_->txCursor_, now);
-    line_->changed_.notify_all();
-    return 0;
-}
-
-int VirtualPortEnd::SetCommTimeouts(const TCommTimeouts& timeouts) {
-    std::lock_guard lock(line_->mutex_);
-    line_->timeouts_ = timeouts;
-    return 0;
-}
-
-// The transmitter takes a new block; its first byte starts at once.
-void VirtualLine::beginBlockLocked(const QByteArray& block, Clock::time_point start) {
-    txBlock_ = block;
-    txSent_ = 0;
-    txBusy_ = true;
-    txCursor_ = start;
-}
-
-// When a write looks at the line again: as the block's last byte leaves a
-// free line, a delivery step later while someone reads, a held step later
-// while CTS holds it and the reader runs on the writing thread, and never
-// past the write's deadline; max() when only an event can move it on.
-VirtualLine::Clock::time_point VirtualLine::nextWriteLookLocked(Clock::time_point now,
-                                                                Clock::time_point deadline,
-                                                                bool held,
-                                                                bool receiverHere) const {
-    auto next = held ? Clock::time_point::max()
-                     : txCursor_ + (int64_t(txBlock_.size()) - txSent_) * byteTimeAt(dcb_.BaudRate);
-    if (receiver_.set && !held)
-        next = std::min(next, now + deliveryStep);
-    if (held && receiverHere)
-        next = std::min(next, now + heldStep);
-    return std::min(next, deadline);
-}
-
-int VirtualPortEnd::Write(const char* data, int count, int& written) {
-    written = 0;
-    VirtualLine& l = *line_;
-    std::unique_lock lock(l.mutex_);
-    if (l.hungUp_ || !l.plugged_)
-        return WinError::IoDevice;
-    if (l.writeFault_)
-        return l.writeFault_;
-    if (count == 0)
-        return 0;
-    const auto start = Clock::now();
-    const auto deadline = TransferDeadlines::ForWrite(l.timeouts_, count, start).Total();
-    l.beginBlockLocked(QByteArray(data, count), start);
-    auto lastHeldTick = start;
-    for (;;) {
-        const auto now = Clock::now();
-        l.advanceLocked(now);
-        if (l.hungUp_) {
-            l.txBlock_.clear();
-            return WinError::IoDevice;
-        }
-        if (!l.txBusy_)
-            break;
-        if (now >= deadline) {
-            // The write time-out drops what has not left, as a real port
-            // purges its output; the transmitter is then idle.
-            l.txBusy_ = false;
-            l.raiseLocked({evTxEmpty});
-            break;
-        }
-        const bool held = (l.dcb_.Flags & TDCB::fOutxCtsFlow) && !l.cts_;
-        const bool receiver = l.receiver_.set;
-        const bool receiverHere = receiver && l.receiver_.context &&
-                                  l.receiver_.context->thread() == QThread::currentThread();
-        if (receiver && !l.arrived_.isEmpty()) {
-            lock.unlock();
-            l.deliverArrivals(false);
-            lock.lock();
-            continue;
-        }
-        if (held && receiverHere && now - lastHeldTick >= heldStep) {
-            lastHeldTick = now;
-            lock.unlock();
-            l.deliverArrivals(true);
-            lock.lock();
-            continue;
-        }
-        const auto next = l.nextWriteLookLocked(now, deadline, held, receiverHere);
-        if (next == Clock::time_point::max())
-            l.changed_.wait(lock);
-        else
-            l.changed_.wait_until(lock, next);
-    }
-    written = l.txSent_;
-    l.txBlock_.clear();
-    lock.unlock();
-    l.deliverArrivals(false);
-    return 0;
-}
-
-int VirtualPortEnd::takeInputLocked(char* data, int count) {
-    const int n = std::min(count, int(line_->input_.size()));
-    std::copy_n(line_->input_.constData(), n, data);
-    line_->input_.remove(0, n);
-    return n;
-}
-
-int VirtualPortEnd::Read(char* data, int count, int& read) {
-    read = 0;
-    VirtualLine& l = *line_;
-    std::unique_lock lock(l.mutex_);
-    if (l.hungUp_ || !l.plugged_)
-        return WinError::IoDevice;
-    if (l.readFault_)
-        return l.readFault_;
-    const auto start = Clock::now();
-    const auto deadlines = TransferDeadlines::ForRead(l.timeouts_, count, start);
-    auto last = start;
-    for (;;) {
-        const int got = takeInputLocked(data + read, count - read);
-        if (got > 0) {
-            read += got;
-            last = Clock::now();
-        }
-        if (read == count || l.hungUp_)
-            break;
-        const auto until = deadlines.ReadUntil(read, last);
-        if (until <= Clock::now())
-            break;
-        if (until == Clock::time_point::max())
-            l.changed_.wait(lock);
-        else
-            l.changed_.wait_until(lock, until);
-    }
-    return 0;
-}
-
-int VirtualPortEnd::ReadWaiting(char* data, int count, int& read) {
-    std::lock_guard lock(line_->mutex_);
-    if (line_->hungUp_)
-        return WinError::IoDevice;
-    read = takeInputLocked(data, count);
-    return 0;
-}
-
-int VirtualPortEnd::Purge(bool output, bool input) {
-    std::lock_guard lock(line_->mutex_);
-    if (output && line_->txBusy_) {
-        line_->txBusy_ = false;
-        line_->txBlock_.clear();
-    }
-    if (input)
-        line_->input_.clear();
-    return 0;
-}
-
-int VirtualPortEnd::ModemStatus(TComSignals& lines) {
-    std::lock_guard lock(line_->mutex_);
-    lines = {};
-    if (line_->hungUp_)
-        return 0;
-    if (line_->cts_)
-        lines.Include(csCTS);
-    if (line_->dsr_)
-        lines.Include(csDSR);
-    if (line_->rlsd_)
-        lines.Include(csRLSD);
-    return 0;
-}
-
-int VirtualPortEnd::InputWaiting(int& count) {
-    std::lock_guard lock(line_->mutex_);
-    count = line_->hungUp_ ? 0 : int(line_->input_.size());
-    return 0;
-}
-
-int VirtualPortEnd::ClearError(TComErrors& errors, int& inputCount) {
-    std::lock_guard lock(line_->mutex_);
-    errors = std::exchange(line_->errors_, TComErrors());
-    inputCount = line_->hungUp_ ? 0 : int(line_->input_.size());
-    return 0;
-}
-
-TComEvents VirtualPortEnd::WaitEvents(TComEvents mask) {
-    std::unique_lock lock(line_->mutex_);
-    for (;;) {
-        if (std::exchange(line_->cancelWait_, false))
-            return {};
-        // Events outside the mask are not kept, as the port asked not to
-        // hear of them.
-        const TComEvents events = std::exchange(line_->events_, TComEvents()) & mask;
-        if (!events.Empty())
-            return events;
-        line_->changed_.wait(lock);
-    }
-}
-
-void VirtualPortEnd::CancelWait() {
-    std::lock_guard lock(line_->mutex_);
-    line_->cancelWait_ = true;
-    line_->changed_.notify_all();
 }

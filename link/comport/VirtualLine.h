@@ -117,6 +117,12 @@ private:
     VirtualLine() = default;
     friend class VirtualPortEnd;
 
+    // While bytes are on their way, the far end hears of them at least this often.
+    static constexpr auto DeliveryStep = std::chrono::milliseconds(5);
+    // While flow control holds a write, a far end on the writing thread gets
+    // this often a chance to let its own time pass.
+    static constexpr auto HeldStep = std::chrono::milliseconds(10);
+
     struct Target {
         QPointer<QObject> context;
         bool set = false;

@@ -13,7 +13,6 @@
 #include "app/LinkWiring.h"
 #include "app/LoadedFile.h"
 #include "commands/Form15.h"
-#include "commands/Windows1252.h"
 #include "connection/Disconnect.h"
 #include "connection/FarEnd.h"
 #include "connection/Form3.h"
@@ -21,6 +20,7 @@
 #include "link/LinkState.h"
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
+#include "protocol/Windows1252.h"
 #include "windowkit/Messages.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
 #include "FakeLink.h"
 #include "bitmap/GridCommands.h"
-#include "commands/CommandBuilders.h"
 #include "commands/SendProcedure.h"
+#include "protocol/CommandBuilders.h"
 #include "windowkit/Messages.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "commands/CommandBuilders.h"
-#include "commands/ParameterRules.h"
-#include "commands/Replies.h"
-#include "commands/Windows1252.h"
+#include "protocol/CommandBuilders.h"
+#include "protocol/ParameterRules.h"
+#include "protocol/Replies.h"
+#include "protocol/Windows1252.h"
 
 #include <QTest>
 #include <climits>

@@ -3,8 +3,8 @@
 #include "connection/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
-#include "link/comport/Rfc2217Codec.h"
 #include "link/comport/VirtualLine.h"
+#include "protocol/Rfc2217Codec.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -5,8 +5,8 @@
 #include "link/comport/VirtualLine.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/VirtualParallelPort.h"
-#include "sim/PrinterLinks.h"
 #include "sim/VirtualPrinter.h"
+#include "simlink/PrinterLinks.h"
 
 #include <QList>
 #include <QObject>

@@ -7,6 +7,7 @@
 #include "connection/OpenFailure.h"
 #include "connection/PortChoices.h"
 #include "connection/PortsWindow.h"
+#include "connection/ProgramSettings.h"
 #include "connection/SerialReconnect.h"
 #include "connection/SystemPorts.h"
 #include "link/comport/PortMap.h"
@@ -224,7 +225,8 @@ QString asUnprivileged(const std::function<QString()>& fn) {
 }
 
 void forgetEverything() {
-    QSettings(QSettings::UserScope, "Tellumo", "tellumo").clear();
+    QSettings(QSettings::UserScope, ProgramSettings::Organisation, ProgramSettings::Application)
+        .clear();
     PortMap::reset();
     LptMap::reset();
     PortChoices::applyAtStart({});

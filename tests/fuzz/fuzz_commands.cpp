@@ -1,10 +1,10 @@
 // Feeds arbitrary entry texts to the decimal conversion and arbitrary reply
 // buffers and counts to the two reply decoders. Where the text is plain
 // ASCII the conversion is checked against the C library's strtoll.
-#include "commands/CommandBuilders.h"
-#include "commands/ParameterRules.h"
-#include "commands/Replies.h"
-#include "commands/Windows1252.h"
+#include "protocol/CommandBuilders.h"
+#include "protocol/ParameterRules.h"
+#include "protocol/Replies.h"
+#include "protocol/Windows1252.h"
 
 #include <QByteArray>
 #include <QString>

@@ -4,7 +4,7 @@
 // negotiations, COM-PORT-OPTION commands with 0xFF in their values), cut
 // into reads of sizes the input picks: the data comes out exactly as it
 // went in, 0xFF undoubled, and every command as it was sent.
-#include "link/comport/Rfc2217Codec.h"
+#include "protocol/Rfc2217Codec.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // block of the head's one square pitch, at the printer's own dot pitch, in the
 // window and at twice its zoom; at the dot pitch every character of the code
 // page has a glyph of its own, and the same bytes give the same pixels.
-#include "commands/Windows1252.h"
+#include "protocol/Windows1252.h"
 #include "sim/DotFont.h"
 #include "sim/PaperDots.h"
 #include "sim/PaperRenderer.h"

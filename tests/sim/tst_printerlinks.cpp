@@ -2,9 +2,7 @@
 // bytes through the real serial port over the virtual line, and through the
 // link primitives and TPortIO over the virtual parallel port.
 #include "bitmap/GridCommands.h"
-#include "commands/CommandBuilders.h"
 #include "commands/QueryProcedure.h"
-#include "commands/Replies.h"
 #include "link/LinkDevices.h"
 #include "link/LinkState.h"
 #include "link/PortIOAccess.h"
@@ -13,8 +11,10 @@
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/PortIO.h"
-#include "sim/PrinterLinks.h"
+#include "protocol/CommandBuilders.h"
+#include "protocol/Replies.h"
 #include "sim/VirtualPrinter.h"
+#include "simlink/PrinterLinks.h"
 
 #include <QTest>
 

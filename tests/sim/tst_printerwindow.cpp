@@ -9,6 +9,7 @@
 #include "sim/VirtualPrinter.h"
 #include "sim/VirtualPrinterSetup.h"
 #include "sim/VirtualPrinterWindow.h"
+#include "simlink/VirtualPrinterStation.h"
 
 #include "windowkit/Messages.h"
 

@@ -1,6 +1,6 @@
-#include "commands/ParameterRules.h"
+#include "protocol/ParameterRules.h"
 
-#include "commands/CommandBytes.h"
+#include "protocol/CommandBytes.h"
 
 #include <climits>
 

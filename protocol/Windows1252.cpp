@@ -1,4 +1,4 @@
-#include "commands/Windows1252.h"
+#include "protocol/Windows1252.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands/CommandBytes.h"
+#include "protocol/CommandBytes.h"
 
 #include <QByteArray>
 #include <QStringView>

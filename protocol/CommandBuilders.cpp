@@ -1,7 +1,7 @@
-#include "commands/CommandBuilders.h"
+#include "protocol/CommandBuilders.h"
 
-#include "commands/ParameterRules.h"
-#include "commands/Windows1252.h"
+#include "protocol/ParameterRules.h"
+#include "protocol/Windows1252.h"
 
 #include <initializer_list>
 #include <span>

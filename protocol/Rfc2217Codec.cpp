@@ -1,7 +1,7 @@
 // The telnet stream of a serial device server, cut into what it means. Data
 // is handed on in runs, not byte by byte: a network line moves whole
 // receipts through here, and most of a stream is data.
-#include "link/comport/Rfc2217Codec.h"
+#include "protocol/Rfc2217Codec.h"
 
 #include <algorithm>
 #include <cstring>

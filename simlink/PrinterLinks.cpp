@@ -1,4 +1,4 @@
-#include "sim/PrinterLinks.h"
+#include "simlink/PrinterLinks.h"
 
 #include "link/comport/PortMap.h"
 #include "link/comport/VirtualLine.h"

@@ -1,4 +1,4 @@
-#include "commands/Replies.h"
+#include "protocol/Replies.h"
 
 namespace Commands {
 
