@@ -1,5 +1,6 @@
 #include "connection/SerialReconnect.h"
 
+#include "connection/ProgramSettings.h"
 #include "link/comport/NetworkAddress.h"
 
 #include <QDir>
@@ -16,7 +17,8 @@ constexpr int LookForMs = 3000;
 SerialReconnect::Pace currentPace;
 
 QSettings settings() {
-    return QSettings(QSettings::UserScope, QStringLiteral("Tellumo"), QStringLiteral("tellumo"));
+    return QSettings(QSettings::UserScope, ProgramSettings::Organisation,
+                     ProgramSettings::Application);
 }
 
 const QString EnabledKey = QStringLiteral("serial/reconnect");
