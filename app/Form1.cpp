@@ -59,6 +59,7 @@ void showQueryAnswer(Commands::Query query, const QString& readError) {
     }
     switch (result.outcome) {
     case Commands::QueryResult::Outcome::NotSerial:
+    case Commands::QueryResult::Outcome::Lost:
         break;
     case Commands::QueryResult::Outcome::ReadFailed:
         Messages::plainMessage(readError);

@@ -35,6 +35,8 @@ std::optional<QByteArray> exchangeQuery(Query query) {
     SerialPortAccess& port = *LinkDevices.ComPort1;
     port.ClearInput();
     port.Write(request.constData(), static_cast<int>(request.size()));
+    if (!LinkState.SerialConnected)
+        return std::nullopt;
     if (query == Query::Status)
         LinkSleep::Sleep(5);
     const int count = port.Read(reply.data(), length);
@@ -54,6 +56,8 @@ QueryResult runQuery(Query query, const QString& serialOnlyText) {
     }
     if (std::optional<QByteArray> text = exchangeQuery(query))
         return {QueryResult::Outcome::Answered, std::move(*text)};
+    if (!LinkState.SerialConnected)
+        return {QueryResult::Outcome::Lost, {}};
     return {QueryResult::Outcome::ReadFailed, {}};
 }
 

@@ -17,13 +17,15 @@ int queryReplyLength(Query query);
 // for callers that made their own (the model probe at connect). Whatever was
 // waiting in the input queue is discarded first, so a late or surplus reply
 // to an earlier request is not taken for the start of this one. Gives the
-// reply's text, or nothing when the reply came short.
+// reply's text, or nothing when the reply came short or the line was lost
+// while the request went out (a write that waits lets its handler run).
 std::optional<QByteArray> exchangeQuery(Query query);
 
 struct QueryResult {
     enum class Outcome {
         NotSerial,  // the serial-only message was shown, nothing was sent
         ReadFailed, // the reply came short; the caller shows its read error
+        Lost,       // the line was lost meanwhile: its own box has said so
         Answered,
     };
     Outcome outcome = Outcome::NotSerial;

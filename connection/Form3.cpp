@@ -217,6 +217,10 @@ void TForm3::reconnect() {
             showWaitingForServer();
         return;
     }
+    // Lost again while it was being opened: that loss has already decided
+    // what comes next.
+    if (!ComPort1->Connected())
+        return;
     deviceReturn_->connected();
     modelProbe();
 }

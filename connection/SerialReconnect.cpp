@@ -55,8 +55,11 @@ TDeviceReturn::TDeviceReturn(QObject* parent) : QObject(parent) {
 
 bool TDeviceReturn::watch(const QString& path) {
     const bool network = NetworkAddress::isUrl(path);
-    const bool goesOn = network && path == path_ && connectedAt_.isValid() &&
-                        connectedAt_.elapsed() < currentPace.shortLivedMs;
+    // A line lost before any connection of this outage lived long enough
+    // (one lost while its open was still under way included) goes on with it.
+    const bool goesOn =
+        network && outage_ && path == path_ &&
+        (!connectedAt_.isValid() || connectedAt_.elapsed() < currentPace.shortLivedMs);
     stopTries();
     connectedAt_.invalidate();
     path_ = path;
@@ -66,6 +69,7 @@ bool TDeviceReturn::watch(const QString& path) {
     }
     if (!goesOn)
         pauseMs_ = currentPace.firstPauseMs;
+    outage_ = true;
     serverPause_.start(pauseMs_);
     return !goesOn;
 }
@@ -97,6 +101,7 @@ void TDeviceReturn::stop() {
     stopTries();
     path_.clear();
     connectedAt_.invalidate();
+    outage_ = false;
 }
 
 void TDeviceReturn::stopTries() {

@@ -76,4 +76,5 @@ private:
     QElapsedTimer connectedAt_;
     QString path_;
     int pauseMs_ = 0;
+    bool outage_ = false;
 };

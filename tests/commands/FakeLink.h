@@ -25,6 +25,9 @@ public:
             log_ << QStringLiteral("write ") + QString::fromLatin1(bytes.toHex(' '));
             if (throwOnWrite)
                 throw std::runtime_error("write failed");
+            // The lost-line handler, run while the write waited, has closed the port.
+            if (loseOnWrite)
+                LinkState.SerialConnected = false;
             if (!replies.isEmpty())
                 input += replies.takeFirst();
             return count;
@@ -46,6 +49,7 @@ public:
         }
 
         bool throwOnWrite = false;
+        bool loseOnWrite = false;
         bool outCtsFlow = false;
         // What the printer answers, one entry per write, queued at the write.
         QList<QByteArray> replies;

@@ -29,28 +29,33 @@ private slots:
         QTest::addColumn<QStringList>("log");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("lost");
         const QByteArray model = QByteArray("\x01") + "Korvex BM  40/48";
         QTest::newRow("status normal")
             << Query::Status << false << statusReply("ABCDEFGH")
             << QStringList{"clear input", "write 1b 76", "sleep 5", "read 9"} << Outcome::Answered
-            << "ABCDEFGH";
+            << "ABCDEFGH" << false;
         QTest::newRow("status compatible, short reply")
             << Query::Status << true << statusReply("OK")
             << QStringList{"clear input", "write 1b 56", "sleep 5", "read 9"} << Outcome::ReadFailed
-            << "";
+            << "" << false;
         QTest::newRow("model") << Query::Model << false << model
                                << QStringList{"clear input", "write 1b 49 31", "read 17"}
-                               << Outcome::Answered << "Korvex BM  40/48";
-        QTest::newRow("firmware short")
-            << Query::Firmware << true << model.left(16)
-            << QStringList{"clear input", "write 1b 49 30", "read 17"} << Outcome::ReadFailed << "";
+                               << Outcome::Answered << "Korvex BM  40/48" << false;
+        QTest::newRow("firmware short") << Query::Firmware << true << model.left(16)
+                                        << QStringList{"clear input", "write 1b 49 30", "read 17"}
+                                        << Outcome::ReadFailed << "" << false;
         QTest::newRow("status with ANSI text")
             << Query::Status << false
             << QByteArray("\x05\xA2\xE7"
                           "\0xxxxx",
                           9)
             << QStringList{"clear input", "write 1b 76", "sleep 5", "read 9"} << Outcome::Answered
-            << QStringLiteral("¢ç");
+            << QStringLiteral("¢ç") << false;
+        // Lost while the request went out: the lost-line box has said it all.
+        QTest::newRow("status, the line lost meanwhile")
+            << Query::Status << false << statusReply("ABCDEFGH")
+            << QStringList{"clear input", "write 1b 76"} << Outcome::Lost << "" << true;
     }
     void queryWritesReadsAndDecodes() {
         QFETCH(Query, query);
@@ -59,9 +64,11 @@ private slots:
         QFETCH(QStringList, log);
         QFETCH(Outcome, outcome);
         QFETCH(QString, text);
+        QFETCH(bool, lost);
         FakeLink link;
         Messages::Recorder messages;
         link.connectSerial(false); // queries do not look at CTS
+        link.serial.loseOnWrite = lost;
         LinkState.CompatibleMode = compatible;
         link.serial.replies << reply;
 

@@ -450,6 +450,11 @@ def main():
         command = [sys.executable, HERE, "--row", row, tellumo]
         if ROWS[row][4]:
             command = ["unshare", "-n", "-m"] + command
+        if os.geteuid() == 0:
+            # The window, its display and the pinger ahead of whatever else
+            # the machine runs (a build beside the suite): a gap must be the
+            # program's own, not the scheduler's.
+            command = ["nice", "-n", "-5"] + command
         done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True, timeout=MEASURE_S + 90)
         return row, done.returncode, done.stdout
