@@ -4,7 +4,7 @@
 peer goes on for 30 s, the event loop's longest gap is measured from outside
 (the window manager's _NET_WM_PING, every 20 ms, timed to its answer) and so
 is the growth of tellumo's memory (VmRSS); the lost-line and other boxes are
-counted by their windows. Rows run two at a time, each on its own display;
+counted by their windows. Rows run one at a time, each on its own display;
 the rows that need a network namespace of their own run only as root.
 
 Usage: misbehaving_peers.py TELLUMO [ROW...]   (exit 77: nothing could run)
@@ -460,7 +460,7 @@ def main():
         return row, done.returncode, done.stdout
 
     failed = ran = 0
-    with ThreadPoolExecutor(max_workers=2) as pool:
+    with ThreadPoolExecutor(max_workers=1) as pool:  # a row beside another measures their contention
         for row, code, output in pool.map(one, rows):
             sys.stdout.write(output)
             if code is None:
