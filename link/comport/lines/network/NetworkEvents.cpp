@@ -3,7 +3,7 @@
 // socket brings something (edge-triggered: every arrival wakes it once),
 // a write ends, or the port stops it; nothing wakes it while the connection
 // is idle, as the kernel keeps the connection alive by itself.
-#include "link/comport/NetworkLine.h"
+#include "link/comport/lines/network/NetworkLine.h"
 
 #include "link/comport/LineWaits.h"
 

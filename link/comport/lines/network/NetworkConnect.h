@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/comport/NetworkAddress.h"
+#include "link/comport/lines/network/NetworkAddress.h"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "link/comport/NetworkConnect.h"
+#include "link/comport/lines/network/NetworkConnect.h"
 
 #include "link/comport/LineWaits.h"
 #include "link/comport/NetworkWait.h"

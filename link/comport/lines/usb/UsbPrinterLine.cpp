@@ -1,4 +1,4 @@
-#include "link/comport/UsbPrinterLine.h"
+#include "link/comport/lines/usb/UsbPrinterLine.h"
 
 #include "link/comport/LineWaits.h"
 #include "link/comport/NetworkWait.h"

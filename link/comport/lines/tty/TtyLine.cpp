@@ -1,11 +1,11 @@
-#include "link/comport/TtyLine.h"
+#include "link/comport/lines/tty/TtyLine.h"
 
 #include "link/comport/ByteTime.h"
 #include "link/comport/LineWaits.h"
-#include "link/comport/TtyHolder.h"
-#include "link/comport/TtyInterrupt.h"
-#include "link/comport/TtyLock.h"
-#include "link/comport/TtyModemWatch.h"
+#include "link/comport/lines/tty/TtyHolder.h"
+#include "link/comport/lines/tty/TtyInterrupt.h"
+#include "link/comport/lines/tty/TtyLock.h"
+#include "link/comport/lines/tty/TtyModemWatch.h"
 
 #include <QFile>
 

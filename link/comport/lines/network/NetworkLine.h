@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/comport/NetworkAddress.h"
 #include "link/comport/SerialLine.h"
+#include "link/comport/lines/network/NetworkAddress.h"
 #include "protocol/Rfc2217Codec.h"
 
 #include <QByteArray>

@@ -5,10 +5,10 @@
 // the line hangs up. Line errors come with input or a break, so the
 // driver's error counters are looked at then; nothing wakes it on a timer
 // unless the driver cannot wait for modem-line changes.
-#include "link/comport/TtyLine.h"
+#include "link/comport/lines/tty/TtyLine.h"
 
 #include "link/comport/LineWaits.h"
-#include "link/comport/TtyModemWatch.h"
+#include "link/comport/lines/tty/TtyModemWatch.h"
 
 #include <cerrno>
 #include <linux/serial.h>

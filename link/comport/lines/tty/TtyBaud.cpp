@@ -1,4 +1,4 @@
-#include "link/comport/TtyLine.h"
+#include "link/comport/lines/tty/TtyLine.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

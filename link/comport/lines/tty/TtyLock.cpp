@@ -1,4 +1,4 @@
-#include "link/comport/TtyLock.h"
+#include "link/comport/lines/tty/TtyLock.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/comport/SerialLine.h"
-#include "link/comport/VirtualLine.h"
+#include "link/comport/lines/virtual/VirtualLine.h"
 
 #include <memory>
 

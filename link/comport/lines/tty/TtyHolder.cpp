@@ -1,7 +1,7 @@
-#include "link/comport/TtyHolder.h"
+#include "link/comport/lines/tty/TtyHolder.h"
 
 #include "link/comport/NetworkWait.h"
-#include "link/comport/TtyLock.h"
+#include "link/comport/lines/tty/TtyLock.h"
 
 #include <QByteArray>
 #include <QFile>

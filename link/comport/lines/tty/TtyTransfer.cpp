@@ -1,6 +1,6 @@
 // The transfers of the tty line: writes within the write time-out, reads
 // within the read time-outs, the input's marks taken out, and the purge.
-#include "link/comport/TtyLine.h"
+#include "link/comport/lines/tty/TtyLine.h"
 
 #include "link/comport/LineWaits.h"
 

@@ -1,7 +1,7 @@
-#include "link/comport/VirtualLine.h"
+#include "link/comport/lines/virtual/VirtualLine.h"
 
 #include "link/comport/ByteTime.h"
-#include "link/comport/VirtualPortEnd.h"
+#include "link/comport/lines/virtual/VirtualPortEnd.h"
 
 #include <QMetaObject>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "link/comport/TtyInterrupt.h"
+#include "link/comport/lines/tty/TtyInterrupt.h"
 
 #include <csignal>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "link/comport/NetworkAddress.h"
+#include "link/comport/lines/network/NetworkAddress.h"
 
 #include <QHash>
 #include <QRegularExpression>

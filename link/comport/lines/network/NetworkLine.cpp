@@ -1,11 +1,11 @@
 // Reaching the server and the line settings: resolving and connecting
 // without holding the window, agreeing on COM-PORT-OPTION, and sending the
 // port's settings with their acknowledgements checked.
-#include "link/comport/NetworkLine.h"
+#include "link/comport/lines/network/NetworkLine.h"
 
 #include "link/comport/LineWaits.h"
-#include "link/comport/NetworkConnect.h"
 #include "link/comport/NetworkWait.h"
+#include "link/comport/lines/network/NetworkConnect.h"
 
 #include <QByteArray>
 #include <QRegularExpression>

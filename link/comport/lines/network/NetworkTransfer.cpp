@@ -2,7 +2,7 @@
 // own back-pressure holds them, and the transmitter is empty once the
 // server has every byte), reads within the read time-outs, the purge, and
 // taking in whatever the socket holds.
-#include "link/comport/NetworkLine.h"
+#include "link/comport/lines/network/NetworkLine.h"
 
 #include "link/comport/LineWaits.h"
 #include "link/comport/NetworkWait.h"

@@ -3,7 +3,7 @@
 // moves again, and a peer that answers nothing at all for about 15 s is
 // gone. Nothing is looked at while everything is acknowledged, so an idle
 // line costs nothing; the kernel's keepalive watches it then.
-#include "link/comport/NetworkLine.h"
+#include "link/comport/lines/network/NetworkLine.h"
 
 #include <linux/sockios.h>
 #include <netinet/in.h>

@@ -1,4 +1,4 @@
-#include "link/comport/VirtualPortEnd.h"
+#include "link/comport/lines/virtual/VirtualPortEnd.h"
 
 #include <QObject>
 #include <QThread>

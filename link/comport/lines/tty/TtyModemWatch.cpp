@@ -1,6 +1,6 @@
-#include "link/comport/TtyModemWatch.h"
+#include "link/comport/lines/tty/TtyModemWatch.h"
 
-#include "link/comport/TtyInterrupt.h"
+#include "link/comport/lines/tty/TtyInterrupt.h"
 
 #include <cerrno>
 #include <chrono>
