@@ -1,8 +1,10 @@
 // The component's own record: its exception and where the exceptions of its
-// event handlers go, the port's life as an object, and the links controls subscribe with. What the
-// port does is in files of their own: ComPortSettings.cpp (the line settings and applying them),
-// ComPortOpenClose.cpp (opening and closing), ComPortIO.cpp (the transfers and line queries) and
-// ComPortEvents.cpp (the event thread and the hand-over of its events to the GUI thread).
+// event handlers go, the port's life as an object, and the links controls
+// subscribe with. What the port does is in files of their own:
+// ComPortSettings.cpp (the line settings and applying them),
+// ComPortOpenClose.cpp (opening and closing), ComPortIO.cpp (the transfers
+// and line queries) and ComPortEvents.cpp (the event thread and the
+// hand-over of its events to the GUI thread).
 #include "link/comport/ComPort.h"
 
 #include "link/comport/ComPortReport.h"

@@ -1,7 +1,7 @@
 #include "link/comport/lines/network/NetworkConnect.h"
 
+#include "link/comport/EventLoopWait.h"
 #include "link/comport/LineWaits.h"
-#include "link/comport/NetworkWait.h"
 #include "link/comport/SerialLine.h"
 
 #include <QByteArray>
@@ -84,11 +84,11 @@ std::shared_ptr<Lookup> lookUp(const NetworkAddress& where, Clock::time_point de
     if (lookup->error == 0)
         return lookup;
     lookup = std::make_shared<Lookup>();
-    const auto end = NetworkWait::aside(
+    const auto end = EventLoopWait::aside(
         [lookup, host, port] { resolve(*lookup, host, port, AI_NUMERICSERV); }, deadline, opening);
-    if (end == NetworkWait::End::Cancelled)
+    if (end == EventLoopWait::End::Cancelled)
         return nullptr;
-    if (end == NetworkWait::End::TimedOut)
+    if (end == EventLoopWait::End::TimedOut)
         failure.kind = NetworkFailure::Kind::NoAnswer;
     else if (lookup->error == EAI_AGAIN)
         failure.kind = NetworkFailure::Kind::NameServerSilent;
@@ -216,9 +216,9 @@ int reach(const NetworkAddress& where, Clock::time_point deadline, LineOpening* 
     if (!lookup)
         return -1;
     Race race(lookup->addresses);
-    const auto end = NetworkWait::until(
+    const auto end = EventLoopWait::until(
         {{race.set()}}, deadline, [&race] { return race.settled(); }, opening);
-    if (end == NetworkWait::End::Cancelled)
+    if (end == EventLoopWait::End::Cancelled)
         return -1;
     // The winner has left the race; the others close with it.
     if (race.winner() < 0)

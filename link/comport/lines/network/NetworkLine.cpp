@@ -3,8 +3,8 @@
 // port's settings with their acknowledgements checked.
 #include "link/comport/lines/network/NetworkLine.h"
 
+#include "link/comport/EventLoopWait.h"
 #include "link/comport/LineWaits.h"
-#include "link/comport/NetworkWait.h"
 #include "link/comport/lines/network/NetworkConnect.h"
 
 #include <QByteArray>
@@ -162,7 +162,7 @@ int NetworkLine::agreeComPortOption(Clock::time_point deadline, LineOpening* ope
         }
     }
     sendControl({});
-    const auto end = NetworkWait::until(
+    const auto end = EventLoopWait::until(
         {{fd_}, {arrivedFd_}}, deadline,
         [this] {
             takeInAwaited();
@@ -171,7 +171,7 @@ int NetworkLine::agreeComPortOption(Clock::time_point deadline, LineOpening* ope
         },
         opening);
     std::lock_guard lock(stateMutex_);
-    if (end != NetworkWait::End::Done || !comPortAgreed_)
+    if (end != EventLoopWait::End::Done || !comPortAgreed_)
         return WinError::Timeout;
     owed_ += Rfc2217::comPort(SetModemStateMask, 0xff);
     owed_ +=
@@ -246,7 +246,7 @@ int NetworkLine::SetCommState(const TDCB& dcb) {
     if (first) {
         // The lines the server reported while the port opened are where
         // the port starts from; changes from now on are events.
-        NetworkWait::until({{fd_}, {arrivedFd_}}, Clock::now() + modemGrace, [this] {
+        EventLoopWait::until({{fd_}, {arrivedFd_}}, Clock::now() + modemGrace, [this] {
             takeInAwaited();
             std::lock_guard lock(stateMutex_);
             return modemHeard_ || hungUp_ || closing_;
@@ -285,7 +285,7 @@ int NetworkLine::sendSettings(const TDCB& dcb, bool& awaited) {
 }
 
 int NetworkLine::awaitAnswers() {
-    NetworkWait::until({{fd_}, {arrivedFd_}}, Clock::now() + reachTime, [this] {
+    EventLoopWait::until({{fd_}, {arrivedFd_}}, Clock::now() + reachTime, [this] {
         takeInAwaited();
         std::lock_guard lock(stateMutex_);
         if (hungUp_ || closing_)

@@ -38,7 +38,7 @@
 class NetworkLine : public SerialLine, private Rfc2217::Sink {
 public:
     // Resolves and connects within 5 s, the event loop running meanwhile
-    // (NetworkWait). Why a failure happened is kept in NetworkFailure.
+    // (EventLoopWait). Why a failure happened is kept in NetworkFailure.
     static std::unique_ptr<SerialLine> open(const QString& url, int& winError,
                                             LineOpening* opening);
     ~NetworkLine() override;

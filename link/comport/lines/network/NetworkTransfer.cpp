@@ -4,8 +4,8 @@
 // taking in whatever the socket holds.
 #include "link/comport/lines/network/NetworkLine.h"
 
+#include "link/comport/EventLoopWait.h"
 #include "link/comport/LineWaits.h"
-#include "link/comport/NetworkWait.h"
 
 #include <QScopeGuard>
 
@@ -222,7 +222,7 @@ int NetworkLine::drain(Clock::time_point deadline, bool& delivered) {
         timerfd_settime(drainFd_, 0, &next, nullptr);
         step = std::min<Clock::duration>(step * 2, longestLook);
     };
-    NetworkWait::until({{drainFd_}, {arrivedFd_}}, deadline, [&] {
+    EventLoopWait::until({{drainFd_}, {arrivedFd_}}, deadline, [&] {
         drainCounter(drainFd_);
         drainCounter(arrivedFd_);
         delivered = queued() == 0;
@@ -267,9 +267,9 @@ int NetworkLine::writeWithin(const QByteArray& wire, const char* data, int count
                 return !suspended();
             return pushSome(wire, data, sent, written, err) || suspended();
         };
-        const auto end = held ? NetworkWait::until({{arrivedFd_}}, deadline, done)
-                              : NetworkWait::until({{fd_, true}, {arrivedFd_}}, deadline, done);
-        if (end != NetworkWait::End::Done || err || written >= count || closing_ || hungUp_)
+        const auto end = held ? EventLoopWait::until({{arrivedFd_}}, deadline, done)
+                              : EventLoopWait::until({{fd_, true}, {arrivedFd_}}, deadline, done);
+        if (end != EventLoopWait::End::Done || err || written >= count || closing_ || hungUp_)
             return err;
     }
 }

@@ -1,6 +1,6 @@
 #include "link/comport/lines/tty/TtyHolder.h"
 
-#include "link/comport/NetworkWait.h"
+#include "link/comport/EventLoopWait.h"
 #include "link/comport/lines/tty/TtyLock.h"
 
 #include <QByteArray>
@@ -195,7 +195,7 @@ std::optional<pid_t> walkAside(dev_t rdev, Clock::time_point start, LineOpening*
         std::this_thread::sleep_until(start);
         holder->store(walk(rdev));
     };
-    if (NetworkWait::aside(work, start + WalkLimit, opening) != NetworkWait::End::Done)
+    if (EventLoopWait::aside(work, start + WalkLimit, opening) != EventLoopWait::End::Done)
         return std::nullopt;
     return holder->load();
 }

@@ -1,7 +1,7 @@
 #include "link/comport/lines/usb/UsbPrinterLine.h"
 
+#include "link/comport/EventLoopWait.h"
 #include "link/comport/LineWaits.h"
-#include "link/comport/NetworkWait.h"
 
 #include "link/printernode/PrinterNode.h"
 
@@ -48,15 +48,15 @@ int firstStatus(int node, LineOpening* opening, int& err) {
         err = errno;
         return -1;
     }
-    const auto end = NetworkWait::aside(
+    const auto end = EventLoopWait::aside(
         [answer, probe] {
             answer->status = PrinterNode::status(probe);
             answer->err = answer->status < 0 ? errno : 0;
             ::close(probe);
         },
         Clock::now() + firstStatusTime, opening);
-    err = end == NetworkWait::End::Done ? answer->err.load() : ETIMEDOUT;
-    return end == NetworkWait::End::Done ? answer->status.load() : -1;
+    err = end == EventLoopWait::End::Done ? answer->err.load() : ETIMEDOUT;
+    return end == EventLoopWait::End::Done ? answer->status.load() : -1;
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "link/comport/NetworkWait.h"
+#include "link/comport/EventLoopWait.h"
 
 #include "link/comport/LineWaits.h"
 #include "link/comport/SerialLine.h"
@@ -18,7 +18,7 @@
 #include <poll.h>
 #include <vector>
 
-namespace NetworkWait {
+namespace EventLoopWait {
 
 namespace {
 // The deadlines here are always finite: the wait gives up after 5 s.
@@ -111,4 +111,4 @@ End aside(std::function<void()> work, Clock::time_point deadline, LineOpening* o
     return end;
 }
 
-} // namespace NetworkWait
+} // namespace EventLoopWait

@@ -10,7 +10,7 @@ class LineOpening;
 // meanwhile, so the window repaints and its handlers may run (callers
 // tolerate that re-entry, as they do while an LED processes events); on any
 // other thread, or without an application, it blocks in poll().
-namespace NetworkWait {
+namespace EventLoopWait {
 
 enum class End { Done, TimedOut, Cancelled };
 
@@ -32,4 +32,4 @@ End until(std::initializer_list<Watch> watches, std::chrono::steady_clock::time_
 End aside(std::function<void()> work, std::chrono::steady_clock::time_point deadline,
           LineOpening* opening = nullptr);
 
-} // namespace NetworkWait
+} // namespace EventLoopWait
