@@ -1,9 +1,9 @@
 // The component's own record: its exception and where the exceptions of its
 // event handlers go, the port's life as an object, and the links controls
 // subscribe with. What the port does is in files of their own:
-// ComPortSettings.cpp (the line settings and applying them),
-// ComPortOpenClose.cpp (opening and closing), ComPortIO.cpp (the transfers
-// and line queries) and ComPortEvents.cpp (the event thread and the
+// ComPort_settings.cpp (the line settings and applying them),
+// ComPort_openclose.cpp (opening and closing), ComPort_io.cpp (the transfers
+// and line queries) and ComPort_events.cpp (the event thread and the
 // hand-over of its events to the GUI thread).
 #include "link/comport/ComPort.h"
 

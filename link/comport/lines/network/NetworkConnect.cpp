@@ -31,7 +31,7 @@ constexpr auto attemptSpacing = std::chrono::milliseconds(250);
 // that answers 5 of them in a row with nothing (15 s). No user time-out:
 // with one, the kernel also aborts a printer that keeps its window closed
 // while it answers every probe, and a busy printer is not a dead one. The
-// line itself watches what stays unacknowledged (NetworkWatch.cpp).
+// line itself watches what stays unacknowledged (NetworkLine_watch.cpp).
 void setSocketOptions(int fd) {
     const int on = 1, idle = 5, interval = 2, probes = 5;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

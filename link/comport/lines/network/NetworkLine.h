@@ -18,9 +18,9 @@
 // (the settings go to the server's UART and its acknowledgements are
 // checked, the modem lines and line errors come from its notifications,
 // 0xFF is doubled both ways). Kept apart as the tty line is:
-// NetworkLine.cpp (reaching the server, the settings), NetworkTransfer.cpp
+// NetworkLine.cpp (reaching the server, the settings), NetworkLine_transfer.cpp
 // (writes, reads, the purge and taking in what arrives) and
-// NetworkEvents.cpp (what the event thread waits for, what the server says).
+// NetworkLine_events.cpp (what the event thread waits for, what the server says).
 //
 // Whoever needs what the socket holds reads it into the line's own input
 // queue (the event thread when it wakes, a Read, a query), a bounded amount
@@ -33,7 +33,7 @@
 // rfc2217://, while the server's own CTS is off. A printer that answers
 // the kernel's window probes is busy for as long as it likes; the line is
 // lost only when nothing at all is acknowledged for about 15 s, or on a
-// close or reset (NetworkWatch.cpp). A server that makes the line owe it
+// close or reset (NetworkLine_watch.cpp). A server that makes the line owe it
 // more than it reads is dropped as misbehaving.
 class NetworkLine : public SerialLine, private Rfc2217::Sink {
 public:
@@ -69,7 +69,7 @@ private:
     int awaitAnswers();
     int refusedSetting();
 
-    // NetworkTransfer.cpp
+    // NetworkLine_transfer.cpp
     // Returns false when it stopped with bytes still in the socket.
     bool takeIn();
     // takeIn() for a wait of the GUI thread, which the arrival signal woke.
@@ -92,7 +92,7 @@ private:
     void wake();
     void tellArrival();
 
-    // NetworkEvents.cpp: the server's telnet, under stateMutex_.
+    // NetworkLine_events.cpp: the server's telnet, under stateMutex_.
     void data(const char* bytes, int count) override;
     void negotiation(Rfc2217::Command verb, uint8_t option) override;
     void comPort(uint8_t code, const QByteArray& value) override;
@@ -102,7 +102,7 @@ private:
     void setCtsCauseLocked(bool& cause, bool on);
     void waitForActivity();
 
-    // NetworkWatch.cpp: the event thread's look at what is unacknowledged,
+    // NetworkLine_watch.cpp: the event thread's look at what is unacknowledged,
     // under stateMutex_ but watchSending.
     void watchSending();
     bool noAnswerFor(std::chrono::steady_clock::time_point now);

@@ -1,4 +1,4 @@
-#include "link/comport/lines/tty/TtyLine.h"
+#include "link/comport/lines/tty/TtyBaud.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

@@ -2,6 +2,7 @@
 
 #include "link/comport/ByteTime.h"
 #include "link/comport/LineWaits.h"
+#include "link/comport/lines/tty/TtyBaud.h"
 #include "link/comport/lines/tty/TtyHolder.h"
 #include "link/comport/lines/tty/TtyInterrupt.h"
 #include "link/comport/lines/tty/TtyLock.h"

@@ -14,8 +14,8 @@ class TtyModemWatch;
 
 // The serial line on a Linux tty device, through termios and the tty ioctls.
 // Kept apart from the component so that every kernel call of the port lives
-// in these files: TtyLine.cpp (opening, closing, the settings), TtyTransfer.cpp
-// (writes, reads and the input's marks) and TtyEvents.cpp (what the event
+// in these files: TtyLine.cpp (opening, closing, the settings), TtyLine_transfer.cpp
+// (writes, reads and the input's marks) and TtyLine_events.cpp (what the event
 // thread waits for and reports).
 class TtyLine : public SerialLine {
 public:
@@ -124,11 +124,3 @@ private:
         bool operator==(const Counts&) const = default;
     } lastCounts_;
 };
-
-// Bit rates through termios2, which takes any rate; kept in its own file
-// because the kernel's termios header cannot live beside the C library's.
-namespace TtyBaud {
-// 0 or errno.
-int setRate(int fd, int baud);
-int getRate(int fd, int& baud);
-} // namespace TtyBaud
