@@ -105,8 +105,7 @@ std::unique_ptr<SerialLine> NetworkLine::open(const QString& url, int& winError,
     std::unique_ptr<NetworkLine> line;
     if (fd >= 0) {
         line.reset(new NetworkLine(fd, *where, url));
-        if (line->wakeFd_ < 0 || line->pollFd_ < 0 || line->arrivedFd_ < 0 || line->watchFd_ < 0 ||
-            line->drainFd_ < 0) {
+        if (!line->ready() || line->arrivedFd_ < 0 || line->watchFd_ < 0 || line->drainFd_ < 0) {
             failure.kind = NetworkFailure::Kind::Unreachable;
             failure.errorNumber = errno;
         } else if (line->rfc2217() && line->agreeComPortOption(deadline, opening) != 0) {
@@ -125,14 +124,15 @@ std::unique_ptr<SerialLine> NetworkLine::open(const QString& url, int& winError,
 }
 
 NetworkLine::NetworkLine(int fd, const NetworkAddress& address, const QString& url)
-    : fd_(fd), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      pollFd_(epoll_create1(EPOLL_CLOEXEC)), arrivedFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+    // The socket edge-triggered in the event thread's set: every arrival
+    // wakes it once.
+    : DescriptorLine(fd, eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), epoll_create1(EPOLL_CLOEXEC),
+                     EPOLLIN | EPOLLRDHUP | EPOLLET),
+      arrivedFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       watchFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
       drainFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)), address_(address),
       url_(url) {
-    LineWaits::watch(pollFd_, wakeFd_, EPOLLIN);
     LineWaits::watch(pollFd_, watchFd_, EPOLLIN);
-    LineWaits::watch(pollFd_, fd_, EPOLLIN | EPOLLRDHUP | EPOLLET);
     // A raw line has no modem lines of its own: CTS changes only with the
     // printer taking bytes, and is an event from the start.
     reportModem_ = !rfc2217();
@@ -141,7 +141,7 @@ NetworkLine::NetworkLine(int fd, const NetworkAddress& address, const QString& u
 NetworkLine::~NetworkLine() {
     // What was written and not yet taken still goes: the kernel sends it
     // after the close, which does not wait for it.
-    for (const int fd : {fd_, wakeFd_, pollFd_, arrivedFd_, watchFd_, drainFd_})
+    for (const int fd : {fd_, arrivedFd_, watchFd_, drainFd_})
         if (fd >= 0)
             ::close(fd);
 }
@@ -214,16 +214,6 @@ int NetworkLine::hungUpOpening() {
             NetworkFailure::record(url_, failure);
     }
     return WinError::IoDevice;
-}
-
-int NetworkLine::SetupComm(int inputSize, int) {
-    inputSize_ = inputSize > 0 ? inputSize : 1;
-    return 0;
-}
-
-int NetworkLine::SetCommTimeouts(const TCommTimeouts& timeouts) {
-    timeouts_ = timeouts;
-    return 0;
 }
 
 // Raw TCP has no line to set; a device server gets every setting that

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/comport/SerialLine.h"
+#include "link/comport/lines/descriptor/DescriptorLine.h"
 #include "link/comport/lines/network/NetworkAddress.h"
 #include "protocol/Rfc2217Codec.h"
 
@@ -35,7 +35,7 @@
 // lost only when nothing at all is acknowledged for about 15 s, or on a
 // close or reset (NetworkLine_watch.cpp). A server that makes the line owe it
 // more than it reads is dropped as misbehaving.
-class NetworkLine : public SerialLine, private Rfc2217::Sink {
+class NetworkLine : public DescriptorLine, private Rfc2217::Sink {
 public:
     // Resolves and connects within 5 s, the event loop running meanwhile
     // (EventLoopWait). Why a failure happened is kept in NetworkFailure.
@@ -43,17 +43,13 @@ public:
                                             LineOpening* opening);
     ~NetworkLine() override;
 
-    int SetupComm(int inputSize, int outputSize) override;
     int SetCommState(const TDCB& dcb) override;
-    int SetCommTimeouts(const TCommTimeouts& timeouts) override;
     int Write(const char* data, int count, int& written) override;
     int Read(char* data, int count, int& read) override;
     int Purge(bool output, bool input) override;
     int ModemStatus(TComSignals& lines) override;
     int InputWaiting(int& count) override;
-    int ClearError(TComErrors& errors, int& inputCount) override;
     int ReadWaiting(char* data, int count, int& read) override;
-    TComEvents WaitEvents(TComEvents mask) override;
     // Also ends a wait of the GUI thread for the server: the port is closing.
     void CancelWait() override;
 
@@ -87,9 +83,9 @@ private:
                 int& sent);
     int drain(std::chrono::steady_clock::time_point deadline, bool& delivered);
     int queued() const;
-    int failed(int err);
-    void hangUpLocked();
-    void wake();
+    // A connection that has ended hangs the line up; any other failure is
+    // only the call's.
+    int socketFailed(int err);
     void tellArrival();
 
     // NetworkLine_events.cpp: the server's telnet, under stateMutex_.
@@ -100,7 +96,8 @@ private:
     void lineStateLocked(uint8_t state);
     bool ctsLocked() const;
     void setCtsCauseLocked(bool& cause, bool on);
-    void waitForActivity();
+    void look() override;
+    void waitForActivity() override;
 
     // NetworkLine_watch.cpp: the event thread's look at what is unacknowledged,
     // under stateMutex_ but watchSending.
@@ -108,25 +105,16 @@ private:
     bool noAnswerFor(std::chrono::steady_clock::time_point now);
     void armWatch(std::chrono::steady_clock::duration after);
 
-    const int fd_;
-    // The event thread's wake-up, its epoll set (the wake-up and the socket,
-    // edge-triggered), and the GUI thread's: something arrived, or the port
-    // is closing.
-    const int wakeFd_;
-    const int pollFd_;
-    const int arrivedFd_;
     // The event thread's timer while bytes are unacknowledged, and the GUI
     // thread's while a write waits for them.
+    // The GUI thread's wake-up: something arrived, or the port is closing.
+    const int arrivedFd_;
     const int watchFd_;
     const int drainFd_;
     const NetworkAddress address_;
     const QString url_;
 
-    std::atomic<bool> hungUp_{false};
-    std::atomic<bool> cancel_{false};
     std::atomic<bool> closing_{false};
-    std::atomic<bool> txEmptyDue_{false};
-    std::atomic<int> inputSize_{1024};
     // A write waiting with the event loop running: a write started by a
     // handler meanwhile takes nothing, so the two never interleave.
     bool writing_ = false;
@@ -141,23 +129,18 @@ private:
     std::chrono::steady_clock::duration watchStep_{};
     std::optional<std::chrono::steady_clock::time_point> silentSince_;
     bool moreToTake_ = false;
-    TCommTimeouts timeouts_;
-    bool socketUnwatched_ = false; // the event thread's own
 
     // What the settings last sent were; GUI thread only.
     std::optional<TDCB> sent_;
 
     std::mutex sendMutex_;    // one sender on the socket at a time
     std::mutex receiveMutex_; // one taker, so that pieces are decoded in order
-    std::mutex stateMutex_;
     Rfc2217::Decoder decoder_{*this};
     QByteArray input_;
     // Telnet bytes still to go before anything else: answers to the server's
     // negotiation, or the second half of a doubled 0xFF a write could not
     // finish.
     QByteArray owed_;
-    TComEvents pending_;
-    TComErrors errors_;
     std::bitset<256> weWill_, theyWill_;
     bool comPortAgreed_ = false, comPortRefused_ = false;
     // The server's answers to the four line settings, by code.

@@ -31,38 +31,16 @@ int NetworkLine::ModemStatus(TComSignals& lines) {
     return 0;
 }
 
-int NetworkLine::ClearError(TComErrors& errors, int& inputCount) {
-    bool more = false;
-    {
-        std::lock_guard lock(stateMutex_);
-        errors = std::exchange(errors_, TComErrors());
-        more = !pending_.Empty();
-    }
-    if (more)
-        wake();
-    return InputWaiting(inputCount);
-}
-
-TComEvents NetworkLine::WaitEvents(TComEvents mask) {
-    auto takeEvents = [this] {
-        moreToTake_ = !takeIn();
-        watchSending();
-        std::lock_guard lock(stateMutex_);
-        if (txEmptyDue_.exchange(false))
-            pending_.Include(evTxEmpty);
-        return std::exchange(pending_, TComEvents());
-    };
-    return LineWaits::waitEvents(cancel_, mask, takeEvents, [this] { waitForActivity(); });
+void NetworkLine::look() {
+    moreToTake_ = !takeIn();
+    watchSending();
 }
 
 // A connection that has ended leaves the set, so the thread neither spins
 // on it nor touches it again. What a turn left in the socket is taken at
 // the next at once.
 void NetworkLine::waitForActivity() {
-    if (hungUp_ && !socketUnwatched_) {
-        epoll_ctl(pollFd_, EPOLL_CTL_DEL, fd_, nullptr);
-        socketUnwatched_ = true;
-    }
+    unwatchIfHungUp({fd_});
     epoll_event ready[3] = {};
     const int n = epoll_wait(pollFd_, ready, 3, moreToTake_ && !hungUp_ ? 0 : -1);
     for (int i = 0; i < n; ++i)

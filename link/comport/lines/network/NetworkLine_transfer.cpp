@@ -45,30 +45,17 @@ bool lost(int err) {
 }
 } // namespace
 
-void NetworkLine::wake() {
-    ring(wakeFd_);
-}
-
 void NetworkLine::tellArrival() {
     ring(arrivedFd_);
 }
 
 void NetworkLine::CancelWait() {
-    cancel_ = true;
     closing_ = true;
-    wake();
+    DescriptorLine::CancelWait();
     tellArrival();
 }
 
-void NetworkLine::hangUpLocked() {
-    if (hungUp_.exchange(true))
-        return;
-    // Reported once: the error, and the lines going off with the server.
-    errors_.Include(ceIO);
-    pending_ |= TComEvents{evError, evCTS, evDSR, evRLSD};
-}
-
-int NetworkLine::failed(int err) {
+int NetworkLine::socketFailed(int err) {
     if (lost(err)) {
         {
             std::lock_guard lock(stateMutex_);
@@ -135,10 +122,7 @@ void NetworkLine::appendInputLocked(const char* bytes, int count) {
     if (kept <= 0)
         return;
     input_.append(bytes, kept);
-    pending_.Include(evRxChar);
-    const int full = inputSize_ * 8 / 10;
-    if (before < full && input_.size() >= full)
-        pending_.Include(evRx80Full);
+    inputGrewLocked(before, input_.size());
 }
 
 int NetworkLine::takeInput(char* data, int count) {
@@ -159,7 +143,7 @@ void NetworkLine::sendControl(const QByteArray& bytes) {
     }
     std::lock_guard sending(sendMutex_);
     if (const int err = sendOwedLocked(Clock::now()))
-        failed(err);
+        socketFailed(err);
 }
 
 // Sends the owed telnet bytes, until the deadline; an errno on failure.
@@ -326,7 +310,7 @@ int NetworkLine::Write(const char* data, int count, int& written) {
     if (!err && written > 0)
         err = drain(deadlines.Total(), delivered);
     if (err)
-        return failed(err);
+        return socketFailed(err);
     if (hungUp_ && !delivered)
         return WinError::IoDevice;
     // Every write that ends reports the transmitter empty, as on the tty.
@@ -372,7 +356,7 @@ int NetworkLine::Read(char* data, int count, int& read) {
             return LineWaits::StopReading;
         // Either the socket brings something, or the event thread took it in.
         pollfd p[2] = {{fd_, POLLIN, 0}, {arrivedFd_, POLLIN, 0}};
-        return poll(p, 2, ms) < 0 && errno != EINTR ? failed(errno) : 0;
+        return poll(p, 2, ms) < 0 && errno != EINTR ? socketFailed(errno) : 0;
     });
 }
 

@@ -171,10 +171,10 @@ std::unique_ptr<SerialLine> TtyLine::open(const QString& device, int& winError,
 }
 
 TtyLine::TtyLine(int fd, int wakeFd, int pollFd, std::unique_ptr<TtyLock> lock)
-    : fd_(fd), wakeFd_(wakeFd), pollFd_(pollFd), lock_(std::move(lock)) {
-    LineWaits::watch(pollFd_, wakeFd_, EPOLLIN);
-    LineWaits::watch(pollFd_, fd_, EPOLLIN | EPOLLET);
-    std::lock_guard guard(sampleMutex_);
+    // The tty edge-triggered, so each arrival wakes the event thread even
+    // while unread input waits.
+    : DescriptorLine(fd, wakeFd, pollFd, EPOLLIN | EPOLLET), lock_(std::move(lock)) {
+    std::lock_guard guard(stateMutex_);
     // The baselines, so that the first look reports changes only.
     sampleModemLocked();
     sampleCountersLocked();
@@ -195,8 +195,6 @@ TtyLine::~TtyLine() {
     // close discards. The lock file goes last, once the device is closed.
     tcflush(fd_, TCOFLUSH);
     TtyInterrupt::closeWithin(fd_, closeGrace);
-    ::close(pollFd_);
-    ::close(wakeFd_);
 }
 
 bool TtyLine::unsupported(Feature f, int err) {
@@ -213,48 +211,10 @@ void TtyLine::setModemLine(int bits, bool on) {
         queryFailed(errno);
 }
 
-void TtyLine::wake() {
-    LineWaits::ring(wakeFd_);
-}
-
-void TtyLine::CancelWait() {
-    cancel_ = true;
-    wake();
-}
-
-void TtyLine::hangUp() {
-    {
-        std::lock_guard lock(sampleMutex_);
-        hangUpLocked();
-    }
-    wake();
-}
-
-void TtyLine::hangUpLocked() {
-    if (hungUp_.exchange(true))
-        return;
-    // Reported once: the error, and the lines going off with the device.
-    errors_.Include(ceIO);
-    pending_ |= TComEvents{evError, evCTS, evDSR, evRLSD};
-}
-
-int TtyLine::failed(int err) {
-    if (WinError::DeviceGone(err))
-        hangUp();
-    return WinError::FromLineErrno(err);
-}
-
 int TtyLine::queryFailed(int err) {
     if (!WinError::DeviceGone(err))
         return WinError::FromErrno(err);
     hangUp();
-    return 0;
-}
-
-int TtyLine::SetupComm(int inputSize, int) {
-    // The kernel sizes its own queues; the input size still sets the mark
-    // at which the queue counts as 80 % full.
-    inputSize_ = inputSize > 0 ? inputSize : 1;
     return 0;
 }
 
@@ -311,9 +271,4 @@ void TtyLine::applyModemControl(const TDCB& dcb) {
     ((rts == rtsEnable || rts == rtsHandshake) ? on : off) |= TIOCM_RTS;
     setModemLine(on, true);
     setModemLine(off, false);
-}
-
-int TtyLine::SetCommTimeouts(const TCommTimeouts& timeouts) {
-    timeouts_ = timeouts;
-    return 0;
 }

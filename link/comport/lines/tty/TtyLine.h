@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/comport/SerialLine.h"
+#include "link/comport/lines/descriptor/DescriptorLine.h"
 
 #include <QString>
 
@@ -17,7 +17,7 @@ class TtyModemWatch;
 // in these files: TtyLine.cpp (opening, closing, the settings), TtyLine_transfer.cpp
 // (writes, reads and the input's marks) and TtyLine_events.cpp (what the event
 // thread waits for and reports).
-class TtyLine : public SerialLine {
+class TtyLine : public DescriptorLine {
 public:
     // Opens a tty for the port's exclusive use. Anything that is not a tty
     // is refused, so a mapping to a regular file never writes into it; so is
@@ -28,18 +28,14 @@ public:
                                             LineOpening* opening = nullptr);
     ~TtyLine() override;
 
-    int SetupComm(int inputSize, int outputSize) override;
     int SetCommState(const TDCB& dcb) override;
-    int SetCommTimeouts(const TCommTimeouts& timeouts) override;
     int Write(const char* data, int count, int& written) override;
     int Read(char* data, int count, int& read) override;
     int Purge(bool output, bool input) override;
     int ModemStatus(TComSignals& lines) override;
     int InputWaiting(int& count) override;
-    int ClearError(TComErrors& errors, int& inputCount) override;
     int ReadWaiting(char* data, int count, int& read) override;
     TComEvents WaitEvents(TComEvents mask) override;
-    void CancelWait() override;
 
 private:
     TtyLine(int fd, int wakeFd, int pollFd, std::unique_ptr<TtyLock> lock);
@@ -62,45 +58,29 @@ private:
     int drain(const TransferDeadlines& deadlines);
     int readSome(char* data, int count, int& got);
     int unmark(char* data, int count);
-    // A call that met a device gone (or another failure) says so.
-    int failed(int err);
     // The same for a query: a device gone is a hang-up, not a failure.
     int queryFailed(int err);
-    void wake();
-    void hangUp();
-    void hangUpLocked();
     // Looks at what the wake-up was for and keeps what it finds in pending_
-    // for the next WaitEvents; caller holds sampleMutex_.
-    void sampleLocked();
+    // for the next WaitEvents; caller holds stateMutex_.
+    void sampleLocked() override;
+    void sampleErrorsLocked() override;
+    void look() override;
     void sampleModemLocked();
     void sampleCountersLocked();
     void sampleInputLocked();
     void startModemWatch();
     bool modemWatched();
     int tickMs();
-    void waitForActivity();
+    void waitForActivity() override;
     void setModemLine(int bit, bool on);
 
-    const int fd_;
-    const int wakeFd_;
-    // The event thread's epoll set: the wake-up descriptor, and the tty
-    // edge-triggered, so each arrival wakes it even while unread input waits.
-    const int pollFd_;
     const std::unique_ptr<TtyLock> lock_;
     std::atomic<int> features_{ModemLines | Counters | LineStatus | QueueCounts | ModemControl};
-    std::atomic<bool> hungUp_{false};
-    std::atomic<bool> cancel_{false};
-    // A write has ended: its transmitter-empty report is due.
-    std::atomic<bool> txEmptyDue_{false};
     // The modem lines may have changed: the next look must read them.
     std::atomic<bool> modemDue_{false};
     std::atomic<int64_t> byteTimeNs_{1041667};
-    std::atomic<int> inputSize_{1024};
     std::atomic<bool> discardNull_{false};
-    TCommTimeouts timeouts_;
     bool rtsToggle_ = false;
-    // The event thread's own: the tty has left its epoll set after a hang-up.
-    bool lineUnwatched_ = false;
 
     // Created by the event thread on its first wait, rearmed by a settings
     // change on the GUI thread, ended at a hang-up or by the destructor.
@@ -113,9 +93,7 @@ private:
     std::mutex readMutex_;
     int markState_ = 0;
 
-    std::mutex sampleMutex_;
-    TComErrors errors_;
-    TComEvents pending_;
+    // Under stateMutex_: what the last look saw.
     int lastModem_ = 0;
     int lastInput_ = 0;
     struct Counts {

@@ -61,24 +61,12 @@ int TtyLine::InputWaiting(int& count) {
     return queryFailed(errno);
 }
 
-int TtyLine::ClearError(TComErrors& errors, int& inputCount) {
-    bool more = false;
-    {
-        std::lock_guard lock(sampleMutex_);
-        if (!hungUp_)
-            sampleCountersLocked();
-        errors = std::exchange(errors_, TComErrors());
-        more = !pending_.Empty();
-    }
-    // Whatever else the look found is for the next wait to report.
-    if (more)
-        wake();
-    return InputWaiting(inputCount);
+void TtyLine::sampleErrorsLocked() {
+    if (!hungUp_)
+        sampleCountersLocked();
 }
 
 void TtyLine::sampleLocked() {
-    if (txEmptyDue_.exchange(false))
-        pending_.Include(evTxEmpty);
     if (hungUp_)
         return;
     // The modem lines only when they may have changed: on some adapters
@@ -161,12 +149,7 @@ void TtyLine::sampleInputLocked() {
             hangUpLocked();
         return;
     }
-    if (waiting > lastInput_) {
-        pending_.Include(evRxChar);
-        const int full = inputSize_ * 8 / 10;
-        if (waiting >= full && lastInput_ < full)
-            pending_.Include(evRx80Full);
-    }
+    inputGrewLocked(lastInput_, waiting);
     lastInput_ = waiting;
 }
 
@@ -194,28 +177,23 @@ int TtyLine::tickMs() {
 
 TComEvents TtyLine::WaitEvents(TComEvents mask) {
     startModemWatch();
-    auto takeEvents = [this] {
-        // A driver removing its port waits for every modem-line wait on it
-        // to end, and the watch's wait would end only with Close.
-        if (hungUp_) {
-            std::lock_guard lock(watchMutex_);
-            modemWatch_.reset();
-        }
-        std::lock_guard lock(sampleMutex_);
-        sampleLocked();
-        return std::exchange(pending_, TComEvents());
-    };
-    return LineWaits::waitEvents(cancel_, mask, takeEvents, [this] { waitForActivity(); });
+    return DescriptorLine::WaitEvents(mask);
+}
+
+// A driver removing its port waits for every modem-line wait on it to end,
+// and the watch's wait would end only with Close.
+void TtyLine::look() {
+    if (!hungUp_)
+        return;
+    std::lock_guard lock(watchMutex_);
+    modemWatch_.reset();
 }
 
 // Blocks until the wake-up descriptor or the line says there may be
 // something to report. A line that hung up leaves the set, so the thread
 // neither spins on it nor touches it again.
 void TtyLine::waitForActivity() {
-    if (hungUp_ && !lineUnwatched_) {
-        epoll_ctl(pollFd_, EPOLL_CTL_DEL, fd_, nullptr);
-        lineUnwatched_ = true;
-    }
+    unwatchIfHungUp({fd_});
     epoll_event ready[2] = {};
     const int n = epoll_wait(pollFd_, ready, 2, tickMs());
     if (n < 0 && errno != EINTR) {

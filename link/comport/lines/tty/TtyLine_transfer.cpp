@@ -180,7 +180,7 @@ int TtyLine::readSome(char* data, int count, int& got) {
         if (n <= 0)
             return 0;
         {
-            std::lock_guard seen(sampleMutex_);
+            std::lock_guard seen(stateMutex_);
             lastInput_ = std::max(0, lastInput_ - int(n));
         }
         got = unmark(data, int(n));
@@ -233,7 +233,7 @@ int TtyLine::Purge(bool output, bool input) {
     if (input) {
         std::lock_guard lock(readMutex_);
         markState_ = 0;
-        std::lock_guard seen(sampleMutex_);
+        std::lock_guard seen(stateMutex_);
         lastInput_ = 0;
     }
     return 0;

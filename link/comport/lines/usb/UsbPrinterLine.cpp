@@ -103,63 +103,23 @@ std::unique_ptr<SerialLine> UsbPrinterLine::open(const QString& device, int& win
     return std::unique_ptr<SerialLine>(new UsbPrinterLine(fds, status, device, st.st_rdev));
 }
 
+// The node edge-triggered: a reply is announced once, however long it waits
+// unread.
 UsbPrinterLine::UsbPrinterLine(const Descriptors& fds, int status, const QString& device,
                                dev_t rdev)
-    : fds_(fds), path_(QFile::encodeName(device)), rdev_(rdev), cts_(PrinterNode::ready(status)) {
-    watch(fds_.poll, fds_.wake, EPOLLIN);
-    watch(fds_.poll, fds_.tick, EPOLLIN);
-    // Edge-triggered: a reply is announced once, however long it waits unread.
-    watch(fds_.poll, fds_.node, EPOLLIN | EPOLLET);
+    : DescriptorLine(fds.node, fds.wake, fds.poll, EPOLLIN | EPOLLET), fds_(fds),
+      path_(QFile::encodeName(device)), rdev_(rdev), cts_(PrinterNode::ready(status)) {
+    watch(pollFd_, fds_.tick, EPOLLIN);
 }
 
 UsbPrinterLine::~UsbPrinterLine() {
-    for (const int fd : {fds_.node, fds_.poll, fds_.tick, fds_.arrived, fds_.wake})
+    for (const int fd : {fd_, fds_.tick, fds_.arrived})
         ::close(fd);
-}
-
-int UsbPrinterLine::SetupComm(int inputSize, int) {
-    inputSize_ = inputSize > 0 ? inputSize : 1;
-    return 0;
 }
 
 // A printer on USB has no line to set.
 int UsbPrinterLine::SetCommState(const TDCB&) {
     return 0;
-}
-
-int UsbPrinterLine::SetCommTimeouts(const TCommTimeouts& timeouts) {
-    timeouts_ = timeouts;
-    return 0;
-}
-
-void UsbPrinterLine::wake() {
-    ring(fds_.wake);
-}
-
-void UsbPrinterLine::CancelWait() {
-    cancel_ = true;
-    wake();
-}
-
-void UsbPrinterLine::hangUp() {
-    {
-        std::lock_guard lock(sampleMutex_);
-        hangUpLocked();
-    }
-    wake();
-}
-
-void UsbPrinterLine::hangUpLocked() {
-    if (hungUp_.exchange(true))
-        return;
-    errors_.Include(ceIO);
-    pending_ |= TComEvents{evError, evCTS, evDSR, evRLSD};
-}
-
-int UsbPrinterLine::failed(int err) {
-    if (WinError::DeviceGone(err))
-        hangUp();
-    return WinError::FromLineErrno(err);
 }
 
 // Each write() hands the driver one block, which it passes to the printer;
@@ -174,16 +134,16 @@ int UsbPrinterLine::Write(const char* data, int count, int& written) {
     const auto deadline = TransferDeadlines::ForWrite(timeouts_, count, Clock::now()).Total();
     bool timedOut = false;
     while (written < count && !timedOut) {
-        const ssize_t n = PrinterNode::offer(fds_.node, data + written, size_t(count - written));
+        const ssize_t n = PrinterNode::offer(fd_, data + written, size_t(count - written));
         if (n < 0)
             return failed(errno);
         written += int(n);
-        if (n == 0 && PrinterNode::waitTaken(fds_.node, msUntil(deadline)) < 0)
+        if (n == 0 && PrinterNode::waitTaken(fd_, msUntil(deadline)) < 0)
             return failed(EIO);
         timedOut = n == 0 && Clock::now() >= deadline;
     }
     // Sent: the printer has taken the last block, or the time is up.
-    if (!timedOut && PrinterNode::waitTaken(fds_.node, msUntil(deadline)) < 0)
+    if (!timedOut && PrinterNode::waitTaken(fd_, msUntil(deadline)) < 0)
         return failed(EIO);
     // usblp completes the blocks it held when the printer is unplugged, as
     // if taken: a node gone meanwhile means they never reached it.
@@ -198,7 +158,7 @@ int UsbPrinterLine::pullLocked() {
     int moved = 0;
     char buffer[4096];
     while (input_.size() < inputLimit) {
-        const ssize_t n = ::read(fds_.node, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         // A printer with no way back (usblp refuses its reads) never replies.
@@ -234,7 +194,7 @@ int UsbPrinterLine::Read(char* data, int count, int& read) {
     };
     return LineWaits::readWithin(timeouts_, data, count, read, takeArrived, [this](int ms) {
         // The reply comes through the node, or the event thread queued it.
-        pollfd p[2] = {{fds_.node, POLLIN, 0}, {fds_.arrived, POLLIN, 0}};
+        pollfd p[2] = {{fd_, POLLIN, 0}, {fds_.arrived, POLLIN, 0}};
         if (::poll(p, 2, ms) < 0 && errno != EINTR)
             return failed(errno);
         return p[0].revents & (POLLHUP | POLLERR | POLLNVAL) ? failed(EIO) : 0;
@@ -266,14 +226,6 @@ int UsbPrinterLine::InputWaiting(int& count) {
     return err && !WinError::DeviceGone(err) ? WinError::FromErrno(err) : 0;
 }
 
-int UsbPrinterLine::ClearError(TComErrors& errors, int& inputCount) {
-    {
-        std::lock_guard lock(sampleMutex_);
-        errors = std::exchange(errors_, TComErrors());
-    }
-    return InputWaiting(inputCount);
-}
-
 // Nothing waits on this side to be sent; what the printer has not read yet
 // is its own. Input is dropped here and in the driver.
 int UsbPrinterLine::Purge(bool, bool input) {
@@ -294,33 +246,19 @@ int UsbPrinterLine::ModemStatus(TComSignals& lines) {
     return 0;
 }
 
-TComEvents UsbPrinterLine::WaitEvents(TComEvents mask) {
-    auto takeEvents = [this] {
-        std::lock_guard lock(sampleMutex_);
-        if (txEmptyDue_.exchange(false))
-            pending_.Include(evTxEmpty);
-        return std::exchange(pending_, TComEvents());
-    };
-    return LineWaits::waitEvents(cancel_, mask, takeEvents, [this] { waitForActivity(); });
-}
-
 // Sleeps until a wake-up, the status timer or the node; a line that hung up
 // leaves only the wake-up in the set.
 void UsbPrinterLine::waitForActivity() {
-    if (hungUp_ && !unwatched_) {
-        epoll_ctl(fds_.poll, EPOLL_CTL_DEL, fds_.node, nullptr);
-        epoll_ctl(fds_.poll, EPOLL_CTL_DEL, fds_.tick, nullptr);
-        unwatched_ = true;
-    }
+    unwatchIfHungUp({fd_, fds_.tick});
     epoll_event ready[3] = {};
-    const int n = epoll_wait(fds_.poll, ready, 3, -1);
+    const int n = epoll_wait(pollFd_, ready, 3, -1);
     if (n < 0 && errno != EINTR) {
         hangUp();
         return;
     }
     for (int i = 0; i < n && !hungUp_; ++i) {
-        if (ready[i].data.fd == fds_.wake) {
-            drainCounter(fds_.wake);
+        if (ready[i].data.fd == wakeFd_) {
+            drainCounter(wakeFd_);
         } else if (ready[i].data.fd == fds_.tick) {
             drainCounter(fds_.tick);
             readStatus();
@@ -345,14 +283,14 @@ bool UsbPrinterLine::unplugged(int err) const {
 }
 
 void UsbPrinterLine::readStatus() {
-    const int status = PrinterNode::status(fds_.node);
+    const int status = PrinterNode::status(fd_);
     if (status < 0) {
         if (unplugged(errno))
             hangUp();
         return;
     }
     if (cts_.exchange(PrinterNode::ready(status)) != PrinterNode::ready(status)) {
-        std::lock_guard lock(sampleMutex_);
+        std::lock_guard lock(stateMutex_);
         pending_.Include(evCTS);
     }
 }
@@ -376,9 +314,6 @@ void UsbPrinterLine::readInput() {
     if (moved == 0)
         return;
     ring(fds_.arrived);
-    const int full = inputSize_ * 8 / 10;
-    std::lock_guard lock(sampleMutex_);
-    pending_.Include(evRxChar);
-    if (after >= full && before < full)
-        pending_.Include(evRx80Full);
+    std::lock_guard lock(stateMutex_);
+    inputGrewLocked(before, after);
 }

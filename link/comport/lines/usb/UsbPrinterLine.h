@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/comport/SerialLine.h"
+#include "link/comport/lines/descriptor/DescriptorLine.h"
 
 #include <QByteArray>
 #include <QString>
@@ -23,7 +23,7 @@
 // reports a change as a tty reports its lines. DSR and RLSD read on while the
 // printer is there. A printer that is not ready takes nothing, so CTS flow
 // control needs nothing more here. A printer unplugged is the line's hang-up.
-class UsbPrinterLine : public SerialLine {
+class UsbPrinterLine : public DescriptorLine {
 public:
     // Whether the device at path is a USB printer's node.
     static bool isUsbPrinter(const QString& path);
@@ -34,18 +34,13 @@ public:
                                             LineOpening* opening = nullptr);
     ~UsbPrinterLine() override;
 
-    int SetupComm(int inputSize, int outputSize) override;
     int SetCommState(const TDCB& dcb) override;
-    int SetCommTimeouts(const TCommTimeouts& timeouts) override;
     int Write(const char* data, int count, int& written) override;
     int Read(char* data, int count, int& read) override;
     int Purge(bool output, bool input) override;
     int ModemStatus(TComSignals& lines) override;
     int InputWaiting(int& count) override;
-    int ClearError(TComErrors& errors, int& inputCount) override;
     int ReadWaiting(char* data, int count, int& read) override;
-    TComEvents WaitEvents(TComEvents mask) override;
-    void CancelWait() override;
 
 private:
     struct Descriptors {
@@ -63,12 +58,8 @@ private:
     int pullLocked();
     // Takes up to count queued bytes (pulling first); an errno on failure.
     int take(char* data, int count, int& got);
-    int failed(int err);
-    void wake();
-    void hangUp();
-    void hangUpLocked();
     // The event thread's: what woke it, kept in pending_.
-    void waitForActivity();
+    void waitForActivity() override;
     void readStatus();
     void readInput();
 
@@ -76,19 +67,8 @@ private:
     // The node, to tell an unplugged printer from one that failed a request.
     const QByteArray path_;
     const dev_t rdev_;
-    std::atomic<bool> hungUp_{false};
-    std::atomic<bool> cancel_{false};
-    std::atomic<bool> txEmptyDue_{false};
     std::atomic<bool> cts_;
-    std::atomic<int> inputSize_{1024};
-    TCommTimeouts timeouts_;
-    // The event thread's own: the node and the timer have left its epoll set.
-    bool unwatched_ = false;
 
     std::mutex inputMutex_;
     QByteArray input_;
-
-    std::mutex sampleMutex_;
-    TComErrors errors_;
-    TComEvents pending_;
 };
