@@ -30,6 +30,23 @@ int DescriptorLine::SetCommTimeouts(const TCommTimeouts& timeouts) {
     return 0;
 }
 
+int DescriptorLine::Read(char* data, int count, int& read) {
+    read = 0;
+    if (hungUp_)
+        return WinError::IoDevice;
+    return LineWaits::readWithin(
+        timeouts_, data, count, read,
+        [this](char* at, int want, int& got) { return takeArrived(at, want, got); },
+        [this](int ms) { return awaitInput(ms); });
+}
+
+int DescriptorLine::ReadWaiting(char* data, int count, int& read) {
+    read = 0;
+    if (hungUp_)
+        return WinError::IoDevice;
+    return takeWaiting(data, count, read);
+}
+
 int DescriptorLine::ClearError(TComErrors& errors, int& inputCount) {
     bool more = false;
     {

@@ -25,6 +25,10 @@ public:
     // sets the mark at which the queue counts as 80 % full.
     int SetupComm(int inputSize, int outputSize) override;
     int SetCommTimeouts(const TCommTimeouts& timeouts) override;
+    // Within the read time-outs, taking what has arrived and sleeping until
+    // more may have; a line that hung up reads nothing.
+    int Read(char* data, int count, int& read) override;
+    int ReadWaiting(char* data, int count, int& read) override;
     int ClearError(TComErrors& errors, int& inputCount) override;
     TComEvents WaitEvents(TComEvents mask) override;
     void CancelWait() override;
@@ -46,6 +50,14 @@ protected:
     virtual void sampleErrorsLocked() {}
     // Sleeps until something may have happened, or a wake-up.
     virtual void waitForActivity() = 0;
+    // A read's turn: moves what has arrived, up to count bytes, and returns
+    // 0 or the read's error.
+    virtual int takeArrived(char* data, int count, int& got) = 0;
+    // A read's sleep of up to ms until more may have come: 0, the read's
+    // error or LineWaits::StopReading.
+    virtual int awaitInput(int ms) = 0;
+    // ReadWaiting's: what is there now, up to count bytes, without waiting.
+    virtual int takeWaiting(char* data, int count, int& read) = 0;
 
     void wake();
     void hangUp();

@@ -45,11 +45,9 @@ public:
 
     int SetCommState(const TDCB& dcb) override;
     int Write(const char* data, int count, int& written) override;
-    int Read(char* data, int count, int& read) override;
     int Purge(bool output, bool input) override;
     int ModemStatus(TComSignals& lines) override;
     int InputWaiting(int& count) override;
-    int ReadWaiting(char* data, int count, int& read) override;
     // Also ends a wait of the GUI thread for the server: the port is closing.
     void CancelWait() override;
 
@@ -77,6 +75,9 @@ private:
     void dropMisbehavingLocked();
     void appendInputLocked(const char* bytes, int count);
     int takeInput(char* data, int count);
+    int takeArrived(char* data, int count, int& got) override;
+    int awaitInput(int ms) override;
+    int takeWaiting(char* data, int count, int& read) override;
     void sendControl(const QByteArray& bytes);
     int sendOwedLocked(std::chrono::steady_clock::time_point deadline);
     int pushOut(const char* bytes, int size, std::chrono::steady_clock::time_point deadline,

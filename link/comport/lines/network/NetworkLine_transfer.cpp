@@ -342,30 +342,27 @@ void NetworkLine::dropMisbehavingLocked() {
 }
 
 // An errno on failure; waiting ends early when the port is closing.
-int NetworkLine::Read(char* data, int count, int& read) {
-    auto take = [this](char* at, int want, int& got) {
-        drainCounter(arrivedFd_);
-        takeIn();
-        if (hungUp_)
-            return int(WinError::IoDevice);
-        got = takeInput(at, want);
-        return 0;
-    };
-    return LineWaits::readWithin(timeouts_, data, count, read, take, [this](int ms) {
-        if (closing_)
-            return LineWaits::StopReading;
-        // Either the socket brings something, or the event thread took it in.
-        pollfd p[2] = {{fd_, POLLIN, 0}, {arrivedFd_, POLLIN, 0}};
-        return poll(p, 2, ms) < 0 && errno != EINTR ? socketFailed(errno) : 0;
-    });
+int NetworkLine::takeArrived(char* data, int count, int& got) {
+    drainCounter(arrivedFd_);
+    takeIn();
+    if (hungUp_)
+        return WinError::IoDevice;
+    got = takeInput(data, count);
+    return 0;
 }
 
-int NetworkLine::ReadWaiting(char* data, int count, int& read) {
+// Either the socket brings something, or the event thread took it in.
+int NetworkLine::awaitInput(int ms) {
+    if (closing_)
+        return LineWaits::StopReading;
+    pollfd p[2] = {{fd_, POLLIN, 0}, {arrivedFd_, POLLIN, 0}};
+    return poll(p, 2, ms) < 0 && errno != EINTR ? socketFailed(errno) : 0;
+}
+
+int NetworkLine::takeWaiting(char* data, int count, int& read) {
     takeIn();
-    if (hungUp_) {
-        read = 0;
+    if (hungUp_)
         return WinError::IoDevice;
-    }
     read = takeInput(data, count);
     return 0;
 }

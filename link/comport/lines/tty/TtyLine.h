@@ -30,11 +30,9 @@ public:
 
     int SetCommState(const TDCB& dcb) override;
     int Write(const char* data, int count, int& written) override;
-    int Read(char* data, int count, int& read) override;
     int Purge(bool output, bool input) override;
     int ModemStatus(TComSignals& lines) override;
     int InputWaiting(int& count) override;
-    int ReadWaiting(char* data, int count, int& read) override;
     TComEvents WaitEvents(TComEvents mask) override;
 
 private:
@@ -57,6 +55,9 @@ private:
     int pushOut(const char* data, int count, const TransferDeadlines& deadlines, int& accepted);
     int drain(const TransferDeadlines& deadlines);
     int readSome(char* data, int count, int& got);
+    int takeArrived(char* data, int count, int& got) override;
+    int awaitInput(int ms) override;
+    int takeWaiting(char* data, int count, int& read) override;
     int unmark(char* data, int count);
     // The same for a query: a device gone is a hang-up, not a failure.
     int queryFailed(int err);

@@ -190,28 +190,21 @@ int TtyLine::readSome(char* data, int count, int& got) {
     return 0;
 }
 
-int TtyLine::Read(char* data, int count, int& read) {
-    read = 0;
-    if (hungUp_)
-        return WinError::IoDevice;
-    auto take = [this](char* at, int want, int& got) {
-        const int err = readSome(at, want, got);
-        return err ? failed(err) : 0;
-    };
-    return LineWaits::readWithin(timeouts_, data, count, read, take, [this](int ms) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, ms) < 0 && errno != EINTR)
-            return failed(errno);
-        // A line that hung up reads as empty for ever, and poll() says so
-        // at once: that is the read's error, not the end of its wait.
-        return gone(p.revents) ? failed(EIO) : 0;
-    });
+int TtyLine::takeArrived(char* data, int count, int& got) {
+    const int err = readSome(data, count, got);
+    return err ? failed(err) : 0;
 }
 
-int TtyLine::ReadWaiting(char* data, int count, int& read) {
-    read = 0;
-    if (hungUp_)
-        return WinError::IoDevice;
+int TtyLine::awaitInput(int ms) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, ms) < 0 && errno != EINTR)
+        return failed(errno);
+    // A line that hung up reads as empty for ever, and poll() says so at
+    // once: that is the read's error, not the end of its wait.
+    return gone(p.revents) ? failed(EIO) : 0;
+}
+
+int TtyLine::takeWaiting(char* data, int count, int& read) {
     while (read < count) {
         int got = 0;
         if (const int err = readSome(data + read, count - read, got))

@@ -183,28 +183,21 @@ int UsbPrinterLine::take(char* data, int count, int& got) {
     return 0;
 }
 
-int UsbPrinterLine::Read(char* data, int count, int& read) {
-    read = 0;
-    if (hungUp_)
-        return WinError::IoDevice;
-    auto takeArrived = [this](char* at, int want, int& got) {
-        drainCounter(fds_.arrived);
-        const int err = take(at, want, got);
-        return err ? failed(err) : 0;
-    };
-    return LineWaits::readWithin(timeouts_, data, count, read, takeArrived, [this](int ms) {
-        // The reply comes through the node, or the event thread queued it.
-        pollfd p[2] = {{fd_, POLLIN, 0}, {fds_.arrived, POLLIN, 0}};
-        if (::poll(p, 2, ms) < 0 && errno != EINTR)
-            return failed(errno);
-        return p[0].revents & (POLLHUP | POLLERR | POLLNVAL) ? failed(EIO) : 0;
-    });
+int UsbPrinterLine::takeArrived(char* data, int count, int& got) {
+    drainCounter(fds_.arrived);
+    const int err = take(data, count, got);
+    return err ? failed(err) : 0;
 }
 
-int UsbPrinterLine::ReadWaiting(char* data, int count, int& read) {
-    read = 0;
-    if (hungUp_)
-        return WinError::IoDevice;
+// The reply comes through the node, or the event thread queued it.
+int UsbPrinterLine::awaitInput(int ms) {
+    pollfd p[2] = {{fd_, POLLIN, 0}, {fds_.arrived, POLLIN, 0}};
+    if (::poll(p, 2, ms) < 0 && errno != EINTR)
+        return failed(errno);
+    return p[0].revents & (POLLHUP | POLLERR | POLLNVAL) ? failed(EIO) : 0;
+}
+
+int UsbPrinterLine::takeWaiting(char* data, int count, int& read) {
     const int err = take(data, count, read);
     return err ? failed(err) : 0;
 }

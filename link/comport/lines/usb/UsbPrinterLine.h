@@ -36,11 +36,9 @@ public:
 
     int SetCommState(const TDCB& dcb) override;
     int Write(const char* data, int count, int& written) override;
-    int Read(char* data, int count, int& read) override;
     int Purge(bool output, bool input) override;
     int ModemStatus(TComSignals& lines) override;
     int InputWaiting(int& count) override;
-    int ReadWaiting(char* data, int count, int& read) override;
 
 private:
     struct Descriptors {
@@ -58,6 +56,9 @@ private:
     int pullLocked();
     // Takes up to count queued bytes (pulling first); an errno on failure.
     int take(char* data, int count, int& got);
+    int takeArrived(char* data, int count, int& got) override;
+    int awaitInput(int ms) override;
+    int takeWaiting(char* data, int count, int& read) override;
     // The event thread's: what woke it, kept in pending_.
     void waitForActivity() override;
     void readStatus();
