@@ -39,6 +39,8 @@ const char* const codeTexts[] = {
     "A component is linked to OnRxBuf event",
 };
 static_assert(std::size(codeTexts) == EComPort::RxBufLinked);
+// The codes are the table's, which programs and logs know by number.
+static_assert(EComPort::RxBufLinked == 22);
 
 QString messageFor(int errorCode, int systemErrorCode) {
     QString text = EComPort::CodeText(errorCode);
