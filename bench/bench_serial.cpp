@@ -6,7 +6,7 @@
 #include "comport/EventThreadWakeups.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
-#include "link/comport/VirtualLine.h"
+#include "link/comport/lines/virtual/VirtualLine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 #include "connection/OpenFailure.h"
 
-#include "link/comport/NetworkAddress.h"
 #include "link/comport/PortMap.h"
-#include "link/comport/TtyHolder.h"
-#include "link/comport/TtyLock.h"
+#include "link/comport/lines/network/NetworkAddress.h"
+#include "link/comport/lines/tty/TtyHolder.h"
+#include "link/comport/lines/tty/TtyLock.h"
 #include "link/portio/KernelPorts.h"
 #include "link/portio/LptMap.h"
 

@@ -1,7 +1,7 @@
 #include "connection/SerialReconnect.h"
 
 #include "connection/ProgramSettings.h"
-#include "link/comport/NetworkAddress.h"
+#include "link/comport/lines/network/NetworkAddress.h"
 
 #include <QDir>
 #include <QFileInfo>

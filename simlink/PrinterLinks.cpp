@@ -1,7 +1,7 @@
 #include "simlink/PrinterLinks.h"
 
 #include "link/comport/PortMap.h"
-#include "link/comport/VirtualLine.h"
+#include "link/comport/lines/virtual/VirtualLine.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/VirtualParallelPort.h"
 #include "sim/PrinterClock.h"

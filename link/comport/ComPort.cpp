@@ -1,20 +1,13 @@
 // The component's own record: its exception and where the exceptions of its
-// event handlers go, the lines a port name opens, the port's life as an
-// object, and the links controls subscribe with. What the port does is in
-// files of their own: ComPortSettings.cpp (the line settings and applying
-// them), ComPortOpenClose.cpp (opening and closing), ComPortIO.cpp (the
-// transfers and line queries) and ComPortEvents.cpp (the event thread and the
+// event handlers go, the port's life as an object, and the links controls
+// subscribe with. What the port does is in files of their own:
+// ComPort_settings.cpp (the line settings and applying them),
+// ComPort_openclose.cpp (opening and closing), ComPort_io.cpp (the transfers
+// and line queries) and ComPort_events.cpp (the event thread and the
 // hand-over of its events to the GUI thread).
 #include "link/comport/ComPort.h"
 
 #include "link/comport/ComPortReport.h"
-#include "link/comport/NetworkAddress.h"
-#include "link/comport/NetworkLine.h"
-#include "link/comport/PortMap.h"
-#include "link/comport/SerialLine.h"
-#include "link/comport/TtyLine.h"
-#include "link/comport/UsbPrinterLine.h"
-#include "link/comport/VirtualLine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -46,6 +39,8 @@ const char* const codeTexts[] = {
     "A component is linked to OnRxBuf event",
 };
 static_assert(std::size(codeTexts) == EComPort::RxBufLinked);
+// The codes are the table's, which programs and logs know by number.
+static_assert(EComPort::RxBufLinked == 22);
 
 QString messageFor(int errorCode, int systemErrorCode) {
     QString text = EComPort::CodeText(errorCode);
@@ -106,28 +101,6 @@ QString EComPort::CodeText(int errorCode) {
 TComExceptionHook SetComExceptionHook(TComExceptionHook hook) {
     std::lock_guard lock(hookMutex);
     return std::exchange(exceptionHook(), std::move(hook));
-}
-
-std::unique_ptr<SerialLine> OpenSerialLine(const QString& portName, int& winError,
-                                           LineOpening* opening) {
-    const QString device = PortMap::device(portName);
-    if (device.isEmpty()) {
-        winError = WinError::FileNotFound;
-        return nullptr;
-    }
-    if (NetworkAddress::isUrl(device))
-        return NetworkLine::open(device, winError, opening);
-    if (device == QLatin1String(PortMap::VirtualDevice)) {
-        const auto line = PortMap::virtualLine(portName);
-        if (!line) {
-            winError = WinError::FileNotFound;
-            return nullptr;
-        }
-        return line->openPort(winError);
-    }
-    if (UsbPrinterLine::isUsbPrinter(device))
-        return UsbPrinterLine::open(device, winError, opening);
-    return TtyLine::open(device, winError, opening);
 }
 
 TCustomComPort::TCustomComPort(QObject* parent)

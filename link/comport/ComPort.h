@@ -24,30 +24,31 @@ class TCustomComPort;
 // system's error (-1 when none came with it), appended to the message.
 class EComPort : public std::runtime_error {
 public:
-    // The codes of the component's table.
+    // The codes of the component's table, 1 to 22 in its order: the
+    // table's texts are looked up by them.
     enum Code : int {
         OpenFailed = 1,
-        WriteFailed = 2,
-        ReadFailed = 3,
-        InvalidAsync = 4,
-        PurgeFailed = 5,
-        AsyncCheckFailed = 6,
-        SetStateFailed = 7,
-        SetTimeoutsFailed = 8,
-        SetupComFailed = 9,
-        ClearComFailed = 10,
-        ModemStatusFailed = 11,
-        EscapeComFailed = 12,
-        TransmitCharFailed = 13,
-        SyncMethodWhileOpen = 14,
-        EnumPortsFailed = 15,
-        StoreFailed = 16,
-        LoadFailed = 17,
-        RegisterLinkFailed = 18,
-        LedStateWithPort = 19,
-        WaitWithThread = 20,
-        WaitFailed = 21,
-        RxBufLinked = 22,
+        WriteFailed,
+        ReadFailed,
+        InvalidAsync,
+        PurgeFailed,
+        AsyncCheckFailed,
+        SetStateFailed,
+        SetTimeoutsFailed,
+        SetupComFailed,
+        ClearComFailed,
+        ModemStatusFailed,
+        EscapeComFailed,
+        TransmitCharFailed,
+        SyncMethodWhileOpen,
+        EnumPortsFailed,
+        StoreFailed,
+        LoadFailed,
+        RegisterLinkFailed,
+        LedStateWithPort,
+        WaitWithThread,
+        WaitFailed,
+        RxBufLinked,
     };
 
     explicit EComPort(int errorCode, int systemErrorCode = -1);

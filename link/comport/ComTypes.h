@@ -155,27 +155,30 @@ struct TCommTimeouts {
 // Windows error codes the lines report, with errno translated to the code of
 // the same meaning.
 namespace WinError {
-inline constexpr int InvalidFunction = 1;
-inline constexpr int FileNotFound = 2;
-inline constexpr int PathNotFound = 3;
-inline constexpr int TooManyOpenFiles = 4;
-inline constexpr int AccessDenied = 5;
-inline constexpr int InvalidHandle = 6;
-inline constexpr int NotEnoughMemory = 8;
-inline constexpr int WriteProtect = 19;
-inline constexpr int GenFailure = 31;
-inline constexpr int NotSupported = 50;
-inline constexpr int InvalidParameter = 87;
-inline constexpr int BrokenPipe = 109;
-inline constexpr int DiskFull = 112;
-inline constexpr int FilenameTooLong = 206;
-inline constexpr int OperationAborted = 995;
-inline constexpr int IoDevice = 1117;
-inline constexpr int ConnectionRefused = 1225;
-inline constexpr int NetworkUnreachable = 1231;
-inline constexpr int HostUnreachable = 1232;
-inline constexpr int Timeout = 1460;
-inline constexpr int HostNotFound = 11001;
+// Unscoped, so that a code is an int wherever one is expected.
+enum Code : int {
+    InvalidFunction = 1,
+    FileNotFound = 2,
+    PathNotFound = 3,
+    TooManyOpenFiles = 4,
+    AccessDenied = 5,
+    InvalidHandle = 6,
+    NotEnoughMemory = 8,
+    WriteProtect = 19,
+    GenFailure = 31,
+    NotSupported = 50,
+    InvalidParameter = 87,
+    BrokenPipe = 109,
+    DiskFull = 112,
+    FilenameTooLong = 206,
+    OperationAborted = 995,
+    IoDevice = 1117,
+    ConnectionRefused = 1225,
+    NetworkUnreachable = 1231,
+    HostUnreachable = 1232,
+    Timeout = 1460,
+    HostNotFound = 11001,
+};
 
 int FromErrno(int err);
 // Whether an error on an open port means the device went away (a USB adapter

@@ -26,8 +26,6 @@ public:
     static std::unique_ptr<LpParallelPort> open(const QString& path, Kind kind, QString* error);
 
     ~LpParallelPort() override;
-    LpParallelPort(const LpParallelPort&) = delete;
-    LpParallelPort& operator=(const LpParallelPort&) = delete;
 
     uint8_t read(Register reg) override;
     void write(Register reg, uint8_t value) override;

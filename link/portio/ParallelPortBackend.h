@@ -30,6 +30,10 @@ public:
         return data;
     }
 
+    ParallelPortBackend() = default;
+    // A backend owns its device (a descriptor, a claim): it is never copied.
+    ParallelPortBackend(const ParallelPortBackend&) = delete;
+    ParallelPortBackend& operator=(const ParallelPortBackend&) = delete;
     virtual ~ParallelPortBackend() = default;
     virtual uint8_t read(Register reg) = 0;
     virtual void write(Register reg, uint8_t value) = 0;

@@ -16,8 +16,6 @@ public:
     static std::unique_ptr<PpdevParallelPort> open(const QString& path, QString* error);
 
     ~PpdevParallelPort() override;
-    PpdevParallelPort(const PpdevParallelPort&) = delete;
-    PpdevParallelPort& operator=(const PpdevParallelPort&) = delete;
 
     uint8_t read(Register reg) override;
     void write(Register reg, uint8_t value) override;

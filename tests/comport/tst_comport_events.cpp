@@ -1,6 +1,6 @@
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
-#include "link/comport/VirtualLine.h"
+#include "link/comport/lines/virtual/VirtualLine.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -3,7 +3,7 @@
 #include "connection/PrinterLineSettings.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
-#include "link/comport/VirtualLine.h"
+#include "link/comport/lines/virtual/VirtualLine.h"
 #include "protocol/Rfc2217Codec.h"
 
 #include <QTemporaryDir>

@@ -5,11 +5,11 @@
 
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
-#include "link/comport/NetworkAddress.h"
 #include "link/comport/PortMap.h"
-#include "link/comport/TtyHolder.h"
-#include "link/comport/TtyLine.h"
-#include "link/comport/TtyLock.h"
+#include "link/comport/lines/network/NetworkAddress.h"
+#include "link/comport/lines/tty/TtyHolder.h"
+#include "link/comport/lines/tty/TtyLine.h"
+#include "link/comport/lines/tty/TtyLock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
-#include "link/comport/VirtualLine.h"
+#include "link/comport/lines/virtual/VirtualLine.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/VirtualParallelPort.h"
 #include "sim/VirtualPrinter.h"
