@@ -1,8 +1,8 @@
 #include "sim/PaperArchive.h"
 
-#include "sim/PaperDots.h"
-#include "sim/PaperPages.h"
-#include "sim/PaperText.h"
+#include "sim/paper/PaperDots.h"
+#include "sim/paper/PaperPages.h"
+#include "sim/paper/PaperText.h"
 #include "sim/VirtualPrinter.h"
 
 #include <QBuffer>

@@ -1,6 +1,6 @@
 #include "sim/PaperRollWidget.h"
 
-#include "sim/PaperRenderer.h"
+#include "sim/paper/PaperRenderer.h"
 #include "sim/VirtualPrinter.h"
 
 #include <QPainter>

@@ -1,7 +1,7 @@
 #include "sim/PaperSpool.h"
 
-#include "sim/PaperPages.h"
-#include "sim/PaperText.h"
+#include "sim/paper/PaperPages.h"
+#include "sim/paper/PaperText.h"
 #include "sim/VirtualPrinter.h"
 
 #include <QDataStream>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/PaperModel.h"
+#include "sim/paper/PaperModel.h"
 #include "sim/PrintQueue.h"
 #include "sim/PrinterLog.h"
 

@@ -1,7 +1,7 @@
 #include "sim/VirtualPrinterWindow.h"
 #include "sim/HexDump.h"
 
-#include "sim/PaperPages.h"
+#include "sim/paper/PaperPages.h"
 #include "sim/PaperRollWidget.h"
 #include "sim/PrinterWords.h"
 #include "windowkit/Messages.h"

@@ -1,7 +1,7 @@
 #include "sim/WebPage.h"
 
 #include "sim/PaperArchive.h"
-#include "sim/PaperDots.h"
+#include "sim/paper/PaperDots.h"
 
 #include <QJsonDocument>
 #include <QLocale>

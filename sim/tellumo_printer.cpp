@@ -11,7 +11,7 @@
 #include "sim/HttpPanel.h"
 #include "sim/LogOutput.h"
 #include "sim/NetworkPort.h"
-#include "sim/PaperPages.h"
+#include "sim/paper/PaperPages.h"
 #include "sim/PaperSaver.h"
 #include "sim/PaperSpool.h"
 #include "sim/PrinterClock.h"

@@ -1,4 +1,4 @@
-#include "sim/DotFont.h"
+#include "sim/paper/DotFont.h"
 
 #include "protocol/Windows1252.h"
 

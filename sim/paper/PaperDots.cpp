@@ -1,7 +1,7 @@
-#include "sim/PaperDots.h"
+#include "sim/paper/PaperDots.h"
 
-#include "sim/DotFont.h"
-#include "sim/PaperRenderer.h"
+#include "sim/paper/DotFont.h"
+#include "sim/paper/PaperRenderer.h"
 
 #include <algorithm>
 #include <span>

@@ -1,4 +1,4 @@
-#include "sim/PaperRenderer.h"
+#include "sim/paper/PaperRenderer.h"
 
 #include <QFont>
 #include <QFontMetricsF>

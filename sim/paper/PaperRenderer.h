@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/PaperModel.h"
+#include "sim/paper/PaperModel.h"
 
 #include <QImage>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "sim/PaperModel.h"
+#include "sim/paper/PaperModel.h"
 
 QString PaperLine::text() const {
     QString out;

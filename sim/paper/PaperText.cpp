@@ -1,4 +1,4 @@
-#include "sim/PaperText.h"
+#include "sim/paper/PaperText.h"
 
 namespace {
 

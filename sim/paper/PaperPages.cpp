@@ -1,7 +1,7 @@
-#include "sim/PaperPages.h"
+#include "sim/paper/PaperPages.h"
 
-#include "sim/PaperDots.h"
-#include "sim/PaperRenderer.h"
+#include "sim/paper/PaperDots.h"
+#include "sim/paper/PaperRenderer.h"
 
 #include <QFile>
 #include <QFileInfo>
