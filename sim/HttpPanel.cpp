@@ -3,7 +3,7 @@
 #include "sim/NetworkPort.h"
 #include "sim/PrinterControl.h"
 #include "sim/PrinterEvents.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QFile>
 #include <QHostAddress>

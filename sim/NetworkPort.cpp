@@ -1,8 +1,8 @@
 #include "sim/NetworkPort.h"
 
 #include "sim/Acceptor.h"
-#include "sim/PrinterWords.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/PrinterWords.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>

@@ -3,8 +3,8 @@
 // the log.
 #include "sim/NetworkPort.h"
 
-#include "sim/PrinterWords.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/PrinterWords.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

@@ -3,7 +3,7 @@
 #include "sim/paper/PaperDots.h"
 #include "sim/paper/PaperPages.h"
 #include "sim/paper/PaperText.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "sim/PaperRollWidget.h"
 
 #include "sim/paper/PaperRenderer.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QPainter>
 #include <QScrollBar>

@@ -2,7 +2,7 @@
 
 #include "sim/paper/PaperPages.h"
 #include "sim/paper/PaperText.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QDataStream>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "sim/PrinterControl.h"
 
 #include "sim/Acceptor.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 #include "sim/PtyServer.h"
 
 #include "sim/TerminalLine.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QFile>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/PrinterLine.h"
+#include "sim/printer/LineSettings.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "protocol/Rfc2217Codec.h"
-#include "sim/PrinterLine.h"
+#include "sim/printer/LineSettings.h"
 
 #include <QByteArray>
 

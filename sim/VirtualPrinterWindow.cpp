@@ -1,9 +1,9 @@
 #include "sim/VirtualPrinterWindow.h"
-#include "sim/HexDump.h"
+#include "sim/printer/HexDump.h"
 
 #include "sim/paper/PaperPages.h"
 #include "sim/PaperRollWidget.h"
-#include "sim/PrinterWords.h"
+#include "sim/printer/PrinterWords.h"
 #include "windowkit/Messages.h"
 
 #include <QCheckBox>

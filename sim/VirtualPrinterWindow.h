@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QList>
 #include <QTime>

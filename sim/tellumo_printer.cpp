@@ -7,19 +7,19 @@
 // page with the paper and the panel (--http), and writes
 // the paper as text, as PNG pages and the log as JSON Lines on "save" and
 // when it ends (Ctrl+C, SIGTERM, SIGHUP, or the window closed).
-#include "sim/HexDump.h"
+#include "sim/printer/HexDump.h"
 #include "sim/HttpPanel.h"
 #include "sim/LogOutput.h"
 #include "sim/NetworkPort.h"
 #include "sim/paper/PaperPages.h"
 #include "sim/PaperSaver.h"
 #include "sim/PaperSpool.h"
-#include "sim/PrinterClock.h"
+#include "sim/printer/PrinterClock.h"
 #include "sim/PrinterControl.h"
 #include "sim/PrinterEvents.h"
-#include "sim/PrinterLine.h"
+#include "sim/printer/LineSettings.h"
 #include "sim/PtyServer.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 #include "sim/VirtualPrinterSetup.h"
 #include "sim/VirtualPrinterWindow.h"
 

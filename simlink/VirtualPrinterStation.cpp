@@ -1,7 +1,7 @@
 #include "simlink/VirtualPrinterStation.h"
 
-#include "sim/PrinterClock.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/PrinterClock.h"
+#include "sim/printer/VirtualPrinter.h"
 #include "sim/VirtualPrinterSetup.h"
 #include "sim/VirtualPrinterWindow.h"
 #include "simlink/PrinterLinks.h"

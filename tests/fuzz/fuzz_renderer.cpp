@@ -4,7 +4,7 @@
 // paper width wide.
 #include "sim/paper/PaperDots.h"
 #include "sim/paper/PaperRenderer.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QGuiApplication>
 

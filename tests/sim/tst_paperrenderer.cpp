@@ -6,7 +6,7 @@
 #include "sim/paper/DotFont.h"
 #include "sim/paper/PaperDots.h"
 #include "sim/paper/PaperRenderer.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QCryptographicHash>
 #include <QTest>

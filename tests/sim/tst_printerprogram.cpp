@@ -6,7 +6,7 @@
 // printer's losses where they can happen, and its text.
 #include "sim/paper/PaperPages.h"
 #include "sim/paper/PaperText.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "sim/PrinterLine.h"
+#include "sim/printer/LineSettings.h"
 
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QRegularExpression>
 #include <QVariantMap>

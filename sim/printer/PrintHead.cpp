@@ -1,4 +1,4 @@
-#include "sim/PrintHead.h"
+#include "sim/printer/PrintHead.h"
 
 void PrintHead::print(const PrintQueue::Job& job, qint64 now) {
     using Job = PrintQueue::Job;

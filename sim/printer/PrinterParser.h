@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/PrinterModel.h"
+#include "sim/printer/PrinterModel.h"
 
 #include <QByteArray>
 

@@ -2,7 +2,7 @@
 // out, the ready, busy and error lines, the panel, the clock and the log.
 // What the bytes mean is the interpreter's, what the buffer holds the print
 // queue's, what is on the paper the print head's.
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <algorithm>
 #include <cmath>

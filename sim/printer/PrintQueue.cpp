@@ -1,7 +1,7 @@
 // The print queue on its own, so that what the buffer holds is counted in one
 // place: every byte that enters is either held or carried by a job, and leaves
 // when the job has printed.
-#include "sim/PrintQueue.h"
+#include "sim/printer/PrintQueue.h"
 
 void PrintQueue::setCapacity(int bytes) {
     capacity_ = bytes;

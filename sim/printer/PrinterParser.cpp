@@ -1,6 +1,6 @@
 // The parser on its own: which bytes belong together is the same question
 // whatever they then do, and a command half received is all it ever holds.
-#include "sim/PrinterParser.h"
+#include "sim/printer/PrinterParser.h"
 
 #include "protocol/CommandBytes.h"
 

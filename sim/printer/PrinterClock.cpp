@@ -1,6 +1,6 @@
-#include "sim/PrinterClock.h"
+#include "sim/printer/PrinterClock.h"
 
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 PrinterClock::PrinterClock(VirtualPrinter* printer, QObject* parent)
     : QObject(parent), printer_(printer) {

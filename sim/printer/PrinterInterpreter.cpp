@@ -1,10 +1,10 @@
 // The interpreter: what each piece the parser hands over does to the
 // printer's modes and settings, and which of them become print jobs. A piece
 // that prints nothing holds no room in the buffer once it has been acted on.
-#include "sim/PrinterInterpreter.h"
+#include "sim/printer/PrinterInterpreter.h"
 
 #include "protocol/CommandBytes.h"
-#include "sim/PrinterWords.h"
+#include "sim/printer/PrinterWords.h"
 
 namespace Letter = Commands::Letter;
 

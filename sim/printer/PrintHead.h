@@ -1,8 +1,8 @@
 #pragma once
 
 #include "sim/paper/PaperModel.h"
-#include "sim/PrintQueue.h"
-#include "sim/PrinterLog.h"
+#include "sim/printer/PrintQueue.h"
+#include "sim/printer/PrinterLog.h"
 
 #include <QObject>
 

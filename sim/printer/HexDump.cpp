@@ -1,4 +1,4 @@
-#include "sim/HexDump.h"
+#include "sim/printer/HexDump.h"
 
 #include "protocol/Windows1252.h"
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "sim/paper/PaperModel.h"
-#include "sim/PrintHead.h"
-#include "sim/PrintQueue.h"
-#include "sim/PrinterInterpreter.h"
-#include "sim/PrinterLog.h"
-#include "sim/PrinterModel.h"
+#include "sim/printer/PrintHead.h"
+#include "sim/printer/PrintQueue.h"
+#include "sim/printer/PrinterInterpreter.h"
+#include "sim/printer/PrinterLog.h"
+#include "sim/printer/PrinterModel.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,11 +1,11 @@
 // The lines: how the interpreter's characters become text lines, feeds,
 // dump lines and markers queued for the head. Every job takes along the
 // buffer bytes it frees.
-#include "sim/PrinterInterpreter.h"
+#include "sim/printer/PrinterInterpreter.h"
 
 #include "protocol/CommandBytes.h"
 #include "protocol/Windows1252.h"
-#include "sim/HexDump.h"
+#include "sim/printer/HexDump.h"
 
 namespace {
 

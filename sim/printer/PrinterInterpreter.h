@@ -1,10 +1,10 @@
 #pragma once
 
 #include "sim/paper/PaperModel.h"
-#include "sim/PrintQueue.h"
-#include "sim/PrinterLog.h"
-#include "sim/PrinterModel.h"
-#include "sim/PrinterParser.h"
+#include "sim/printer/PrintQueue.h"
+#include "sim/printer/PrinterLog.h"
+#include "sim/printer/PrinterModel.h"
+#include "sim/printer/PrinterParser.h"
 
 #include <QList>
 #include <QObject>
@@ -21,7 +21,7 @@
 // never looks back at the host, the panel or the paper: what it did shows in
 // the queue, in its settings and in its signals.
 //
-// PrinterInterpreter.cpp acts on the commands, PrinterLines.cpp builds the lines.
+// PrinterInterpreter.cpp acts on the commands, PrinterInterpreter_lines.cpp builds the lines.
 // Every parameter is taken only in the command set's own encoding (the
 // keyboard's 0x01, not '1'); a command with any other parameter byte is
 // logged as a warning and changes nothing.
@@ -106,7 +106,7 @@ private:
     void note(PrinterLogEntry::Kind kind, const QString& text, const QByteArray& bytes = {},
               const QString& name = {}, const QVariant& value = {});
 
-    // The lines built and queued (PrinterLines.cpp).
+    // The lines built and queued (PrinterInterpreter_lines.cpp).
     PaperCell makeCell(uint8_t code, PrintStyle style) const;
     void putCharacter(uint8_t code);
     void printPending();
