@@ -20,8 +20,8 @@
 #include "sim/printer/LineSettings.h"
 #include "sim/PtyServer.h"
 #include "sim/printer/VirtualPrinter.h"
-#include "sim/VirtualPrinterSetup.h"
-#include "sim/VirtualPrinterWindow.h"
+#include "sim/window/WindowPlacement.h"
+#include "sim/window/VirtualPrinterWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,4 +1,4 @@
-#include "sim/PaperRollWidget.h"
+#include "sim/window/PaperRollWidget.h"
 
 #include "sim/paper/PaperRenderer.h"
 #include "sim/printer/VirtualPrinter.h"

@@ -1,8 +1,8 @@
-#include "sim/VirtualPrinterWindow.h"
+#include "sim/window/VirtualPrinterWindow.h"
 #include "sim/printer/HexDump.h"
 
 #include "sim/paper/PaperPages.h"
-#include "sim/PaperRollWidget.h"
+#include "sim/window/PaperRollWidget.h"
 #include "sim/printer/PrinterWords.h"
 #include "windowkit/Messages.h"
 

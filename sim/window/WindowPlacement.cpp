@@ -1,4 +1,4 @@
-#include "sim/VirtualPrinterSetup.h"
+#include "sim/window/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QPointer>
