@@ -1,7 +1,7 @@
 // Telnet option negotiation after RFC 1143's rule that keeps two peers out of
 // a loop: an option is answered only when its state changes, and an answer
 // to our own offer is not answered again.
-#include "sim/Rfc2217Session.h"
+#include "sim/serve/Rfc2217Session.h"
 
 #include <utility>
 

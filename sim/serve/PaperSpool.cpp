@@ -1,4 +1,4 @@
-#include "sim/PaperSpool.h"
+#include "sim/serve/PaperSpool.h"
 
 #include "sim/paper/PaperPages.h"
 #include "sim/paper/PaperText.h"

@@ -1,6 +1,6 @@
 // The kernel's own termios2 rather than the C library's termios: only it
 // holds a rate as a number. The two cannot be included together.
-#include "sim/TerminalLine.h"
+#include "sim/serve/TerminalLine.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -1,7 +1,7 @@
 // Where a network port listens, and what it tells of itself: the address a
 // user gives and the one it has, the client's serial port for "state" and
 // the log.
-#include "sim/NetworkPort.h"
+#include "sim/serve/NetworkPort.h"
 
 #include "sim/printer/PrinterWords.h"
 #include "sim/printer/VirtualPrinter.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "sim/printer/LineSettings.h"
-#include "sim/Rfc2217Session.h"
+#include "sim/serve/Rfc2217Session.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

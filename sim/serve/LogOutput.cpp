@@ -1,4 +1,4 @@
-#include "sim/LogOutput.h"
+#include "sim/serve/LogOutput.h"
 
 #include <QDeadlineTimer>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
-#include "sim/WebPage.h"
+#include "sim/serve/WebPage.h"
 
-#include "sim/PaperArchive.h"
+#include "sim/serve/PaperArchive.h"
 #include "sim/paper/PaperDots.h"
 
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "sim/PaperArchive.h"
+#include "sim/serve/PaperArchive.h"
 
 #include "sim/paper/PaperDots.h"
 #include "sim/paper/PaperPages.h"

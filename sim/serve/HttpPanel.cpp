@@ -1,8 +1,8 @@
-#include "sim/HttpPanel.h"
+#include "sim/serve/HttpPanel.h"
 
-#include "sim/NetworkPort.h"
-#include "sim/PrinterControl.h"
-#include "sim/PrinterEvents.h"
+#include "sim/serve/NetworkPort.h"
+#include "sim/serve/PrinterControl.h"
+#include "sim/serve/PrinterEvents.h"
 #include "sim/printer/VirtualPrinter.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "sim/PrinterEvents.h"
+#include "sim/serve/PrinterEvents.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

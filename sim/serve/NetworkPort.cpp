@@ -1,6 +1,6 @@
-#include "sim/NetworkPort.h"
+#include "sim/serve/NetworkPort.h"
 
-#include "sim/Acceptor.h"
+#include "sim/serve/Acceptor.h"
 #include "sim/printer/PrinterWords.h"
 #include "sim/printer/VirtualPrinter.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sim/PaperArchive.h"
-#include "sim/WebPage.h"
+#include "sim/serve/PaperArchive.h"
+#include "sim/serve/WebPage.h"
 
 #include <QAbstractHttpServer>
 #include <QDeadlineTimer>

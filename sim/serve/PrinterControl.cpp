@@ -1,6 +1,6 @@
-#include "sim/PrinterControl.h"
+#include "sim/serve/PrinterControl.h"
 
-#include "sim/Acceptor.h"
+#include "sim/serve/Acceptor.h"
 #include "sim/printer/VirtualPrinter.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "sim/PtyServer.h"
+#include "sim/serve/PtyServer.h"
 
-#include "sim/TerminalLine.h"
+#include "sim/serve/TerminalLine.h"
 #include "sim/printer/VirtualPrinter.h"
 
 #include <QFile>

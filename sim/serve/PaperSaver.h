@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/PaperSpool.h"
+#include "sim/serve/PaperSpool.h"
 
 #include <QList>
 #include <QObject>

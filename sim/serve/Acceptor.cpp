@@ -1,4 +1,4 @@
-#include "sim/Acceptor.h"
+#include "sim/serve/Acceptor.h"
 
 #include <cerrno>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "sim/PaperSaver.h"
+#include "sim/serve/PaperSaver.h"
 
 #include <QFile>
 
