@@ -2,8 +2,8 @@
 
 #include "sim/printer/PrinterClock.h"
 #include "sim/printer/VirtualPrinter.h"
-#include "sim/window/WindowPlacement.h"
 #include "sim/window/VirtualPrinterWindow.h"
+#include "sim/window/WindowPlacement.h"
 #include "simlink/PrinterLinks.h"
 
 #include <QApplication>

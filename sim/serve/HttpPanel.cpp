@@ -1,9 +1,9 @@
 #include "sim/serve/HttpPanel.h"
 
+#include "sim/printer/VirtualPrinter.h"
 #include "sim/serve/NetworkPort.h"
 #include "sim/serve/PrinterControl.h"
 #include "sim/serve/PrinterEvents.h"
-#include "sim/printer/VirtualPrinter.h"
 
 #include <QFile>
 #include <QHostAddress>

@@ -1,8 +1,8 @@
 #include "sim/serve/NetworkPort.h"
 
-#include "sim/serve/Acceptor.h"
 #include "sim/printer/PrinterWords.h"
 #include "sim/printer/VirtualPrinter.h"
+#include "sim/serve/Acceptor.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>

@@ -1,7 +1,7 @@
 #include "sim/serve/PrinterControl.h"
 
-#include "sim/serve/Acceptor.h"
 #include "sim/printer/VirtualPrinter.h"
+#include "sim/serve/Acceptor.h"
 
 #include <QFile>
 #include <QJsonDocument>

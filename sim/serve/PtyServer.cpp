@@ -1,7 +1,7 @@
 #include "sim/serve/PtyServer.h"
 
-#include "sim/serve/TerminalLine.h"
 #include "sim/printer/VirtualPrinter.h"
+#include "sim/serve/TerminalLine.h"
 
 #include <QFile>
 #include <QSocketNotifier>

@@ -1,7 +1,7 @@
 #include "sim/serve/WebPage.h"
 
-#include "sim/serve/PaperArchive.h"
 #include "sim/paper/PaperDots.h"
+#include "sim/serve/PaperArchive.h"
 
 #include <QJsonDocument>
 #include <QLocale>

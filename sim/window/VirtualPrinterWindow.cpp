@@ -2,8 +2,8 @@
 #include "sim/printer/HexDump.h"
 
 #include "sim/paper/PaperPages.h"
-#include "sim/window/PaperRollWidget.h"
 #include "sim/printer/PrinterWords.h"
+#include "sim/window/PaperRollWidget.h"
 #include "windowkit/Messages.h"
 
 #include <QCheckBox>

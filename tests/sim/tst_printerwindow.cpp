@@ -4,11 +4,11 @@
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
-#include "sim/window/PaperRollWidget.h"
 #include "sim/printer/PrinterClock.h"
 #include "sim/printer/VirtualPrinter.h"
-#include "sim/window/WindowPlacement.h"
+#include "sim/window/PaperRollWidget.h"
 #include "sim/window/VirtualPrinterWindow.h"
+#include "sim/window/WindowPlacement.h"
 #include "simlink/VirtualPrinterStation.h"
 
 #include "windowkit/Messages.h"
