@@ -9,7 +9,7 @@
 #include "connection/Form3.h"
 #include "link/LinkState.h"
 #include "link/comport/PortMap.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 #include "simlink/PrinterLinks.h"
 #include "windowkit/Messages.h"
 

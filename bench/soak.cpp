@@ -17,7 +17,7 @@
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/portio/LptMap.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 #include "simlink/PrinterLinks.h"
 #include "windowkit/Messages.h"
 

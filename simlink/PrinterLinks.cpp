@@ -4,8 +4,8 @@
 #include "link/comport/lines/virtual/VirtualLine.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/VirtualParallelPort.h"
-#include "sim/PrinterClock.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/PrinterClock.h"
+#include "sim/printer/VirtualPrinter.h"
 
 PrinterLinks::PrinterLinks(VirtualPrinter* printer, PrinterClock* clock, QObject* parent)
     : QObject(parent), printer_(printer), clock_(clock) {

@@ -1,9 +1,9 @@
 #include "simlink/VirtualPrinterStation.h"
 
-#include "sim/PrinterClock.h"
-#include "sim/VirtualPrinter.h"
-#include "sim/VirtualPrinterSetup.h"
-#include "sim/VirtualPrinterWindow.h"
+#include "sim/printer/PrinterClock.h"
+#include "sim/printer/VirtualPrinter.h"
+#include "sim/window/VirtualPrinterWindow.h"
+#include "sim/window/WindowPlacement.h"
 #include "simlink/PrinterLinks.h"
 
 #include <QApplication>

@@ -19,7 +19,7 @@
 #include "link/Primitives.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/PortMap.h"
-#include "sim/PaperText.h"
+#include "sim/paper/PaperText.h"
 #include "windowkit/Messages.h"
 
 #include <QAction>

@@ -5,7 +5,7 @@
 #include "link/comport/lines/virtual/VirtualLine.h"
 #include "link/portio/LptMap.h"
 #include "link/portio/VirtualParallelPort.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 #include "simlink/PrinterLinks.h"
 
 #include <QList>

@@ -16,7 +16,7 @@
 #include "link/LinkState.h"
 #include "link/comport/ComLed.h"
 #include "link/comport/ComPort.h"
-#include "sim/PtyServer.h"
+#include "sim/serve/PtyServer.h"
 #include "windowkit/FormBase.h"
 #include "windowkit/Messages.h"
 #include "windowkit/RadioGroupWidget.h"

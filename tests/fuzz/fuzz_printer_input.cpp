@@ -4,7 +4,7 @@
 // the terminal. Whatever the bytes, every one reaches the printer exactly
 // once, none is dropped, and room comes back: a printer whose buffer stayed
 // full would stop the writing program for ever.
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -2,9 +2,9 @@
 // sent (text in every mode, user characters, bit images, authentications,
 // the roll's markers) draws at any zoom and at the printer's dot pitch, one
 // paper width wide.
-#include "sim/PaperDots.h"
-#include "sim/PaperRenderer.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/paper/PaperDots.h"
+#include "sim/paper/PaperRenderer.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QGuiApplication>
 

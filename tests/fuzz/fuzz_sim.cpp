@@ -2,7 +2,7 @@
 // by the input too: no crash, no hang, the buffer never holds more than its
 // size or less than nothing, and once input stops it drains: to at most an
 // unfinished line or command, then, with line feeds to end that, to empty.
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <cstddef>
 #include <cstdint>

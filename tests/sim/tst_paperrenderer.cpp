@@ -3,10 +3,10 @@
 // window and at twice its zoom; at the dot pitch every character of the code
 // page has a glyph of its own, and the same bytes give the same pixels.
 #include "protocol/Windows1252.h"
-#include "sim/DotFont.h"
-#include "sim/PaperDots.h"
-#include "sim/PaperRenderer.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/paper/DotFont.h"
+#include "sim/paper/PaperDots.h"
+#include "sim/paper/PaperRenderer.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QCryptographicHash>
 #include <QTest>

@@ -13,7 +13,7 @@
 #include "link/portio/PortIO.h"
 #include "protocol/CommandBuilders.h"
 #include "protocol/Replies.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/VirtualPrinter.h"
 #include "simlink/PrinterLinks.h"
 
 #include <QTest>

@@ -4,9 +4,9 @@
 // the start; driven as a test suite's script drives it, through --link and
 // --control, it never jams, loses nothing and forgets old replies. Also the
 // printer's losses where they can happen, and its text.
-#include "sim/PaperPages.h"
-#include "sim/PaperText.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/paper/PaperPages.h"
+#include "sim/paper/PaperText.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QDir>
 #include <QFile>

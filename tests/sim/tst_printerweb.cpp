@@ -2,7 +2,7 @@
 // paper, the panel's buttons reaching a pyserial client's CTS, refusals; here,
 // besides, the browser's pictures of the paper against the --png pages of the
 // same bytes, and the paper in the page's screenshot.
-#include "sim/PaperPages.h"
+#include "sim/paper/PaperPages.h"
 
 #include <QFile>
 #include <QFileInfo>

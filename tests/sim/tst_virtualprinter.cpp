@@ -1,8 +1,8 @@
 // The virtual printer through its byte interface: what the program sends must
 // land on the paper, in the replies and on the lines as a real printer would.
-#include "sim/PrintQueue.h"
-#include "sim/PrinterInterpreter.h"
-#include "sim/VirtualPrinter.h"
+#include "sim/printer/PrintQueue.h"
+#include "sim/printer/PrinterInterpreter.h"
+#include "sim/printer/VirtualPrinter.h"
 
 #include <QSignalSpy>
 #include <QTest>
