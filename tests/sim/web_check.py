@@ -163,14 +163,20 @@ try:
     shown = time.monotonic() - sent
     assert shown < 1, 'the receipt showed after %.2f s' % shown
 
-    for page, url in enumerate(browser.evaluate(PAPER_PIXELS), 1):
-        with open(os.path.join(FOLDER, 'web-%d.png' % page), 'wb') as out:
-            out.write(base64.b64decode(url.split(',', 1)[1]))
     # The --png pages of the same paper, kept from the tear below.
     assert ask('save') == 'ok'
+    saved = 0
     for name in os.listdir(FOLDER):
         if name.startswith('receipt') and name.endswith('.png'):
             shutil.copy(os.path.join(FOLDER, name), os.path.join(FOLDER, 'saved-' + name))
+            saved += 1
+    # The page may show the last line a moment before its page count has
+    # caught up with a page that has just filled: wait for every page.
+    assert until(lambda: browser.evaluate(PAPER_SHOWN % '"RECIBO WEB 4711"') and browser.evaluate(
+        'document.querySelectorAll("#paper img").length') == saved, 5), 'pages not all shown'
+    for page, url in enumerate(browser.evaluate(PAPER_PIXELS), 1):
+        with open(os.path.join(FOLDER, 'web-%d.png' % page), 'wb') as out:
+            out.write(base64.b64decode(url.split(',', 1)[1]))
     shot = browser.call('Page.captureScreenshot', format='png')
     with open(os.path.join(FOLDER, 'screenshot.png'), 'wb') as out:
         out.write(base64.b64decode(shot['data']))
