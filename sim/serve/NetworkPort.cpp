@@ -26,13 +26,8 @@ constexpr qsizetype ReadChunk = 4096;
 // The printer takes the bytes in pieces, the turn's time looked at between
 // them: a piece of requests whose every reply is logged takes a while.
 constexpr qsizetype DeliverPiece = 1024;
-// What Qt reads ahead of the printer from a client's socket, and the
-// kernel's receive buffer of the listening socket, which its clients inherit.
-// Both small: what the port has taken from the client is acknowledged to it,
-// and a client that resets must find only what a printer's buffer holds
-// still printing; the rest waits at the sender.
-constexpr qint64 ReadAhead = 512;
-constexpr int ReceiveBuffer = 1024;
+// What Qt reads ahead of the printer from a client's socket.
+constexpr qint64 ReadAhead = 16 * 1024;
 // Under hardware flow control the port looks at CTS before each piece.
 constexpr qsizetype FlowPiece = 64;
 // A client that has closed is given this long to take its last replies.
@@ -90,10 +85,6 @@ bool NetworkPort::listen(const QString& where, QString* error) {
     if (!listenOn(*server_, kind_, where, error))
         return false;
     server_->pauseAccepting();
-    // Set before any client connects: the window a client is offered comes
-    // from the listener's buffer.
-    ::setsockopt(int(server_->socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer,
-                 sizeof ReceiveBuffer);
     acceptor_ = std::make_unique<Acceptor>(
         int(server_->socketDescriptor()), [this](int descriptor) { accept(descriptor); },
         [this](int error) { acceptFailed(error); });
