@@ -26,8 +26,15 @@ constexpr qsizetype ReadChunk = 4096;
 // The printer takes the bytes in pieces, the turn's time looked at between
 // them: a piece of requests whose every reply is logged takes a while.
 constexpr qsizetype DeliverPiece = 1024;
-// What Qt reads ahead of the printer from a client's socket.
-constexpr qint64 ReadAhead = 16 * 1024;
+// What Qt reads ahead of the printer from a client's socket, and the
+// kernel's buffers of the listening socket, which its clients inherit (the
+// kernel doubles them, up from a floor of about 2 kB). All small: a client
+// that resets must find about what a printer's buffer holds still printing,
+// not megabytes, and replies it leaves unread must soon make the printer
+// busy; the rest waits at the sender.
+constexpr qint64 ReadAhead = 512;
+constexpr int ReceiveBuffer = 1024;
+constexpr int SendBuffer = 4096;
 // Under hardware flow control the port looks at CTS before each piece.
 constexpr qsizetype FlowPiece = 64;
 // A client that has closed is given this long to take its last replies.
@@ -85,8 +92,13 @@ bool NetworkPort::listen(const QString& where, QString* error) {
     if (!listenOn(*server_, kind_, where, error))
         return false;
     server_->pauseAccepting();
+    // Before any client connects: the window a client is offered comes from
+    // the listener's buffer.
+    const int listener = int(server_->socketDescriptor());
+    ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
+    ::setsockopt(listener, SOL_SOCKET, SO_SNDBUF, &SendBuffer, sizeof SendBuffer);
     acceptor_ = std::make_unique<Acceptor>(
-        int(server_->socketDescriptor()), [this](int descriptor) { accept(descriptor); },
+        listener, [this](int descriptor) { accept(descriptor); },
         [this](int error) { acceptFailed(error); });
     return true;
 }

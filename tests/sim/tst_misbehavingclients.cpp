@@ -183,6 +183,29 @@ assert until(lambda: state()['listen']['client'] is None, 10)
 assert '"name":"reply-dropped"' in events()
 )",
         {});
+    // A printer's buffer is about 13 s of 40-byte lines at the default
+    // speed; what the port acknowledged beyond it would print on and on.
+    row("a client resets during a long print: what the printer holds prints, no more",
+        {"--listen", "127.0.0.1:0"}, R"(
+import struct
+c = tcp()
+c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
+c.settimeout(1)
+try:
+    while True:
+        c.sendall(b'x' * 39 + b'\n')
+except socket.timeout:
+    pass
+c.close()
+def printed():
+    assert ask('save') == 'ok'
+    return open(os.environ['FOLDER'] + '/paper.txt').read().count('\n')
+time.sleep(20)
+before = printed()
+time.sleep(1.5)
+assert before > 0 and printed() == before, (before, printed())
+)",
+        {});
     row("FLOWCONTROL-SUSPEND without RESUME: the printer goes busy, memory stays flat", rfc2217, R"(
 s = telnet()
 com(s, 8, b'')

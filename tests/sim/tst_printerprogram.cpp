@@ -367,6 +367,11 @@ def until(check, seconds=1.0):
 def rfc2217(**options):
     port = state()['rfc2217']['address'].rsplit(':', 1)[1]
     return serial.serial_for_url('rfc2217://127.0.0.1:' + port, timeout=1, **options)
+def close(p):  # once its kernel has sent all: a close with replies unread resets
+    import fcntl, termios
+    unsent = lambda: struct.unpack('i', fcntl.ioctl(p._socket, termios.TIOCOUTQ, b'    '))[0]
+    assert until(lambda: unsent() == 0, 30), unsent()
+    p.close()
 )";
 
 // Debian's own Python, where Debian's pyserial is.
@@ -519,7 +524,7 @@ for command, cts in (('paper out', False), ('paper in', True), ('offline on', Fa
     assert ask(command) == 'ok'
     assert until(lambda: p.cts == cts), command
 p.write(b''.join(b'%05d %s\n' % (i, b'x' * 20) for i in range(300)))
-p.close()
+close(p)
 assert until(lambda: state()['rfc2217']['client'] is None, 10)
 )")},
         numberedLines(300, 20));
@@ -536,7 +541,7 @@ buffer = state()['buffer']
 assert buffer['fill'] == 0 and buffer['lost'] == 0, buffer
 assert ask('paper in') == 'ok'
 writer.join(30)
-p.close()
+close(p)
 assert until(lambda: state()['rfc2217']['client'] is None, 30)
 )")},
         numberedLines(1366, 41));
