@@ -21,9 +21,8 @@
 
 namespace {
 
-void describe(QCommandLineParser& parser) {
-    parser.setApplicationDescription(
-        QStringLiteral("Serves the Korvexa Dual emulation on a pseudo-terminal."));
+// What the printer writes and how it is worked.
+void describeOutputs(QCommandLineParser& parser) {
     const auto file = QStringLiteral("FILE");
     parser.addOptions({
         {QStringLiteral("png"),
@@ -56,6 +55,13 @@ void describe(QCommandLineParser& parser) {
          QStringLiteral("Print speed in lines per second, 0.1 to 1000, or 0 to print as fast "
                         "as the bytes arrive (default 8)."),
          QStringLiteral("LINES")},
+        {QStringLiteral("window"), QStringLiteral("Show the printer's window.")},
+    });
+}
+
+// Where clients reach it besides the terminal.
+void describePorts(QCommandLineParser& parser) {
+    parser.addOptions({
         {QStringLiteral("listen"),
          QStringLiteral("Take the printer's bytes on a raw TCP port, as a network receipt "
                         "printer does (9100 by convention); the loopback address unless HOST "
@@ -79,8 +85,14 @@ void describe(QCommandLineParser& parser) {
                         "off, and /state, /events and the paper for scripts; the loopback "
                         "address unless HOST is given; port 0 picks a free one."),
          QStringLiteral("[HOST:]PORT")},
-        {QStringLiteral("window"), QStringLiteral("Show the printer's window.")},
     });
+}
+
+void describe(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        QStringLiteral("Serves the Korvexa Dual emulation on a pseudo-terminal."));
+    describeOutputs(parser);
+    describePorts(parser);
 }
 
 // A file written later is checked at start, so a wrong path costs nothing printed.
