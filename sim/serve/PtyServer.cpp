@@ -363,9 +363,14 @@ bool PtyServer::forgetRead(bool unsettled) {
     return true;
 }
 
+// A count put off once for the terminal to settle is taken as it stands
+// the next time, so that a host that keeps the terminal busy cannot put the
+// time-out off for good.
 void PtyServer::dropLateReplies() {
-    if (!forgetRead(false))
+    if (!forgetRead(std::exchange(lateCountPutOff_, false))) {
+        lateCountPutOff_ = true;
         return lateReplies_.start(int(SettleMs));
+    }
     const qint64 now = clock_.elapsed();
     if (std::any_of(replies_.begin(), replies_.end(),
                     [now](const Reply& reply) { return reply.deadline <= now; }))

@@ -126,6 +126,7 @@ private:
     qint64 lastWrite_ = 0; // clock_ at the last of them
     QElapsedTimer clock_;
     QTimer lateReplies_;
+    bool lateCountPutOff_ = false;
     QTimer readSettled_; // the host's read is counted once the terminal has passed on our writes
     QTimer moreClosed_;  // a closed program's bytes are taken on without the terminal's wake-up
 };
