@@ -41,7 +41,8 @@ def until(check, seconds=1.0):
         time.sleep(0.01)
     return True
 def events():
-    assert ask('save') == 'ok'
+    saved = ask('save')
+    assert saved == 'ok', saved
     return open(os.environ['FOLDER'] + '/events.jsonl').read()
 def replies():
     log = [json.loads(line) for line in events().splitlines()]
