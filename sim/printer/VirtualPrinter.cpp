@@ -154,8 +154,13 @@ void VirtualPrinter::answer(PrinterInterpreter::Query query) {
 }
 
 void VirtualPrinter::reply(const QByteArray& bytes) {
-    emit logged(PrinterLogEntry{now_, PrinterLogEntry::Kind::Sent, bytes, {}, {}, {}});
+    if (!reportsDelivery_)
+        replyLeft(bytes);
     emit replied(bytes);
+}
+
+void VirtualPrinter::replyLeft(const QByteArray& bytes) {
+    emit logged(PrinterLogEntry{now_, PrinterLogEntry::Kind::Sent, bytes, {}, {}, {}});
 }
 
 void VirtualPrinter::note(PrinterLogEntry::Kind kind, const QString& text, const QByteArray& bytes,

@@ -108,6 +108,11 @@ public:
     void clearPaper();
     // The panel's paper feed key: one blank line, while the keyboard is on.
     void pressFeedKey();
+    // A host that says when each reply has left (replyLeft) has it logged as
+    // sent then, not when it is made: one that never leaves is the host's
+    // to log as dropped. Off by default, for hosts that take replies at once.
+    void setReportsDelivery(bool reports) { reportsDelivery_ = reports; }
+    void replyLeft(const QByteArray& bytes);
     // Puts an event of the printer's surroundings (a port opened) in the log.
     void logEvent(const QString& text, const QString& name = QStringLiteral("event"),
                   const QVariant& value = {});
@@ -175,4 +180,5 @@ private:
     int lostBytes_ = 0;
     qint64 lastReceiveMs_ = 0;
     bool dirtyPaper_ = false;
+    bool reportsDelivery_ = false;
 };

@@ -60,6 +60,7 @@ NetworkPort::NetworkPort(VirtualPrinter* printer, Kind kind, const LineSettings&
         dropOut(QStringLiteral("o cliente não as leu"));
         readable();
     });
+    printer_->setReportsDelivery(true);
     connect(printer_, &VirtualPrinter::replied, this, &NetworkPort::reply);
     connect(printer_, &VirtualPrinter::stateChanged, this, &NetworkPort::followPrinter);
     nextTurn_.setSingleShot(true);
@@ -69,6 +70,8 @@ NetworkPort::NetworkPort(VirtualPrinter* printer, Kind kind, const LineSettings&
 }
 
 NetworkPort::~NetworkPort() {
+    if (client_)
+        dropOut(QStringLiteral("a impressora parou"));
     writable_.reset();
     if (out_ >= 0)
         ::close(out_);
@@ -295,19 +298,20 @@ void NetworkPort::reply(const QByteArray& bytes) {
         return;
     const QByteArray out = session_ ? Rfc2217::encodeData(bytes) : bytes;
     if (suspended_ && !gone_)
-        held_ += out;
+        held_.append(out, bytes);
     else
-        toClient(out);
+        toClient(out, bytes);
     if (replyFull())
         followPrinter();
 }
 
-void NetworkPort::toClient(const QByteArray& bytes) {
+// A reply is logged as sent once the client's kernel has taken its last byte.
+void NetworkPort::toClient(const QByteArray& bytes, const QByteArray& reply) {
     if (gone_) {
-        dropped_ += bytes.size(); // said when it has closed
+        dropped_ += reply.size(); // said when it has closed
         return;
     }
-    outbox_ += bytes;
+    outbox_.append(bytes, reply);
     flushOut();
 }
 
@@ -316,11 +320,13 @@ void NetworkPort::flushOut() {
     const bool wasFull = replyFull();
     bool sent = false;
     while (!outbox_.isEmpty() && !gone_) {
-        const ssize_t n =
-            ::send(out_, outbox_.constData(), size_t(outbox_.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0)
-            sent = true, outbox_.remove(0, n);
-        else if (n < 0 && errno == EINTR)
+        const ssize_t n = ::send(out_, outbox_.bytes().constData(), size_t(outbox_.size()),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent = true;
+            for (const QByteArray& reply : outbox_.remove(n))
+                printer_->replyLeft(reply);
+        } else if (n < 0 && errno == EINTR)
             continue;
         else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
@@ -343,12 +349,13 @@ void NetworkPort::flushOut() {
 
 // Replies that cannot reach the client are said, not passed off as sent.
 void NetworkPort::dropOut(const QString& why) {
-    dropped_ += outbox_.size() + held_.size();
-    outbox_.clear();
-    held_.clear();
+    dropped_ += outbox_.clear() + held_.clear();
     if (writable_)
         writable_->setEnabled(false);
-    const qint64 bytes = std::exchange(dropped_, 0);
+    logDropped(std::exchange(dropped_, 0), why);
+}
+
+void NetworkPort::logDropped(qint64 bytes, const QString& why) {
     if (bytes > 0)
         printer_->logWarning(
             QStringLiteral("%1 byte(s) de resposta ao cliente %2 descartado(s): %3")
@@ -391,7 +398,7 @@ void NetworkPort::uartChanged() {
 
 void NetworkPort::purge(bool fromPrinter, bool toPrinter) {
     if (fromPrinter && !held_.isEmpty()) {
-        held_.clear();
+        logDropped(held_.clear(), QStringLiteral("o cliente pediu o descarte"));
         followPrinter(); // the printer may have been busy with them
     }
     if (toPrinter)
@@ -406,6 +413,8 @@ void NetworkPort::purge(bool fromPrinter, bool toPrinter) {
 
 void NetworkPort::suspend(bool suspended) {
     suspended_ = suspended;
-    if (!suspended && client_ && !held_.isEmpty())
-        toClient(std::exchange(held_, {}));
+    if (!suspended && client_ && !held_.isEmpty()) {
+        outbox_.append(held_);
+        flushOut();
+    }
 }

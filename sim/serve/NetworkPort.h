@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/printer/LineSettings.h"
+#include "sim/serve/ReplyOutbox.h"
 #include "sim/serve/Rfc2217Session.h"
 
 #include <QByteArray>
@@ -39,10 +40,11 @@ class VirtualPrinter;
 // host closing the port: what it sent before still prints, replies it did
 // not read are dropped (reply-dropped), and the serial port goes back to the
 // printer's settings. A client that only shut its sending side still gets
-// its replies. Each turn of the event loop takes a bounded share of a
-// client's bytes. Replies the client does not take (unread, or held by
-// FLOWCONTROL-SUSPEND) fill the printer's reply buffer, and a printer whose
-// reply buffer is full is busy: it takes nothing more, and CTS is off.
+// its replies. A reply is logged as sent when the client's kernel has taken
+// its last byte, else as dropped: never both. Each turn of the event loop takes a bounded share of
+// a client's bytes. Replies the client does not take (unread, or held by FLOWCONTROL-SUSPEND) fill
+// the printer's reply buffer, and a printer whose reply buffer is full is busy: it takes nothing
+// more, and CTS is off.
 class NetworkPort : public QObject, private Rfc2217Session::Listener {
     Q_OBJECT
 public:
@@ -95,9 +97,10 @@ private:
     void finish();
     void idle();
     void reply(const QByteArray& bytes);
-    void toClient(const QByteArray& bytes);
+    void toClient(const QByteArray& bytes, const QByteArray& reply = {});
     void flushOut();
     void dropOut(const QString& why);
+    void logDropped(qint64 bytes, const QString& why);
     void followPrinter();
     void logUart();
     QString kindName() const;
@@ -118,12 +121,12 @@ private:
     QString peer_;
     std::unique_ptr<Rfc2217Session> session_;
     QByteArray inbox_; // the client's data not yet taken by the printer
-    QByteArray held_;  // replies the client asked us to hold back
+    ReplyOutbox held_; // replies the client asked us to hold back
     // Qt closes its socket as soon as it reads the client's end of data, yet
     // a client that only shut its sending side still reads: what goes to the
     // client is written through a descriptor of our own.
     int out_ = -1;
-    QByteArray outbox_; // what the client's socket had no room for yet
+    ReplyOutbox outbox_; // what the client's socket had no room for yet
     std::unique_ptr<QSocketNotifier> writable_;
     bool gone_ = false;  // nothing can reach the client any more
     qint64 dropped_ = 0; // reply bytes dropped and not yet logged

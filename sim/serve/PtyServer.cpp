@@ -31,17 +31,23 @@ constexpr qint64 CloseSettleMs = 50;
 const QString ClosedUnread = QStringLiteral("o computador fechou a porta sem lê-la(s)");
 // What printing for this long frees is enough to take any waiting bytes.
 constexpr qint64 PrintEverythingMs = 24 * 3600 * 1000;
+// The terminal passes a write on to its input queue a moment after it was
+// made; a count of that queue taken sooner may miss it.
+constexpr qint64 SettleMs = 20;
 
 } // namespace
 
 PtyServer::PtyServer(VirtualPrinter* printer, const LineSettings& line, QObject* parent)
     : QObject(parent), printer_(printer), line_(line) {
+    printer_->setReportsDelivery(true);
     connect(printer_, &VirtualPrinter::replied, this, &PtyServer::reply);
     connect(printer_, &VirtualPrinter::stateChanged, this, &PtyServer::followPrinter);
     lateReplies_.setSingleShot(true);
     moreClosed_.setSingleShot(true);
     connect(&moreClosed_, &QTimer::timeout, this, &PtyServer::readable);
     connect(&lateReplies_, &QTimer::timeout, this, &PtyServer::dropLateReplies);
+    readSettled_.setSingleShot(true);
+    connect(&readSettled_, &QTimer::timeout, this, &PtyServer::hostRead);
     clock_.start();
 }
 
@@ -50,6 +56,9 @@ PtyServer::~PtyServer() {
 }
 
 void PtyServer::close() {
+    if (!replies_.empty())
+        dropUnread(QStringLiteral("a impressora parou"));
+    readSettled_.stop();
     lateReplies_.stop();
     moreClosed_.stop();
     delete std::exchange(reader_, nullptr);
@@ -102,8 +111,8 @@ bool PtyServer::setRaw(QString* error) {
 
 bool PtyServer::watchOpens(QString* error) {
     watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch_ < 0 ||
-        ::inotify_add_watch(watch_, QFile::encodeName(path_).constData(), IN_OPEN | IN_CLOSE) < 0) {
+    if (watch_ < 0 || ::inotify_add_watch(watch_, QFile::encodeName(path_).constData(),
+                                          IN_OPEN | IN_CLOSE | IN_ACCESS) < 0) {
         *error = QStringLiteral("inotify: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
@@ -114,11 +123,12 @@ bool PtyServer::watchOpens(QString* error) {
 
 void PtyServer::openedOrClosed() {
     alignas(inotify_event) char buffer[4096];
-    bool closed = false, reopened = false;
+    bool closed = false, reopened = false, read = false;
     for (ssize_t n; (n = ::read(watch_, buffer, sizeof buffer)) > 0;) {
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
+            read = read || (event->mask & IN_ACCESS);
             if (event->mask & IN_OPEN) {
                 if (openers_++ == 0)
                     printer_->logEvent(QStringLiteral("Terminal aberto"),
@@ -132,8 +142,16 @@ void PtyServer::openedOrClosed() {
             }
         }
     }
+    if (read && !replies_.empty())
+        hostRead();
     if (closed)
         lastClosed(reopened);
+}
+
+// The host has read from the terminal: the replies it has read have left.
+void PtyServer::hostRead() {
+    if (!forgetRead(false))
+        readSettled_.start(int(SettleMs));
 }
 
 // The bytes the terminal holds were written before the close (or, when the
@@ -286,7 +304,7 @@ void PtyServer::reply(const QByteArray& bytes) {
     if (!receiving_)
         return;
     const qint64 deadline = clock_.elapsed() + replyTimeoutMs(bytes.size());
-    replies_.push_back({bytes, bytes.size(), deadline});
+    replies_.push_back({bytes, 0, deadline});
     armTimer(deadline);
     writeReplies();
 }
@@ -296,25 +314,21 @@ void PtyServer::writeReplies() {
         return; // they are all to a closed program's requests
     for (; unsent_ < replies_.size(); ++unsent_) {
         Reply& reply = replies_[unsent_];
-        while (!reply.bytes.isEmpty()) {
-            const ssize_t n = ::write(master_, reply.bytes.constData(), size_t(reply.bytes.size()));
+        while (reply.written < reply.bytes.size()) {
+            const ssize_t n = ::write(master_, reply.bytes.constData() + reply.written,
+                                      size_t(reply.bytes.size() - reply.written));
             if (n > 0) {
-                reply.bytes.remove(0, n);
+                reply.written += n;
                 written_ += n;
+                lastWrite_ = clock_.elapsed();
             } else if (n < 0 && errno == EAGAIN) {
                 writer_->setEnabled(true);
                 return;
             } else if (n < 0 && errno != EINTR) {
-                printer_->logWarning(QStringLiteral("Resposta não enviada: %1")
-                                         .arg(QString::fromLocal8Bit(std::strerror(errno))),
-                                     QStringLiteral("reply-failed"));
-                replies_.clear();
-                unsent_ = 0;
-                break;
+                return dropUnread(QStringLiteral("o terminal recusou a escrita (%1)")
+                                      .arg(QString::fromLocal8Bit(std::strerror(errno))));
             }
         }
-        if (replies_.empty())
-            break;
         reply.end = written_;
     }
     writer_->setEnabled(false);
@@ -328,20 +342,35 @@ void PtyServer::armTimer(qint64 deadline) {
 }
 
 // What the host has read is what went into the terminal less what still
-// waits in its input queue.
-void PtyServer::forgetRead() {
+// waits in its input queue; a reply it has read wholly has left. Looking at
+// an empty queue makes the terminal pass our writes on first; with bytes in
+// it, a count soon after a write may miss that write and take a reply still
+// unread for read: false, and nothing counted, unless unsettled.
+bool PtyServer::forgetRead(bool unsettled) {
+    pollfd passOn{terminal_, POLLIN, 0};
+    ::poll(&passOn, 1, 0);
     int unread = 0;
     if (::ioctl(terminal_, FIONREAD, &unread) != 0)
         unread = 0;
+    if (!unsettled && unread > 0 && clock_.elapsed() - lastWrite_ < SettleMs)
+        return false;
     const qint64 read = written_ - unread;
     while (!replies_.empty() && replies_.front().end >= 0 && replies_.front().end <= read) {
+        printer_->replyLeft(replies_.front().bytes);
         replies_.pop_front();
         unsent_ = unsent_ > 0 ? unsent_ - 1 : 0;
     }
+    return true;
 }
 
+// A count put off once for the terminal to settle is taken as it stands
+// the next time, so that a host that keeps the terminal busy cannot put the
+// time-out off for good.
 void PtyServer::dropLateReplies() {
-    forgetRead();
+    if (!forgetRead(std::exchange(lateCountPutOff_, false))) {
+        lateCountPutOff_ = true;
+        return lateReplies_.start(int(SettleMs));
+    }
     const qint64 now = clock_.elapsed();
     if (std::any_of(replies_.begin(), replies_.end(),
                     [now](const Reply& reply) { return reply.deadline <= now; }))
@@ -351,11 +380,11 @@ void PtyServer::dropLateReplies() {
 }
 
 void PtyServer::dropUnread(const QString& why) {
-    forgetRead();
+    forgetRead(true);
     ::tcflush(terminal_, TCIFLUSH);
     qsizetype bytes = 0;
     for (const Reply& reply : replies_)
-        bytes += reply.size;
+        bytes += reply.bytes.size();
     if (!replies_.empty())
         printer_->logWarning(QStringLiteral("%1 resposta(s) descartada(s), %2 byte(s): %3")
                                  .arg(replies_.size())
@@ -366,4 +395,5 @@ void PtyServer::dropUnread(const QString& why) {
     unsent_ = 0;
     writer_->setEnabled(false);
     lateReplies_.stop();
+    readSettled_.stop();
 }

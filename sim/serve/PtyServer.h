@@ -25,7 +25,9 @@ class VirtualPrinter;
 // takes them; one the host has not read within the write time-out of the
 // printer's interface is dropped and logged, whether it still waits here or
 // in the terminal's input queue, so a host that never reads cannot stall the
-// printer, nor find an old reply in front of the one it asks for next.
+// printer, nor find an old reply in front of the one it asks for next. So a
+// reply has left only once the host has read all of it: it is logged as
+// sent then (the device node says when the host reads), else as dropped.
 //
 // The server holds the terminal's own end open too: the terminal starts raw
 // (no echo of the printer's input back to it) and survives programs opening
@@ -78,8 +80,8 @@ public:
 
 private:
     struct Reply {
-        QByteArray bytes; // still to be written
-        qsizetype size = 0;
+        QByteArray bytes;
+        qsizetype written = 0; // of bytes, into the terminal
         qint64 deadline = 0;
         qint64 end = -1; // written_ once all of it is in the terminal
     };
@@ -87,6 +89,7 @@ private:
     bool setRaw(QString* error);
     bool watchOpens(QString* error);
     void openedOrClosed();
+    void hostRead();
     void lastClosed(bool reopened);
     void keepClosedBytes(bool reopened);
     void readable();
@@ -96,7 +99,7 @@ private:
     void followPrinter();
     void reply(const QByteArray& bytes);
     void writeReplies();
-    void forgetRead();
+    bool forgetRead(bool unsettled);
     void dropLateReplies();
     void dropUnread(const QString& why);
     void armTimer(qint64 deadline);
@@ -118,9 +121,12 @@ private:
     QByteArray closed_;
     bool receiving_ = false; // the printer is taking bytes from here
     std::deque<Reply> replies_;
-    size_t unsent_ = 0;  // replies_ before this index are wholly in the terminal
-    qint64 written_ = 0; // reply bytes put into the terminal so far
+    size_t unsent_ = 0;    // replies_ before this index are wholly in the terminal
+    qint64 written_ = 0;   // reply bytes put into the terminal so far
+    qint64 lastWrite_ = 0; // clock_ at the last of them
     QElapsedTimer clock_;
     QTimer lateReplies_;
-    QTimer moreClosed_; // a closed program's bytes are taken on without the terminal's wake-up
+    bool lateCountPutOff_ = false;
+    QTimer readSettled_; // the host's read is counted once the terminal has passed on our writes
+    QTimer moreClosed_;  // a closed program's bytes are taken on without the terminal's wake-up
 };

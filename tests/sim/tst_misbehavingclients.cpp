@@ -15,7 +15,8 @@
 
 namespace {
 
-// What every script starts with: the panel (ask, state, until, events), the
+// What every script starts with: the panel (ask, state, until, events; of
+// these, the status reply bytes made, logged as sent and as dropped), the
 // printer's memory (rss, in kB), the ports (tcp, rfc2217 with pyserial,
 // telnet for RFC 2217 spoken byte by byte: com sends a COM-PORT-OPTION
 // command, heard collects what comes for a while).
@@ -40,8 +41,15 @@ def until(check, seconds=1.0):
         time.sleep(0.01)
     return True
 def events():
-    assert ask('save') == 'ok'
+    saved = ask('save')
+    assert saved == 'ok', saved
     return open(os.environ['FOLDER'] + '/events.jsonl').read()
+def replies():
+    log = [json.loads(line) for line in events().splitlines()]
+    made = sum(e['name'] == 'status-request' for e in log) * 9
+    sent = sum(len(e['hex'].split()) for e in log if e['dir'] == 'out')
+    dropped = sum(e['value'] for e in log if e['name'] == 'reply-dropped')
+    return made, sent, dropped
 def rss():
     status = open('/proc/%s/status' % os.environ['PRINTER']).read()
     return int(status.split('VmRSS:')[1].split()[0])
@@ -162,7 +170,7 @@ assert until(lambda: ask('state').startswith('{'), 2)
 out = subprocess.run(['socat', '-', 'TCP:127.0.0.1:%d' % port('listen')], input=b'\x1bv',
                      capture_output=True, timeout=10).stdout
 assert out == b'\x06PLF110VN', out
-assert 'reply-dropped' not in events()
+assert replies() == (9, 9, 0), replies()
 )",
         {});
     row("a client reset with replies due: reply-dropped, and no Qt warning",
@@ -180,7 +188,8 @@ except socket.timeout:
     pass
 c.close()
 assert until(lambda: state()['listen']['client'] is None, 10)
-assert '"name":"reply-dropped"' in events()
+made, sent, dropped = replies()
+assert dropped > 0 and sent + dropped == made, (made, sent, dropped)
 )",
         {});
     // A printer's buffer is about 13 s of 40-byte lines at the default
@@ -206,7 +215,8 @@ time.sleep(1.5)
 assert before > 0 and printed() == before, (before, printed())
 )",
         {});
-    row("FLOWCONTROL-SUSPEND without RESUME: the printer goes busy, memory stays flat", rfc2217, R"(
+    row("FLOWCONTROL-SUSPEND without RESUME: the printer goes busy, memory stays flat",
+        rfc2217 + QStringList{"--events", "EVENTS"}, R"(
 s = telnet()
 com(s, 8, b'')
 s.setblocking(False)
@@ -222,10 +232,13 @@ start = rss()
 requests(2)
 assert rss() - start < 5000, rss() - start
 assert state()['rfc2217']['cts'] is False
+made, sent, dropped = replies()  # all held: none sent, none dropped yet
+assert made > 0 and sent == dropped == 0, (made, sent, dropped)
 s.close()
 )",
         {});
-    row("CTS off under hardware flow control: PURGE-DATA and SET-CONTROL answered at once", rfc2217,
+    row("CTS off under hardware flow control: PURGE-DATA and SET-CONTROL answered at once",
+        rfc2217 + QStringList{"--events", "EVENTS"},
         R"(
 s = telnet()
 com(s, 5, b'\x03')
@@ -240,7 +253,9 @@ got = heard(s, 1, answer(5, b'\x0b'))
 assert answer(12, b'\x02') in got and answer(5, b'\x0b') in got, got
 assert time.monotonic() - start < 0.1, time.monotonic() - start
 assert ask('paper in') == 'ok'
-s.sendall(b'after\n')
+s.sendall(b'after\n\x1bv')
+assert b'\x06PLF' in heard(s, 2, b'\x06PLF')
+assert replies() == (9, 9, 0), replies()  # told apart from the lines' notifications
 s.close()
 assert until(lambda: state()['rfc2217']['client'] is None, 5)
 )",
