@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -214,8 +215,9 @@ QString PrinterControl::run(const QString& line) {
 
 // The files are written elsewhere while this socket and every port are
 // served. The answer goes through a descriptor of its own, so that it still
-// reaches a script that closed its sending side after the command, whose
-// socket Qt has closed meanwhile.
+// reaches a script that closed its sending side after the command: Qt closes
+// such a socket when it reads the end, and would drop an answer it still
+// holds. Only what the socket cannot take now is left to Qt, behind nothing.
 void PrinterControl::save(QLocalSocket* socket) {
     socket->setProperty(Saving, true);
     socket->flush();
@@ -224,14 +226,17 @@ void PrinterControl::save(QLocalSocket* socket) {
         const QByteArray answer =
             (failed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("erro: ") + failed).toUtf8() +
             '\n';
-        if (socket && socket->state() == QLocalSocket::ConnectedState) {
+        const bool open = socket && socket->state() == QLocalSocket::ConnectedState;
+        ssize_t sent = 0;
+        if (answerFd >= 0 && (!open || socket->bytesToWrite() == 0))
+            sent = std::max<ssize_t>(0, ::send(answerFd, answer.constData(), size_t(answer.size()),
+                                               MSG_NOSIGNAL | MSG_DONTWAIT));
+        if (open) {
             socket->setProperty(Saving, false);
-            socket->write(answer);
+            if (sent < answer.size())
+                socket->write(answer.mid(sent));
             QMetaObject::invokeMethod(socket.data(), &QLocalSocket::readyRead,
                                       Qt::QueuedConnection);
-        } else if (answerFd >= 0) {
-            [[maybe_unused]] const auto n = ::send(
-                answerFd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
         }
         if (answerFd >= 0)
             ::close(answerFd);
