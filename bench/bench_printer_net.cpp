@@ -3,27 +3,22 @@
 // "offline on" on the control socket (the median of 20 changes), and what
 // 30 s of status requests from a client that sent FLOWCONTROL-SUSPEND and
 // never RESUME cost in memory.
+#include "PrinterProcess.h"
 #include "protocol/Rfc2217Codec.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -42,76 +37,8 @@ QByteArray receipts(qsizetype size) {
     return out + '\n';
 }
 
-int connectTo(int family, const void* address, socklen_t size) {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, static_cast<const sockaddr*>(address), size) == 0)
-        return fd;
-    if (fd >= 0)
-        ::close(fd);
-    return -1;
-}
-
-int connectTcp(quint16 port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return connectTo(AF_INET, &address, sizeof address);
-}
-
-bool writeAll(int fd, const QByteArray& bytes) {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-// The printer with its control socket, and the ports it listens on.
-class Printer {
-public:
-    explicit Printer(const QString& folder) : control_(folder + "/control") {
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.start(QStringLiteral(TELLUMO_PRINTER),
-                      {"--speed", "0", "--listen", "0", "--rfc2217", "0", "--control", control_,
-                       "--text", folder + "/receipt.txt"});
-        for (int i = 0; i < 2000 && !QFileInfo::exists(control_); ++i)
-            QThread::msleep(10);
-    }
-    ~Printer() {
-        process.terminate();
-        process.waitForFinished(60000);
-    }
-    QByteArray ask(const QByteArray& command) const {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", qPrintable(control_));
-        const int fd = connectTo(AF_UNIX, &address, sizeof address);
-        QByteArray answer;
-        char c = 0;
-        if (fd >= 0 && writeAll(fd, command + '\n'))
-            while (::read(fd, &c, 1) == 1 && c != '\n')
-                answer += c;
-        if (fd >= 0)
-            ::close(fd);
-        return answer;
-    }
-    QJsonObject state() const { return QJsonDocument::fromJson(ask("state")).object(); }
-    quint16 port(const char* kind) const {
-        const QString address = state()[QLatin1String(kind)][QLatin1String("address")].toString();
-        return quint16(address.section(QLatin1Char(':'), -1).toUInt());
-    }
-
-    QProcess process;
-
-private:
-    QString control_;
-};
-
 // Sent whole, the connection closed, and everything taken and printed.
-double tcpThroughputKbps(const Printer& printer) {
+double tcpThroughputKbps(const PrinterProcess& printer) {
     const QByteArray bytes = receipts(1 << 20);
     QElapsedTimer clock;
     clock.start();
@@ -171,7 +98,7 @@ private:
     Rfc2217::Decoder decoder_{*this};
 };
 
-double ctsNotifyMs(const Printer& printer) {
+double ctsNotifyMs(const PrinterProcess& printer) {
     ModemWatch watch(printer.port("rfc2217"));
     if (!watch.waitForCts(true))
         return -1;
@@ -200,7 +127,7 @@ qint64 residentKb(qint64 pid) {
 
 // Status requests as fast as the printer takes them, their replies held by
 // SUSPEND: the resident memory's growth in MB.
-double suspendRssMb(const Printer& printer) {
+double suspendRssMb(const PrinterProcess& printer) {
     const int fd = connectTcp(printer.port("rfc2217"));
     if (fd < 0)
         return -1;
@@ -226,7 +153,8 @@ double suspendRssMb(const Printer& printer) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QTemporaryDir folder;
-    Printer printer(folder.path());
+    PrinterProcess printer(folder.path(), {"--listen", "0", "--rfc2217", "0", "--text",
+                                           folder.path() + "/receipt.txt"});
     const double kbps = tcpThroughputKbps(printer);
     const double notifyMs = ctsNotifyMs(printer);
     const double suspendMb = suspendRssMb(printer);
