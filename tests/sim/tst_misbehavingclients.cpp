@@ -237,7 +237,10 @@ assert made > 0 and sent == dropped == 0, (made, sent, dropped)
 s.close()
 )",
         {});
-    row("CTS off under hardware flow control: PURGE-DATA and SET-CONTROL answered at once",
+    // Answered within the second heard() waits: a port that stopped reading
+    // behind the held job would never answer. No tighter bound: the machine
+    // running the suite may be busy.
+    row("CTS off under hardware flow control: PURGE-DATA and SET-CONTROL answered, the job held",
         rfc2217 + QStringList{"--events", "EVENTS"},
         R"(
 s = telnet()
@@ -246,12 +249,10 @@ assert answer(5, b'\x03') in heard(s, 1, answer(5, b'\x03'))
 assert ask('paper out') == 'ok'
 s.sendall(b'held job\n' * 200)
 time.sleep(0.3)
-start = time.monotonic()
 com(s, 12, b'\x02')
 com(s, 5, b'\x0b')
 got = heard(s, 1, answer(5, b'\x0b'))
 assert answer(12, b'\x02') in got and answer(5, b'\x0b') in got, got
-assert time.monotonic() - start < 0.1, time.monotonic() - start
 assert ask('paper in') == 'ok'
 s.sendall(b'after\n\x1bv')
 assert b'\x06PLF' in heard(s, 2, b'\x06PLF')
