@@ -2,6 +2,7 @@
 // GUI thread's event loop while a loopback peer floods a tcp:// port with
 // 100 MB, and the memory an rfc2217:// port grows by over 30 s of a server
 // repeating "IAC DO 99" without ever reading.
+#include "comport/LoopbackListener.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 
@@ -29,19 +30,6 @@ constexpr int StormMs = 30000;
 // A storm that has cost this much already has missed its target many times
 // over; it is stopped there rather than let eat the machine.
 constexpr double StormGiveUpMb = 300;
-
-int listener(quint16& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, 1);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    port = ntohs(a.sin_port);
-    return fd;
-}
 
 double rssMb() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -73,7 +61,7 @@ private:
 
 double floodGap() {
     quint16 tcpPort = 0;
-    const int server = listener(tcpPort);
+    const int server = loopbackListener(tcpPort);
     PortMap::map(QStringLiteral("COM5"), QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort));
     TComPort port;
     port.SetPort(QStringLiteral("COM5"));
@@ -134,7 +122,7 @@ void agree(int peer, const std::atomic<bool>& opened) {
 
 double stormGrowth() {
     quint16 tcpPort = 0;
-    const int server = listener(tcpPort);
+    const int server = loopbackListener(tcpPort);
     PortMap::map(QStringLiteral("COM6"), QStringLiteral("rfc2217://127.0.0.1:%1").arg(tcpPort));
     std::atomic<bool> opened{false};
     std::atomic<bool> stop{false};

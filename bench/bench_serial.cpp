@@ -4,6 +4,7 @@
 // through the virtual line at 9600 bit/s. The same two for a network line
 // over loopback TCP: idle, and sending to a reader that takes 9600 bit/s.
 #include "comport/EventThreadWakeups.h"
+#include "comport/LoopbackListener.h"
 #include "link/comport/ComPort.h"
 #include "link/comport/PortMap.h"
 #include "link/comport/lines/virtual/VirtualLine.h"
@@ -126,27 +127,10 @@ SendFigures send() {
     const double lineSeconds = bytes * 10.0 / 9600.0;
     return {seconds / lineSeconds, cpu / seconds};
 }
-// A loopback listener whose accepted connections keep at most a couple of
-// kilobytes unread, so that a slow reader holds the writer back.
-int smallListener(quint16& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int small = 2048;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, 1);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
 // The event thread's wake-ups per second of an open, idle tcp:// port.
 double networkIdle() {
     quint16 tcpPort = 0;
-    const int listener = smallListener(tcpPort);
+    const int listener = loopbackListener(tcpPort, 2048);
     PortMap::map(QStringLiteral("COM7"), QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort));
     TComPort port;
     port.SetPort(QStringLiteral("COM7"));
@@ -173,7 +157,7 @@ double networkIdle() {
 double networkSend() {
     constexpr int bytes = BlockSender::Blocks * BlockSender::BlockSize;
     quint16 tcpPort = 0;
-    const int listener = smallListener(tcpPort);
+    const int listener = loopbackListener(tcpPort, 2048);
     PortMap::map(QStringLiteral("COM8"), QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort));
     TComPort port;
     port.SetPort(QStringLiteral("COM8"));

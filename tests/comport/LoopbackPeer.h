@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LoopbackListener.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTest>
@@ -15,19 +17,7 @@
 // network line's RFC 2217 settings, and sends whatever the test likes.
 class LoopbackPeer {
 public:
-    LoopbackPeer() {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int small = 4096;
-        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 1);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length);
-        port_ = ntohs(a.sin_port);
-    }
+    LoopbackPeer() { listener_ = loopbackListener(port_, 4096); }
     ~LoopbackPeer() {
         for (const int fd : {client_, listener_})
             if (fd >= 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LoopbackListener.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -62,15 +64,9 @@ public:
 
     // A port nothing listens on now.
     static quint16 freePort() {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-        ::close(fd);
-        return ntohs(a.sin_port);
+        quint16 port = 0;
+        ::close(loopbackListener(port));
+        return port;
     }
 
     QTemporaryDir dir;
