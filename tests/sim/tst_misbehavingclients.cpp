@@ -15,31 +15,15 @@
 
 namespace {
 
-// What every script starts with: the panel (ask, state, until, events; of
-// these, the status reply bytes made, logged as sent and as dropped), the
-// printer's memory (rss, in kB), the ports (tcp, rfc2217 with pyserial,
+// What every script starts with: the panel (ask, state and until from
+// printer_panel.py, events; of these, the status reply bytes made, logged
+// as sent and as dropped), the printer's memory (rss, in kB), the ports (tcp, rfc2217 with pyserial,
 // telnet for RFC 2217 spoken byte by byte: com sends a COM-PORT-OPTION
 // command, heard collects what comes for a while).
 const char Prelude[] = R"(
 import json, os, socket, subprocess, sys, threading, time
 import serial
-def ask(command):
-    s = socket.socket(socket.AF_UNIX)
-    s.connect(os.environ['CONTROL'])
-    s.sendall(command.encode() + b'\n')
-    s.shutdown(socket.SHUT_WR)
-    answer = s.makefile().readline().strip()
-    s.close()
-    return answer
-def state():
-    return json.loads(ask('state'))
-def until(check, seconds=1.0):
-    end = time.monotonic() + seconds
-    while not check():
-        if time.monotonic() > end:
-            return False
-        time.sleep(0.01)
-    return True
+from printer_panel import ask, state, until
 def events():
     saved = ask('save')
     assert saved == 'ok', saved
@@ -357,6 +341,7 @@ void TestMisbehavingClients::theClientCannotWedgeDeafenOrFoolThePrinter() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("CONTROL", control);
     environment.insert("FOLDER", folder.path());
+    environment.insert("PYTHONPATH", TELLUMO_SOURCE "/tests/sim");
     environment.insert("PRINTER", QString::number(printer.processId()));
     python.setProcessEnvironment(environment);
     QStringList command{"/usr/bin/python3", "-c", QString::fromUtf8(Prelude + script)};

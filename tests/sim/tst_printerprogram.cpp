@@ -342,29 +342,13 @@ private:
     int controlFlood_ = -1;
 };
 
-// What every Python step starts with: the printer's panel (ask, state),
-// waiting for a condition (until), and pyserial's RFC 2217 client on the
+// What every Python step starts with: the printer's panel (ask, state) and
+// waiting for a condition (until), from printer_panel.py, and pyserial's RFC 2217 client on the
 // printer's --rfc2217 port.
 const char PythonPrelude[] = R"(
 import json, os, socket, struct, sys, threading, time
 import serial
-def ask(command):
-    s = socket.socket(socket.AF_UNIX)
-    s.connect(os.environ['CONTROL'])
-    s.sendall(command.encode() + b'\n')
-    s.shutdown(socket.SHUT_WR)
-    answer = s.makefile().readline().strip()
-    s.close()
-    return answer
-def state():
-    return json.loads(ask('state'))
-def until(check, seconds=1.0):
-    end = time.monotonic() + seconds
-    while not check():
-        if time.monotonic() > end:
-            return False
-        time.sleep(0.01)
-    return True
+from printer_panel import ask, state, until
 def rfc2217(**options):
     port = state()['rfc2217']['address'].rsplit(':', 1)[1]
     return serial.serial_for_url('rfc2217://127.0.0.1:' + port, timeout=1, **options)
@@ -381,6 +365,7 @@ void runPython(const QByteArray& script, const QString& control, const QString& 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("CONTROL"), control);
     environment.insert(QStringLiteral("FOLDER"), folder);
+    environment.insert(QStringLiteral("PYTHONPATH"), QStringLiteral(TELLUMO_SOURCE "/tests/sim"));
     python.setProcessEnvironment(environment);
     python.start(QStringLiteral("/usr/bin/python3"),
                  {QStringLiteral("-c"), QString::fromUtf8(PythonPrelude + script)});

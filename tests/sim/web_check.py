@@ -10,6 +10,7 @@
 import base64, json, os, shutil, socket, subprocess, sys, tempfile, time
 import urllib.error, urllib.request
 
+import printer_panel
 import serial
 import websocket
 
@@ -106,13 +107,7 @@ def post(headers, body=b'do=paper-out', path='/command', method='POST'):
 
 
 def ask(command):
-    s = socket.socket(socket.AF_UNIX)
-    s.connect(CONTROL)
-    s.sendall(command.encode() + b'\n')
-    s.shutdown(socket.SHUT_WR)
-    answer = s.makefile().readline().strip()
-    s.close()
-    return answer
+    return printer_panel.ask(command, CONTROL)
 
 
 def state():
