@@ -1,6 +1,7 @@
 """tellumo-printer's control socket, for the test scripts: a command and its
-answer line (ask), the state as JSON (state), and a wait on a condition
-(until). The socket is $CONTROL unless one is given."""
+answer line (ask), the state as JSON (state), a wait on a condition (until),
+and the events file once saved (events, from $FOLDER/events.jsonl). The
+socket is $CONTROL unless one is given."""
 import json
 import os
 import socket
@@ -28,3 +29,9 @@ def until(check, seconds=1.0):
             return False
         time.sleep(0.01)
     return True
+
+
+def events():
+    saved = ask('save')
+    assert saved == 'ok', saved
+    return open(os.environ['FOLDER'] + '/events.jsonl').read()

@@ -23,11 +23,7 @@ namespace {
 const char Prelude[] = R"(
 import json, os, socket, subprocess, sys, threading, time
 import serial
-from printer_panel import ask, state, until
-def events():
-    saved = ask('save')
-    assert saved == 'ok', saved
-    return open(os.environ['FOLDER'] + '/events.jsonl').read()
+from printer_panel import ask, events, state, until
 def replies():
     log = [json.loads(line) for line in events().splitlines()]
     made = sum(e['name'] == 'status-request' for e in log) * 9

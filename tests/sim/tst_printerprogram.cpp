@@ -348,7 +348,7 @@ private:
 const char PythonPrelude[] = R"(
 import json, os, socket, struct, sys, threading, time
 import serial
-from printer_panel import ask, state, until
+from printer_panel import ask, events, state, until
 def rfc2217(**options):
     port = state()['rfc2217']['address'].rsplit(':', 1)[1]
     return serial.serial_for_url('rfc2217://127.0.0.1:' + port, timeout=1, **options)
@@ -540,10 +540,9 @@ time.sleep(0.3)
 p.write(b'mais\n')
 assert until(lambda: state()['rfc2217']['noise'] == 65, 5), state()
 p.close()
-assert ask('save') == 'ok'
-events = open(os.environ['FOLDER'] + '/events.jsonl').read()
-assert events.count('"name":"line-mismatch"') == 1, events
-assert '"client":"19200,8N1","printer":"9600,8N1"' in events, events
+mismatch = events()
+assert mismatch.count('"name":"line-mismatch"') == 1, mismatch
+assert '"client":"19200,8N1","printer":"9600,8N1"' in mismatch, mismatch
 )")},
         "");
 }
@@ -619,10 +618,9 @@ assert until(lambda: state()['terminal']['noise'] == 60, 5), state()
 p.write(b'mais\n')
 assert until(lambda: state()['terminal']['noise'] == 65, 5), state()
 p.close()
-assert ask('save') == 'ok'
-events = open(os.environ['FOLDER'] + '/events.jsonl').read()
-assert events.count('"name":"line-mismatch"') == 1, events
-assert '"client":"19200,8N1","printer":"9600,8N1"' in events, events
+mismatch = events()
+assert mismatch.count('"name":"line-mismatch"') == 1, mismatch
+assert '"client":"19200,8N1","printer":"9600,8N1"' in mismatch, mismatch
 )")},
         "");
     row("no output asked, no paper spooled to disk", {"--speed", "0"},
