@@ -308,9 +308,12 @@ def connect(desk):
     return main, form3
 
 
-def send_sample(desk, main, form3):
+def send_sample(desk, main, form3, heard):
     """"Fechar" on the serial dialog, then Arquivo > Abrir with the sample's
-    path typed in, and "Enviar". Gives the CTS lamp's look before the send."""
+    path typed in, and "Enviar", until the peer has taken its 4 KB: a key
+    the window manager gave the window before it had the focus is pressed
+    again (before the send starts, so it cannot be "Cancelar"). Gives the
+    CTS lamp's look before the send."""
     desk.xdotool("windowactivate", "--sync", str(form3.id))
     desk.xdotool("key", "alt+f")
     desk.xdotool("windowactivate", "--sync", str(main.id))
@@ -324,8 +327,14 @@ def send_sample(desk, main, form3):
     desk.xdotool("type", "--delay", "5", os.path.abspath(SAMPLE))
     desk.xdotool("key", "Return")
     until(lambda: not desk.windows("Abrir Arquivo"), 10, "the file dialog closed")
-    desk.xdotool("windowactivate", "--sync", str(main.id))
-    desk.xdotool("key", "alt+e")
+    for _ in range(3):
+        desk.xdotool("windowactivate", "--sync", str(main.id))
+        desk.xdotool("key", "alt+e")
+        try:
+            until(lambda: any(w.startswith("read") for w in heard), 15, "the send")
+            break
+        except AssertionError:
+            print("the send had not started: Enviar pressed again", flush=True)
     return on_look
 
 
@@ -362,7 +371,7 @@ def run_row(row, tellumo):
             return FAULT
         time.sleep(4)  # the connect, the model probe, the RFC 2217 agreement
         if mode == "zero":
-            on_look = send_sample(desk, main, form3)
+            on_look = send_sample(desk, main, form3, heard)
         return measure(row, desk, app, main, port, boxes_max, also,
                        off_look if mode == "zero" else None,
                        on_look if mode == "zero" else None)
