@@ -297,6 +297,18 @@ def lamp(desk, window):
     return window.get_image(x, y, 13, 13, X.ZPixmap, 0xFFFFFFFF).data
 
 
+def settled_lamp(desk, window):
+    """The lamp's look once the window has been drawn: a window just mapped
+    may not have painted it yet, and that look is not the lamp's off."""
+    time.sleep(1)
+
+    def steady():
+        first = lamp(desk, window)
+        time.sleep(0.3)
+        return first if lamp(desk, window) == first else None
+    return until(steady, 10, "the lamp drawn")
+
+
 def connect(desk):
     """Programar > Serial, then "Conectar"; COM2 is the dialog's own choice."""
     main = until(lambda: desk.windows("Tellumo"), 30, "the main window")[0]
@@ -362,7 +374,7 @@ def run_row(row, tellumo):
             app = subprocess.Popen([tellumo, "--com2", "%s://%s:%d" % (scheme, host, port)],
                                    env=env, stdout=log, stderr=log)
         main = until(lambda: desk.windows("Tellumo"), 30, "the main window")[0]
-        off_look = lamp(desk, main)
+        off_look = settled_lamp(desk, main)
         main, form3 = connect(desk)
         try:
             until(lambda: any(w.startswith("accepted") for w in heard), 10, "a connection")
